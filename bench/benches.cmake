@@ -1,0 +1,1 @@
+# Benchmark executables; each links installer_core, pkglib and benchmark::benchmark.

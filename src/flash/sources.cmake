@@ -1,0 +1,3 @@
+# Sources of src/flash (paths relative to src/).
+target_sources(installer_core PRIVATE
+)

@@ -1,0 +1,77 @@
+#pragma once
+// The package stream stack: a ChunkBuf confines reads to the current chunk's payload, feeds the
+// running digest and an optional copy target; a PackageReader on it steps from chunk to chunk,
+// delivering only the wanted types.
+
+#include "package/signature/crypto.h"
+
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+#include <vector>
+
+class ChunkBuf : public std::streambuf {
+public:
+    ChunkBuf(std::streambuf* source, bool digestOn, std::streambuf* copyTarget);
+    ChunkBuf(const ChunkBuf&) = delete;
+    ChunkBuf& operator=(const ChunkBuf&) = delete;
+
+    // Reads the 8-byte file header; the magic is 0xFFFFFFFF when it is cut short.
+    void read_file_header(std::uint32_t& magic, std::uint32_t& totalLength);
+    // Passes the rest of the current chunk and reads the next chunk header: its type, or -1 at
+    // the end of data (the digest is then finished once more).
+    int next_chunk_header();
+    // Reads up to n payload-independent bytes from the source through the digest and copy
+    // target (the one path by which payload bytes reach a reader).
+    std::streamsize read_through(char* buffer, std::streamsize n);
+
+    std::streambuf* source;
+    std::uint32_t position = 0;      // file offset of the current payload
+    std::uint32_t chunkLength = 0;
+    std::uint32_t remaining = 0;
+    std::streambuf* copyTarget;
+    SHA1 sha1;
+    SHA256 sha256;
+    Hash* activeHasher;
+    const bool digestOn;
+    bool digestFinished = false;
+    std::uint32_t putbackCount = 0;
+    std::uint8_t digest[32] = {};    // a SHA-1 digest fills the first 20 bytes, the rest stay 0
+
+protected:
+    std::streampos seekoff(std::streamoff off, std::ios_base::seekdir dir,
+                           std::ios_base::openmode mode) override;
+    std::streampos seekpos(std::streampos pos, std::ios_base::openmode mode) override;
+    std::streamsize showmanyc() override;
+    std::streamsize xsgetn(char* buffer, std::streamsize n) override;
+    int_type underflow() override;
+    int_type uflow() override;
+    int_type pbackfail(int_type c) override;
+};
+
+class PackageReader : public std::istream {
+public:
+    PackageReader(std::istream& source, bool digestOn, std::streambuf* copyTarget);
+    ~PackageReader() override;
+    PackageReader(const PackageReader&) = delete;
+    PackageReader& operator=(const PackageReader&) = delete;
+
+    void want(std::uint32_t type);
+    // Advances to the next chunk of a wanted type: its type, or -1 at the end or on error.
+    int next_chunk();
+    int type() const { return type_; }
+    std::uint32_t chunk_length() const { return buf_->chunkLength; }
+    std::uint32_t payload_start() const { return buf_->position; }
+    std::uint32_t total_length() const { return totalLength_; }
+    bool is_alt_magic() const;
+    // 0 none, 1 legacy scheme, 2 EdDSA (see package/signature/verify.h).
+    int verify_signature();
+    ChunkBuf& chunk_buf() { return *buf_; }
+
+private:
+    ChunkBuf* buf_;  // owned
+    std::vector<std::uint32_t> wanted_;
+    int type_ = -1;
+    std::uint32_t magic_ = 0xFFFFFFFF;
+    std::uint32_t totalLength_ = 0;
+};

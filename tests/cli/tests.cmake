@@ -1,0 +1,4 @@
+# Unit test sources of tests/cli (paths relative to tests/).
+target_sources(unit_tests PRIVATE
+    cli/installer_test.cpp
+)

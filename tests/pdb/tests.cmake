@@ -1,0 +1,3 @@
+# Unit test sources of tests/pdb (paths relative to tests/).
+target_sources(unit_tests PRIVATE
+)

@@ -1,0 +1,5 @@
+# Shared test helpers (paths relative to tests/).
+target_sources(test_support PRIVATE
+    support/process.cpp
+    support/temp_dir.cpp
+)

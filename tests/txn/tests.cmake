@@ -1,0 +1,3 @@
+# Unit test sources of tests/txn (paths relative to tests/).
+target_sources(unit_tests PRIVATE
+)

@@ -1,0 +1,1 @@
+// pkglib: the package writer and signers (filled in with the writer).

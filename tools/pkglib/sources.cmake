@@ -1,0 +1,4 @@
+# Sources of tools/pkglib (paths relative to tools/).
+target_sources(pkglib PRIVATE
+    pkglib/placeholder.cpp
+)

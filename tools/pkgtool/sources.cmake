@@ -1,0 +1,4 @@
+# Sources of tools/pkgtool (paths relative to tools/).
+target_sources(pkgtool PRIVATE
+    pkgtool/main.cpp
+)
