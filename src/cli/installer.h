@@ -38,6 +38,12 @@ public:
     // Draws the progress bar for a position within a total (show_progress's arithmetic).
     void draw_progress(const std::string& label, std::uint64_t position, std::uint64_t total);
 
+    // Run lifecycle (pdb/database_loader.cpp). open loads the package database below
+    // /flash/var/pdb; reserve_log takes the post-install log over; finish writes it.
+    void open(bool quiet, const std::string& architecture);
+    void reserve_log();
+    void finish();
+
     // Position of the first record named `name` in `packages`.
     std::optional<std::size_t> index_of_package(const std::string& name) const;
 

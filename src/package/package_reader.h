@@ -21,8 +21,8 @@ public:
     // Passes the rest of the current chunk and reads the next chunk header: its type, or -1 at
     // the end of data (the digest is then finished once more).
     int next_chunk_header();
-    // Reads up to n payload-independent bytes from the source through the digest and copy
-    // target (the one path by which payload bytes reach a reader).
+    // Reads up to n bytes from the source, feeding the digest and the copy target except for
+    // bytes that were put back and are read again (the one path by which payload bytes pass).
     std::streamsize read_through(char* buffer, std::streamsize n);
 
     std::streambuf* source;

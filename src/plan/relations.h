@@ -12,6 +12,9 @@ std::string version_text(Version v);
 std::string package_label(const Package& p);
 // The name alone when min is 0, else name-version_text(min).
 std::string dependency_label(const Dependency& d);
+// How installation messages name a package: its bundle's dependency_label when it belongs to
+// a bundle, else its package_label.
+std::string display_name(const InstalledPackage& p);
 // {name, version, version, 0}: the link from a member to its bundle.
 Dependency exact_dependency(const Package& p);
 
