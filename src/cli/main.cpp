@@ -1,11 +1,42 @@
-// The installer's entry: scans the command line, picks one run mode and exits with its status.
+// The installer's entry: scans the command line, changes root and working directory, and runs
+// exactly one mode, whose result is the exit status.
 
 #include "cli/installer.h"
+#include "cli/options.h"
+#include "cli/run_modes.h"
+#include "cli/staged_modes.h"
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
-int main(int, char**) {
+int main(int argc, char** argv) {
     Installer::instance();
-    std::printf("usage: installer [-q] [-r <root>] [-]\n");
-    return 0;
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    Settings settings = scan_options(args, stdout);
+    if (settings.mode == RunMode::Usage) {
+        std::printf("%s\n", kUsageText);
+        return 0;
+    }
+
+    // A root given before "--commit" or "--cancel" counts for them too: the manifest and the
+    // paths in it are those below the root.
+    if (!settings.root.empty() && ::chroot(settings.root.c_str()) != 0) std::perror("chroot");
+    // Relative paths (a manifest may hold some) resolve from the root, never from the caller's
+    // directory outside it.
+    if (::chdir("/") != 0) std::perror("chdir");
+
+    if (settings.mode == RunMode::Commit) return run_commit_mode(kManifestPath, stdout);
+    if (settings.mode == RunMode::Cancel) return run_cancel_mode(kManifestPath);
+
+    const char* fromEnv = std::getenv("arch");
+    std::string architecture = fromEnv ? fromEnv : "i386";
+    open_run(settings, architecture);
+    switch (settings.mode) {
+    case RunMode::Show: return run_show_mode(settings);
+    case RunMode::Cleanup: return run_cleanup_mode(settings);
+    case RunMode::Stream: return run_stream_mode(settings);
+    default: return run_upgrade_mode(settings);
+    }
 }

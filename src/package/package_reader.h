@@ -1,17 +1,19 @@
 #pragma once
 // The package stream stack: a ChunkBuf confines reads to the current chunk's payload, feeds the
 // running digest and an optional copy target; a PackageReader on it steps from chunk to chunk,
-// delivering only the wanted types.
+// delivering only the wanted types. Every source byte reaches the digest and the copy target once.
 
 #include "package/signature/crypto.h"
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <streambuf>
 #include <vector>
 
 class ChunkBuf : public std::streambuf {
 public:
+    // Borrows `source` and `copyTarget` (may be null); both must outlive the buffer.
     ChunkBuf(std::streambuf* source, bool digestOn, std::streambuf* copyTarget);
     ChunkBuf(const ChunkBuf&) = delete;
     ChunkBuf& operator=(const ChunkBuf&) = delete;
@@ -24,9 +26,14 @@ public:
     // Reads up to n bytes from the source, feeding the digest and the copy target except for
     // bytes that were put back and are read again (the one path by which payload bytes pass).
     std::streamsize read_through(char* buffer, std::streamsize n);
+    // Reads through and discards up to n bytes in bounded blocks; the number actually passed.
+    std::uint64_t skip_through(std::uint64_t n);
+    // Finishes the active hasher into `digest` (which restarts it) and sets digestFinished.
+    // A SHA-1 digest fills the first 20 bytes; the other 12 are zero.
+    void finish_digest();
 
     std::streambuf* source;
-    std::uint32_t position = 0;      // file offset of the current payload
+    std::uint32_t position = 0;  // file offset of the current payload
     std::uint32_t chunkLength = 0;
     std::uint32_t remaining = 0;
     std::streambuf* copyTarget;
@@ -36,9 +43,11 @@ public:
     const bool digestOn;
     bool digestFinished = false;
     std::uint32_t putbackCount = 0;
-    std::uint8_t digest[32] = {};    // a SHA-1 digest fills the first 20 bytes, the rest stay 0
+    std::uint8_t digest[32] = {};  // a SHA-1 digest fills the first 20 bytes, the rest stay 0
 
 protected:
+    // Positions count from the start of the current payload. From the end, `off` counts back
+    // from the payload's end. Backwards only by seeking the source, digest off and no copy.
     std::streampos seekoff(std::streamoff off, std::ios_base::seekdir dir,
                            std::ios_base::openmode mode) override;
     std::streampos seekpos(std::streampos pos, std::ios_base::openmode mode) override;
@@ -47,10 +56,15 @@ protected:
     int_type underflow() override;
     int_type uflow() override;
     int_type pbackfail(int_type c) override;
+
+private:
+    void take_in(const char* data, std::size_t n);
 };
 
 class PackageReader : public std::istream {
 public:
+    // Reads the file header from `source`; a bad or short header leaves the reader bad, so that
+    // next_chunk delivers nothing. `copyTarget` (may be null) receives every byte read.
     PackageReader(std::istream& source, bool digestOn, std::streambuf* copyTarget);
     ~PackageReader() override;
     PackageReader(const PackageReader&) = delete;
@@ -69,7 +83,7 @@ public:
     ChunkBuf& chunk_buf() { return *buf_; }
 
 private:
-    ChunkBuf* buf_;  // owned
+    std::unique_ptr<ChunkBuf> buf_;
     std::vector<std::uint32_t> wanted_;
     int type_ = -1;
     std::uint32_t magic_ = 0xFFFFFFFF;

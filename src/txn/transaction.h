@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -61,11 +62,23 @@ private:
 std::string parent_dir(const std::string& path);
 void make_dirs(const std::string& dir);
 bool copy_file(const std::string& source, const std::string& dest, bool spinner);
+// copy_file with the per-block hook spelled out: `afterBlock` (may be empty) runs after every
+// block written; copy_file passes the console spinner's step when asked to spin.
+bool copy_file_with(const std::string& source, const std::string& dest,
+                    const std::function<void()>& afterBlock);
 
 // Creates the temporary file for `path` (on the destination's file system when it has room,
 // else on /ram) and registers it as a MoveTemp. When the file cannot be made, nothing is
 // registered, the stream is in the failed state and errno tells why.
 std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
                           std::uint32_t mode);
+// create_file with the fallback directories given: `ramDir` instead of "/ram", and `tmpDir`
+// for empty files when `ramDir` is missing.
+std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
+                             std::uint32_t mode, const std::string& ramDir,
+                             const std::string& tmpDir);
 // False when the pending moves would leave /flash/boot or /flash with 16 free blocks or fewer.
 bool has_flash_space(const Transaction& txn);
+// has_flash_space over the file systems holding `bootPath` and `flashPath`.
+bool has_flash_space_of(const Transaction& txn, const std::string& bootPath,
+                        const std::string& flashPath);

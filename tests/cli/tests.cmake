@@ -2,3 +2,7 @@
 target_sources(unit_tests PRIVATE
     cli/installer_test.cpp
 )
+target_sources(unit_tests PRIVATE
+    cli/options_test.cpp
+    cli/staged_modes_test.cpp
+)

@@ -3,3 +3,9 @@ target_sources(test_support PRIVATE
     support/process.cpp
     support/temp_dir.cpp
 )
+target_sources(test_support PRIVATE
+    support/mount_ns.cpp
+)
+target_sources(test_support PRIVATE
+    support/scenario.cpp
+)

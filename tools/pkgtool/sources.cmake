@@ -2,3 +2,6 @@
 target_sources(pkgtool PRIVATE
     pkgtool/main.cpp
 )
+target_sources(pkgtool PRIVATE
+    pkgtool/inspect.cpp
+)

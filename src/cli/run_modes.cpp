@@ -1,0 +1,137 @@
+// The run modes after the entry's scan: the listing, the cleanup, the stream installation and
+// the default upgrade run, each with its exit status.
+
+#include "cli/run_modes.h"
+
+#include "cli/installer.h"
+#include "cli/staged_modes.h"
+#include "cli/stream_copy.h"
+#include "cli/stream_install.h"
+#include "cli/upgrade_run.h"
+#include "pdb/listing.h"
+#include "plan/actions.h"
+#include "txn/transaction.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+// Tells the rest of the system that the installed package set changed: an empty file that the
+// commit puts in place.
+void mark_packages_changed(Transaction& txn) {
+    std::ofstream marker = create_file(txn, kPackagesChangedPath, 1, 0);
+    marker.close();
+}
+
+// Queues where stream mode's copy goes, or deletes it. The copy may only become an image when it
+// holds the whole package: the same-build paths stop after the header part and leave it short.
+// False when a boot image or package image was due and the copy is unusable: the installation
+// queued the removal of the old one and must not go ahead without its replacement.
+bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy& copy,
+                       bool wholeStream, const std::string& dir, bool boot) {
+    const bool wanted = boot || !dir.empty();
+    if (wanted && wholeStream && !copy.ok()) {
+        installer.error("could not write image: %s", std::strerror(copy.error_number()));
+        ::unlink(kStreamCopyPath);
+        return false;
+    }
+    if (!wanted || !wholeStream) {
+        ::unlink(kStreamCopyPath);
+        return true;
+    }
+    // Owned by the journal from here on: a cancel deletes it like any temporary file.
+    if (boot) {
+        txn.add_op(kBootImagePath, MoveTemp, kStreamCopyPath);
+        if (!dir.empty()) txn.add_link(kBootImagePath, dir + "image");
+    } else {
+        txn.add_op(dir + "image", MoveTemp, kStreamCopyPath);
+    }
+    return true;
+}
+
+}  // namespace
+
+void open_run(const Settings& settings, const std::string& architecture) {
+    Installer::instance().open(settings.quiet, architecture);
+}
+
+// The listing of the database as open loaded it; nothing is changed and no log is written.
+int run_show_mode(const Settings&) {
+    print_listing(Installer::instance(), std::cout);
+    std::cout.flush();
+    return 0;
+}
+
+int run_cleanup_mode(const Settings&) {
+    Transaction txn;
+    (void)cleanup(Installer::instance(), txn);
+    txn.commit(false);
+    return 0;
+}
+
+int run_stream_mode(const Settings& settings) {
+    Installer& installer = Installer::instance();
+    Transaction txn;
+    (void)apply_actions(installer, txn, 1);
+
+    // A first installation from a stream finds no database directory yet.
+    make_dirs(std::string(kStreamCopyDir));
+    StreamCopy copy;
+    if (!copy.open(kStreamCopyPath)) {
+        std::printf("ERROR: could not open image\n");
+        std::fflush(stdout);
+        txn.cancel();
+        return -1;
+    }
+    std::string dir;
+    bool boot = false;
+    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kPlanUpgrade,
+                                UserForcedMap(), &copy, &dir, &boot);
+    (void)copy.close();
+    const bool wholeStream = std::cin.peek() == std::char_traits<char>::eof();
+
+    if (status == 0 && !place_stream_copy(installer, txn, copy, wholeStream, dir, boot))
+        status = 1;
+    if (status != 0) {
+        // As in the upgrade run: nothing of a failed installation reaches flash, and the
+        // scheduled requests stay in their files for the next run.
+        txn.cancel();
+        ::unlink(kStreamCopyPath);
+    } else {
+        mark_packages_changed(txn);
+        txn.commit(false);
+    }
+    installer.finish();
+    return status;
+}
+
+int run_upgrade_mode(const Settings& settings) {
+    Installer& installer = Installer::instance();
+    Transaction txn;
+    (void)apply_actions(installer, txn, 1);
+
+    const std::uint32_t flags = settings.plannerFlags | kPlanUpgrade;
+    int status = upgrade_run(installer, txn, flags) ? 0 : 1;
+    // An empty journal takes no space: a run with nothing to do succeeds on a full flash too.
+    if ((flags & kPlanReinstall) == 0 && !txn.is_empty() && !has_flash_space(txn)) {
+        installer.error("not enough space for upgrade");
+        txn.cancel();
+        status = 28;
+    }
+    if (!txn.is_empty()) {
+        mark_packages_changed(txn);
+        if (settings.commitAtOnce) {
+            txn.commit(false);
+        } else if (!txn.save_manifest(kManifestPath)) {
+            installer.error("could not save manifest %s", kManifestPath);
+            txn.cancel();
+            status = 1;
+        }
+    }
+    installer.finish();
+    return status;
+}

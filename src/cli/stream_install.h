@@ -1,0 +1,26 @@
+#pragma once
+// One package stream (standard input or an uploaded file) installed into the run's Transaction,
+// and the "--cleanup" mode that drops packages not made for a recent system.
+
+#include "plan/driver.h"
+
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+#include <string>
+
+class Installer;
+class Transaction;
+
+// Installs the package or bundle read from `input`; 0 on success (a candidate that admission
+// skipped with a warning counts as success), any other value on failure. Every byte read also
+// goes to `copyTarget` (may be null). `dirOut` (may be null) gets the database directory of a
+// package with an image chunk; `bootOut` (may be null) whether the boot image is to be set.
+// `*bootOut` starts false on every path.
+int install_stream(Installer& installer, Transaction& txn, std::istream& input,
+                   std::uint32_t flags, const UserForcedMap& userForced,
+                   std::streambuf* copyTarget, std::string* dirOut, bool* bootOut);
+
+// Marks every package not made for a system of at least 3.22 for removal and applies the
+// actions; whether any action was applied.
+bool cleanup(Installer& installer, Transaction& txn);

@@ -1,0 +1,165 @@
+// The default upgrade run over the upload directories, and their scan.
+
+#include "cli/upgrade_run.h"
+
+#include "cli/installer.h"
+#include "cli/stream_install.h"
+#include "package/package_format.h"
+#include "plan/actions.h"
+#include "plan/admission.h"
+#include "plan/driver.h"
+#include "txn/transaction.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace {
+
+bool ends_with(const std::string& s, const char* suffix) {
+    const std::string tail(suffix);
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Reads the downgrade marker; false when there is none.
+bool read_downgrade_marker(Version& floor) {
+    std::ifstream in(kDowngradeMarker, std::ios::binary);
+    if (!in.is_open()) return false;
+    // Only the number at the start counts; a marker of any size must not be read whole.
+    char head[64] = {};
+    in.read(head, sizeof head - 1);
+    floor = parse_downgrade_floor(std::string(head, std::size_t(in.gcount())));
+    return true;
+}
+
+// Discovery stops at the first directory that yields a candidate.
+void discover(Installer& installer, std::vector<std::unique_ptr<PackageFile>>& list) {
+    struct stat st;
+    if (::stat(kIgnoreMarker, &st) != 0) scan_uploads(installer, kUploadDirs[0], list);
+    if (list.empty()) scan_uploads(installer, kUploadDirs[1], list);
+    if (list.empty()) scan_uploads(installer, kUploadDirs[2], list);
+}
+
+// The installation left the candidate's own build standing. A candidate that admission skipped
+// ("omitting package") reports success too, and its file must not replace the image or the boot
+// image of the build that stays installed.
+bool stands_installed(const Installer& installer, const PackageFile& candidate) {
+    for (const auto& p : installer.packages) {
+        if (p->name == candidate.name && p->version == candidate.version &&
+            p->buildTime == candidate.buildTime)
+            return true;
+    }
+    return false;
+}
+
+// Queues where the candidate's file goes once it is installed. A boot package's file becomes
+// the boot image whether or not it carries an image chunk: its installation queued the removal
+// of the old one, and the router must not be left without.
+void keep_package_file(Transaction& txn, const PackageFile& candidate, bool boot) {
+    const std::string imagePath = std::string("/flash/var/pdb/") + candidate.name + "/image";
+    if (boot) {
+        txn.add_move(candidate.filePath, kBootImagePath);
+        if (candidate.hasImage) txn.add_link(kBootImagePath, imagePath);
+    } else if (candidate.hasImage) {
+        txn.add_move(candidate.filePath, imagePath);
+    }
+}
+
+// Disabled packages that were active before the run and that nothing enabled conflicts with,
+// each once even when it was active under several names.
+std::vector<InstalledPackage*> packages_to_enable_again(Installer& installer,
+                                                        const std::set<std::string>& activeNames) {
+    std::vector<InstalledPackage*> list;
+    std::set<const InstalledPackage*> listed;
+    for (const std::string& name : activeNames) {
+        InstalledPackage* p = find_by_name_or_provides(installer, name);
+        if (p == nullptr || !p->disabled || listed.count(p) != 0) continue;
+        if (find_conflicting_package(installer, *p) != nullptr) continue;
+        listed.insert(p);
+        list.push_back(p);
+    }
+    return list;
+}
+
+bool has_named_package(const Installer& installer) {
+    for (const auto& p : installer.packages)
+        if (!p->name.empty()) return true;
+    return false;
+}
+
+}  // namespace
+
+Version parse_downgrade_floor(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    if (i < text.size() && text[i] == '+') ++i;
+    std::uint64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + std::uint64_t(text[i] - '0');
+        if (value > 0xFFFFFFFFu) return 0xFFFFFFFFu;
+    }
+    return Version(value);
+}
+
+void scan_uploads(Installer& installer, const std::string& directory,
+                  std::vector<std::unique_ptr<PackageFile>>& list) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        if (!ends_with(name, ".npk") && !ends_with(name, ".dpk")) continue;
+        auto file = std::make_unique<PackageFile>();
+        if (!scan_package_file(*file, directory + name)) {
+            installer.error("broken package %s", name.c_str());
+            continue;
+        }
+        list.push_back(std::move(file));
+    }
+    ::closedir(dir);
+}
+
+bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
+    Version floor = kNoDowngradeFloor;
+    if (read_downgrade_marker(floor)) flags |= kAdmitDowngrade;
+
+    std::vector<std::unique_ptr<PackageFile>> candidates;
+    discover(installer, candidates);
+    select_and_order(installer, candidates, floor, true);
+
+    UserForcedMap userForced;
+    std::set<std::string> activeNames;
+    for (const auto& p : installer.packages) {
+        if (p->userForced) userForced[p->name] = p->disabled;
+        if (p->disabled) continue;
+        activeNames.insert(p->name);
+        for (const Dependency& d : p->provides) activeNames.insert(d.name);
+    }
+
+    if (!candidates.empty()) installer.reserve_log();
+    for (const auto& candidate : candidates) {
+        std::ifstream file(candidate->filePath, std::ios::binary);
+        if (!file.is_open()) continue;
+        bool boot = false;
+        const int status = install_stream(installer, txn, file, flags, userForced, nullptr,
+                                          nullptr, &boot);
+        file.close();
+        if (status != 0) {
+            txn.cancel();
+            return false;
+        }
+        if (stands_installed(installer, *candidate)) keep_package_file(txn, *candidate, boot);
+    }
+
+    carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames), true);
+
+    if (!has_named_package(installer)) {
+        installer.error("router installation failed!!!");
+        txn.cancel();
+        return false;
+    }
+    return true;
+}

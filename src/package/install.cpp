@@ -1,0 +1,251 @@
+// Unpacking one package into the run's Transaction. Every file is a temporary file that the
+// commit moves into place; a package that fails here takes back what it queued, so that only
+// the caller's own decisions (the removal of the version it replaces) stay pending.
+
+#include "package/install.h"
+
+#include "cli/installer.h"
+#include "flash/flash_device.h"
+#include "package/format.h"
+#include "package/inflate_stream.h"
+#include "package/package_reader.h"
+#include "pdb/database_paths.h"
+#include "pdb/entry_writer.h"
+#include "plan/relations.h"
+#include "txn/transaction.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kCopyPiece = 16384;
+constexpr std::uint64_t kImageStep = 4096;
+constexpr const char* kSecureMarker = "/ram/SECURE";
+constexpr const char* kUpgradedMarker = "/flash/UPGRADED";
+
+bool is_boot(const Package& p) { return (p.flags & kFlagBoot) != 0; }
+bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
+
+std::string progress_label(const InstalledPackage& pkg) {
+    std::string label = "installing ";
+    if (pkg.disabled && pkg.bundle.name.empty()) label += " (disabled) ";
+    return label + display_name(pkg);
+}
+
+void report_broken(const InstalledPackage& pkg) {
+    Installer::instance().error("installation of %s failed: broken package",
+                                display_name(pkg).c_str());
+}
+
+// An entry name that could leave /flash, name /flash (or a directory) as a file, or not be
+// written as one line of the "files" list and the manifest.
+bool is_hostile_entry_name(const std::string& name) {
+    if (name.empty() || name.back() == '/') return true;
+    if (name.find_first_not_of('/') == std::string::npos) return true;
+    if (name.find('\n') != std::string::npos || name.find('\0') != std::string::npos) return true;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Takes back what this package queued as new files: its unpacked files and the database files
+// it wrote. Removals stay: they belong to the version being replaced, and the caller decides.
+void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
+    std::vector<std::string> dropped;
+    for (const std::string& path : pkg.files) {
+        const FileOp* op = txn.pending(path);
+        if (op && op->op == MoveTemp) dropped.push_back(path);
+    }
+    if (is_safe_package_name(pkg.name)) {
+        const std::string dir = database_dir(pkg);
+        for (auto it = txn.entries().lower_bound(dir);
+             it != txn.entries().end() && it->first.compare(0, dir.size(), dir) == 0; ++it)
+            if (it->second.op == MoveTemp) dropped.push_back(it->first);
+    }
+    for (const std::string& path : dropped) {
+        const FileOp* op = txn.pending(path);
+        // drop_below on a file path drops that entry alone (and deletes its temporary file).
+        if (op && op->op == MoveTemp) txn.drop_below(path);
+    }
+}
+
+// Copies `size` bytes of one entry from `z` to `out`; false with the message on failure.
+bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
+                const InstalledPackage& pkg, const std::string& entryName) {
+    std::vector<char> piece(std::min<std::size_t>(kCopyPiece, size));
+    std::uint32_t left = size;
+    while (left > 0) {
+        const std::size_t n = std::min<std::size_t>(kCopyPiece, left);
+        z.read(piece.data(), std::streamsize(n));
+        if (std::size_t(z.gcount()) != n) {
+            report_broken(pkg);
+            return false;
+        }
+        errno = 0;
+        out.write(piece.data(), std::streamsize(n));
+        if (!out) {
+            report_create_failure(display_name(pkg), entryName, errno);
+            return false;
+        }
+        left -= std::uint32_t(n);
+    }
+    return true;
+}
+
+// Steps 2-12 of the installation; the caller withdraws the new files when this fails.
+bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& reader,
+                    const std::string& label) {
+    Installer& installer = Installer::instance();
+    const bool packageMagic = !reader.is_alt_magic();
+    if (packageMagic && !txn.take_back_remove(database_dir(pkg))) return false;
+
+    if (reader.type() == kChunkImage) {
+        std::uint64_t left = reader.chunk_length();
+        while (left > 0 && reader) {
+            installer.show_progress(reader, label);
+            const std::uint64_t step = std::min(left, kImageStep);
+            reader.seekg(std::streamoff(step), std::ios_base::cur);
+            left -= step;
+        }
+        reader.next_chunk();
+    }
+    if (reader.type() == kChunkFiles) {
+        if (!(boot_image_set() && is_boot(pkg)) && !unpack_files(pkg, txn, reader)) return false;
+        reader.next_chunk();
+    }
+
+    const int level = required_level(pkg.name, pkg.version);
+    if (reader.type() != kChunkSignature || reader.verify_signature() < level) {
+        report_broken(pkg);
+        return false;
+    }
+    reader.next_chunk();
+
+    if (pkg.bundle.name.empty()) {
+        if (reader.type() == kChunkArch) reader.next_chunk();
+        if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
+        if (reader.type() != -1) {
+            report_broken(pkg);
+            return false;
+        }
+    }
+
+    if (packageMagic && !write_entry(pkg, txn)) return false;
+
+    if (is_boot(pkg) || pkg.name == "branding") {
+        std::ofstream marker = create_file(txn, kUpgradedMarker, 1, 0);
+        marker.close();
+    }
+    if (!pkg.bundle.name.empty()) return true;
+    installer.set_status("");
+    installer.info("installed %s%s", pkg.disabled ? "(disabled) " : "",
+                   package_label(pkg).c_str());
+    return true;
+}
+
+}  // namespace
+
+bool has_storable_names(const Package& p) {
+    if (!is_safe_package_name(p.name)) return false;
+    for (const auto* list : {&p.depends, &p.provides, &p.conflicts})
+        for (const Dependency& d : *list)
+            if (!is_storable_relation_name(d.name)) return false;
+    return true;
+}
+
+bool is_storable_relation_name(const std::string& name) {
+    if (name.empty()) return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u <= 0x20 || u == 0x7f;
+    });
+}
+
+int required_level(const std::string& name, Version version) {
+    struct stat st;
+    if (::stat(kSecureMarker, &st) == 0) return 2;
+    if (name == "branding") return 1;
+    if (version < 0x062e6609u) return 1;
+    if (version < 0x062f0000u) return 2;
+    if (version < 0x06306601u) return 1;
+    if (version < 0x07000000u) return 2;
+    if (version <= 0x07016203u) return 1;
+    return 2;
+}
+
+bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
+    const std::string label = progress_label(pkg);
+    Installer::instance().show_progress(reader, label);
+    // A name that cannot be a database directory or a word of its lists would load as broken
+    // (and be uninstalled) at the next run, or put files outside the database.
+    if (!has_storable_names(pkg) ||
+        (!pkg.bundle.name.empty() && !is_safe_package_name(pkg.bundle.name))) {
+        report_broken(pkg);
+        return false;
+    }
+    if (install_chunks(pkg, txn, reader, label)) return true;
+    withdraw_new_files(pkg, txn);
+    return false;
+}
+
+bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
+    Installer& installer = Installer::instance();
+    const std::string label = progress_label(pkg);
+    InflateStream z(reader);
+    const int variant = hardware_variant();
+    std::string base = std::string(kFlashRoot);
+    if (pkg.disabled) base += "/x/" + pkg.name;
+
+    for (;;) {
+        if (!z) return true;
+        std::uint8_t header[kFileEntryHeaderSize];
+        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
+        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) return true;
+        const std::uint16_t mode = load_u16(header);
+        const std::uint8_t entryVariant = header[23];
+        const std::uint32_t size = load_u32(header + 24);
+        const std::uint16_t nameLength = load_u16(header + 28);
+        std::string name(nameLength, '\0');
+        z.read(name.data(), nameLength);
+        if (std::size_t(z.gcount()) != nameLength) {
+            report_broken(pkg);
+            return false;
+        }
+        if ((mode & kModeTypeMask) != kModeRegular ||
+            (entryVariant != 0 && entryVariant != variant)) {
+            z.seekg(std::streamoff(size), std::ios_base::cur);
+            continue;
+        }
+        if (is_hostile_entry_name(name)) {
+            report_broken(pkg);
+            return false;
+        }
+        const std::string destination = base + (name.front() == '/' ? "" : "/") + name;
+        errno = 0;
+        std::ofstream out = create_file(txn, destination, size, mode & 07777u);
+        if (!out) {
+            report_create_failure(display_name(pkg), name, errno);
+            return false;
+        }
+        pkg.files.insert(destination);
+        if (!copy_entry(z, out, size, pkg, name)) return false;
+        errno = 0;
+        out.close();
+        if (!out) {
+            report_create_failure(display_name(pkg), name, errno);
+            return false;
+        }
+        installer.show_progress(reader, label);
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Unpacking of one package from its stream into the run's Transaction: files as pending moves
+// below "/flash", the signature against the level the package requires, the database entry.
+
+#include "pdb/package.h"
+
+#include <string>
+
+class PackageReader;
+class Transaction;
+
+// Installs `pkg`, whose header part the reader has just passed: unpacks its files, checks its
+// signature, writes its database entry (package magic only) and the upgrade marker. False on
+// any failure, with its message; the operations already queued stay in `txn` for the caller.
+// A record whose name or relations cannot be stored, or an entry name that could escape or
+// break the database, makes the package broken.
+[[nodiscard]] bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader);
+
+// Unpacks the regular files of the files chunk the reader stands in; each destination joins
+// `pkg.files` before its data is written. False with its message on a broken entry or a failed
+// write.
+[[nodiscard]] bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader);
+
+// The signature level `name` at `version` requires: 1 legacy suffices, 2 EdDSA needed.
+int required_level(const std::string& name, Version version);
+
+
+// True when every name of `p` can be stored in the database: the package name can be a
+// directory name, and every relation entry name is one word (not empty, no white space or
+// control characters).
+bool has_storable_names(const Package& p);
+bool is_storable_relation_name(const std::string& name);

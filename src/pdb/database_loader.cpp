@@ -1,0 +1,237 @@
+// Loading the package database, and the run's post-install log (Installer::open, reserve_log,
+// finish). Loading never stops the run: what cannot be read is treated as absent, and broken
+// database files schedule the package's removal instead of failing.
+
+#include "pdb/database_loader.h"
+
+#include "cli/installer.h"
+#include "package/format.h"
+#include "package/package_format.h"
+#include "package/package_reader.h"
+#include "pdb/database_paths.h"
+#include "pdb/schedule.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+
+namespace {
+
+// The chunk types a database image is read for, in order of preference. Neither the
+// architecture nor the image chunk is asked for, so those payloads are passed over.
+constexpr std::uint32_t kImageWantedTypes[] = {kChunkBundleHeader, kChunkPackageHeader,
+                                               kChunkText24,       kChunkNote,
+                                               kChunkDepends,      kChunkProvides,
+                                               kChunkConflicts};
+
+template <typename Number>
+bool read_number(std::istream& in, Number& out) {
+    std::string token;
+    if (!(in >> token)) return false;
+    const char* end = token.data() + token.size();
+    auto [ptr, ec] = std::from_chars(token.data(), end, out);
+    return ec == std::errc() && ptr == end;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// The names of the package database directories, in directory order. Entries starting with
+// "." are not packages; neither is anything but a real directory: a stray file (a temporary
+// file, the stream mode's image copy) would load as a package whose removal path ends in "/",
+// and the removal of a symbolic link's directory would reach outside the database.
+bool list_package_dirs(std::vector<std::string>& names) {
+    const std::string base(kDatabaseDir);
+    DIR* dir = ::opendir(base.c_str());
+    if (dir == nullptr) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isDir = ::lstat((base + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (isDir) names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+}  // namespace
+
+ListStatus read_list(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
+    std::ifstream in(path);
+    if (!in) return ListStatus::Missing;
+    for (;;) {
+        Dependency entry;
+        if (!(in >> entry.name)) return ListStatus::Ok;
+        if (!read_number(in, entry.min) || !read_number(in, entry.max))
+            return ListStatus::Malformed;
+        if (withPriority && !read_number(in, entry.priority)) return ListStatus::Malformed;
+        list.push_back(std::move(entry));
+    }
+}
+
+bool read_files(const std::string& path, std::set<std::string>& files) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string installed = installed_path(line);
+        if (!installed.empty()) files.insert(std::move(installed));
+    }
+    return true;
+}
+
+bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
+                const std::string& imagePath) {
+    std::ifstream file(imagePath, std::ios::binary);
+    if (!file) return false;
+    PackageReader reader(file, false, nullptr);
+    for (std::uint32_t type : kImageWantedTypes) reader.want(type);
+
+    // Members are held back until the whole image has been read, so that a broken image adds
+    // nothing at all rather than a bundle's first half.
+    std::vector<std::unique_ptr<InstalledPackage>> members;
+    const int first = reader.next_chunk();
+    if (first == kChunkBundleHeader) {
+        if (!read_package_header(*record, reader)) return false;
+        if (!is_safe_package_name(record->name)) return false;
+        const Dependency link{record->name, record->version, record->version, 0};
+        while (reader.type() == kChunkPackageHeader) {
+            auto member = std::make_unique<InstalledPackage>();
+            if (!read_package_header(*member, reader)) return false;
+            member->bundle = link;
+            if (is_safe_package_name(member->name)) members.push_back(std::move(member));
+        }
+    } else if (first == kChunkPackageHeader) {
+        if (!read_package_header(*record, reader)) return false;
+        if (!is_safe_package_name(record->name)) return false;
+    }
+    // Any other first chunk: the record keeps its directory name and version 0, and
+    // load_state reads its small database files.
+    for (auto& member : members) installer.packages.push_back(std::move(member));
+    installer.packages.push_back(std::move(record));
+    return true;
+}
+
+StateStatus load_state(InstalledPackage& record) {
+    const std::string dir = std::string(kDatabaseDir) + record.name + "/";
+    bool broken = false;
+    bool bundleLink = false;
+    if (record.version == 0) {
+        std::ifstream version(dir + "version");
+        if (!version || !read_number(version, record.version) ||
+            !read_number(version, record.buildTime))
+            broken = true;
+        if (read_list(dir + "deps", record.depends, false) == ListStatus::Malformed) broken = true;
+        if (read_list(dir + "provides", record.provides, true) == ListStatus::Malformed)
+            broken = true;
+        if (read_list(dir + "conflicts", record.conflicts, false) == ListStatus::Malformed)
+            broken = true;
+        std::ifstream bundle(dir + "bundle");
+        std::string bundleName;
+        if (bundle >> bundleName) {
+            record.bundle = Dependency{bundleName, 0, 0, 0};
+            bundleLink = true;
+        }
+        const std::string filesPath = dir + "files";
+        record.isBundle = !file_exists(filesPath);
+        if (!record.isBundle) read_files(filesPath, record.files);
+        if (broken || bundleLink) record.action = kActionUninstall;
+    }
+
+    record.userForced = false;
+    std::ifstream disabled(dir + "disabled");
+    if (disabled) {
+        record.disabled = true;
+        std::string firstLine;
+        std::getline(disabled, firstLine);
+        record.userForced = firstLine != "auto";
+    } else {
+        record.disabled = false;
+        if (std::ifstream(dir + "enabled")) record.userForced = true;
+    }
+
+    if (record.is_placeholder()) return broken ? StateStatus::Broken : StateStatus::Ok;
+    const ScheduleRequest request = read_schedule(schedule_path(record.name));
+    apply_schedule(record, request);
+    if (broken) return StateStatus::Broken;
+    if (bundleLink && request == ScheduleRequest::None) return StateStatus::AwaitsBundle;
+    return StateStatus::Ok;
+}
+
+void Installer::open(bool quietRun, const std::string& architecture) {
+    quiet = quietRun;
+    arch = architecture;
+    std::vector<std::string> dirs;
+    if (!list_package_dirs(dirs)) {
+        warning("could not open repo");
+        return;
+    }
+    for (const std::string& name : dirs)
+        load_image(*this, std::make_unique<InstalledPackage>(name),
+                   std::string(kDatabaseDir) + name + "/image");
+    for (const std::string& name : dirs) {
+        const std::string stored = std::string(kImagesDir) + name;
+        if (file_exists(stored))
+            load_image(*this, std::make_unique<InstalledPackage>(name), stored);
+    }
+
+    std::vector<InstalledPackage*> awaiting;
+    auto load = [&](InstalledPackage& record) {
+        if (load_state(record) == StateStatus::AwaitsBundle) awaiting.push_back(&record);
+    };
+    const std::size_t fromImages = packages.size();
+    for (std::size_t i = 0; i < fromImages; ++i) load(*packages[i]);
+    for (const std::string& name : dirs) {
+        if (index_of_package(name)) continue;
+        packages.push_back(std::make_unique<InstalledPackage>(name));
+        load(*packages.back());
+    }
+
+    // A member of a bundle that was stored without an image is loaded from its own files, and
+    // its "bundle" file alone must not uninstall it while the bundle itself is installed.
+    for (InstalledPackage* member : awaiting) {
+        for (const auto& other : packages) {
+            if (other->isBundle && other->name == member->bundle.name) {
+                member->action = kActionNone;
+                break;
+            }
+        }
+    }
+}
+
+void Installer::reserve_log() {
+    const std::string path(kPostLogPath);
+    std::vector<std::string> earlier;
+    {
+        std::ifstream in(path);
+        std::string line;
+        // A last line without its line feed is not taken: it may have been cut by a crash.
+        while (std::getline(in, line) && !in.eof()) earlier.push_back(line);
+    }
+    // The earlier run's lines belong before everything this run has recorded so far.
+    messages.insert(messages.begin(), earlier.begin(), earlier.end());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        const std::string zeros(4096, '\0');
+        out.write(zeros.data(), std::streamsize(zeros.size()));
+    }
+    log_reserved = true;
+}
+
+void Installer::finish() {
+    if (!log_reserved && messages.empty()) return;
+    const std::string path(kPostLogPath);
+    std::ofstream out(path, log_reserved ? std::ios::binary | std::ios::trunc
+                                         : std::ios::binary | std::ios::app);
+    if (!out) return;
+    ::sync();
+    for (const std::string& message : messages) out << message << '\n';
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Loading the package database below /flash/var/pdb/ into InstalledPackage records: from a
+// package's image when it keeps one, else from its small text files, then its state files and
+// its schedule file. Installer::open, reserve_log and finish are defined beside these.
+
+#include "pdb/package.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class Installer;
+
+enum class ListStatus { Ok, Missing, Malformed };
+
+// Reads one relation list file ("deps", "provides" with priority, "conflicts"). Missing means
+// the file could not be opened and reads as an empty list. Unless Ok or Missing, the entries
+// read before the fault stay in `list`.
+[[nodiscard]] ListStatus read_list(const std::string& path, std::vector<Dependency>& list,
+                                   bool withPriority);
+
+// Reads a "files" list into `files` as installed paths (see database_paths.h); lines that name
+// nothing removable are left out. False when the file cannot be opened.
+bool read_files(const std::string& path, std::set<std::string>& files);
+
+// Fills `record` (named after its database directory) from the package image at `imagePath`
+// and appends it to installer.packages; a bundle image appends its members first. The image
+// is read without digest, so unwanted payloads are passed over by seeking. Nothing is added
+// when the image cannot be opened, its header part is broken, or it names the package (or the
+// bundle) with a name that could not be a directory name; a member with such a name is left
+// out alone. True when the record was appended.
+bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
+                const std::string& imagePath);
+
+// What load_state found beyond the fields it set.
+enum class StateStatus {
+    Ok,
+    // The header files are missing or malformed: action 1, and it stays.
+    Broken,
+    // Action 1 only because the "bundle" file names a bundle that did not supply the record;
+    // open withdraws it when a bundle record of that name was loaded.
+    AwaitsBundle,
+};
+
+// Reads the record's database files below "/flash/var/pdb/" + name + "/": the header files
+// when `version` is 0 (the record did not come from an image), the state files, and the
+// schedule file unless the record is a placeholder.
+StateStatus load_state(InstalledPackage& record);

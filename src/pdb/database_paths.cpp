@@ -1,0 +1,50 @@
+// Package names that are safe as directory names, and the "files" list mapping.
+
+#include "pdb/database_paths.h"
+
+namespace {
+
+bool has_parent_component(std::string_view path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (path.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool is_safe_package_name(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (char c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        // Control characters and DEL included: such a name could not be written into the
+        // whitespace-separated list files nor shown on the console unharmed.
+        if (c == '/' || c == ' ' || u < 0x20 || u == 0x7f) return false;
+    }
+    return true;
+}
+
+std::string installed_path(std::string_view storedLine) {
+    std::size_t first = storedLine.find_first_not_of('/');
+    if (first == std::string_view::npos) return {};
+    std::string_view relative = storedLine.substr(first);
+    if (has_parent_component(relative)) return {};
+    std::string path(kFlashRoot);
+    path += '/';
+    path += relative;
+    return path;
+}
+
+std::string stored_entry(std::string_view installedPath) {
+    if (installedPath.size() <= kFlashRoot.size() + 1) return {};
+    if (installedPath.substr(0, kFlashRoot.size()) != kFlashRoot) return {};
+    if (installedPath[kFlashRoot.size()] != '/') return {};
+    std::string_view relative = installedPath.substr(kFlashRoot.size() + 1);
+    std::size_t first = relative.find_first_not_of('/');
+    if (first == std::string_view::npos) return {};
+    return std::string(relative.substr(first));
+}

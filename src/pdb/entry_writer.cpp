@@ -1,0 +1,217 @@
+// Writing and removing package database entries through the run's Transaction. Every file
+// that an entry no longer needs is queued for removal, so that a directory taken over from an
+// earlier version of the package never lends it that version's header files.
+
+#include "pdb/entry_writer.h"
+
+#include "cli/installer.h"
+#include "pdb/database_paths.h"
+#include "plan/relations.h"
+#include "txn/transaction.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+// Size hints for the flash space check.
+constexpr std::uint32_t kVersionHint = 32;
+constexpr std::uint32_t kListHint = 1024;
+constexpr std::uint32_t kBundleHint = 16;
+constexpr std::uint32_t kFilesHint = 4096;
+constexpr std::uint32_t kStateHint = 8;
+
+// The header files: what a record without image writes, and what must go when it writes none.
+constexpr const char* kHeaderFiles[] = {"version", "deps", "provides", "conflicts", "files",
+                                        "bundle"};
+
+// Flushes and closes a created file; false, with errno left by the failed write, when the
+// stream is in a failed state.
+bool finish_stream(std::ofstream& out) {
+    out.flush();
+    if (!out) return false;
+    out.close();
+    return bool(out);
+}
+
+bool write_list(Transaction& txn, const std::string& path, const std::vector<Dependency>& list,
+                bool withPriority) {
+    std::ofstream out = create_file(txn, path, kListHint, 0);
+    for (const Dependency& entry : list) {
+        out << entry.name << ' ' << entry.min << ' ' << entry.max;
+        if (withPriority) out << ' ' << entry.priority;
+        out << '\n';
+    }
+    return finish_stream(out);
+}
+
+// Writes a relation list that the database keeps only when it is not empty; an empty list
+// removes the file that an earlier version of the package may have left.
+bool write_optional_list(Transaction& txn, const std::string& path,
+                         const std::vector<Dependency>& list, bool withPriority) {
+    if (list.empty()) {
+        txn.add_remove(path);
+        return true;
+    }
+    return write_list(txn, path, list, withPriority);
+}
+
+bool write_files(const InstalledPackage& record, Transaction& txn, const std::string& dir) {
+    if (record.isBundle) {
+        // A bundle is recognised on loading by the absence of "files".
+        txn.add_remove(dir + "files");
+        return true;
+    }
+    std::ofstream out = create_file(txn, dir + "files", kFilesHint, 0);
+    for (const std::string& path : record.files) {
+        const std::string line = stored_entry(path);
+        if (!line.empty()) out << line << '\n';
+    }
+    return finish_stream(out);
+}
+
+void write_state_line(Transaction& txn, const std::string& path, const char* word) {
+    std::ofstream out = create_file(txn, path, kStateHint, 0);
+    out << word << '\n';
+    out.close();
+}
+
+// Writes the header files; on failure names the file for the report.
+bool write_header_files(const InstalledPackage& record, Transaction& txn, const std::string& dir,
+                        const char*& failedFile) {
+    {
+        failedFile = "meta/version";
+        std::ofstream out = create_file(txn, dir + "version", kVersionHint, 0);
+        out << record.version << ' ' << record.buildTime << '\n';
+        if (!finish_stream(out)) return false;
+    }
+    failedFile = "meta/deps";
+    if (!write_list(txn, dir + "deps", record.depends, false)) return false;
+    failedFile = "meta/provides";
+    if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
+    failedFile = "meta/conflicts";
+    if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false)) return false;
+    failedFile = "meta/bundle";
+    if (record.bundle.name.empty()) {
+        txn.add_remove(dir + "bundle");
+    } else {
+        std::ofstream out = create_file(txn, dir + "bundle", kBundleHint, 0);
+        out << record.bundle.name << '\n';
+        if (!finish_stream(out)) return false;
+    }
+    failedFile = "meta/files";
+    return write_files(record, txn, dir);
+}
+
+// Only a name that is one directory name has a database directory. An empty name belongs to a
+// blocker made during a bundle installation; anything else unsafe ("..", "a/b") would reach
+// outside the database.
+bool has_directory(const Package& record) { return is_safe_package_name(record.name); }
+
+}  // namespace
+
+std::string database_dir(const Package& record) {
+    return std::string(kDatabaseDir) + record.name + "/";
+}
+
+void report_create_failure(const std::string& displayName, const std::string& fileName, int err) {
+    Installer& installer = Installer::instance();
+    if (err == ENOSPC) {
+        installer.error("installation of %s failed: disk is too small", displayName.c_str());
+    } else if (err == EIO) {
+        installer.error("installation of %s failed: disk error", displayName.c_str());
+    } else {
+        installer.error("installation of %s failed: could not create %s: %s",
+                        displayName.c_str(), fileName.c_str(), std::strerror(err));
+    }
+}
+
+bool write_entry(InstalledPackage& record, Transaction& txn) {
+    // A blocker is never stored; its path would be the database directory itself.
+    if (record.name.empty()) return true;
+    if (!has_directory(record)) {
+        report_create_failure(display_name(record), "meta/version", EINVAL);
+        return false;
+    }
+    const std::string dir = database_dir(record);
+    if (!record.hasImage && (record.flags & kFlagNoMetadata) == 0) {
+        const char* failedFile = "";
+        errno = 0;
+        if (!write_header_files(record, txn, dir, failedFile)) {
+            const int err = errno;
+            report_create_failure(display_name(record), failedFile, err);
+            return false;
+        }
+    } else {
+        // The image (or nothing) describes this version; header files of an earlier version
+        // in the same directory would otherwise be loaded in its place.
+        for (const char* file : kHeaderFiles) txn.add_remove(dir + file);
+    }
+    if (record.disabled)
+        write_state_line(txn, dir + "disabled", record.userForced ? "user" : "auto");
+    else
+        txn.add_remove(dir + "disabled");
+    if (!record.disabled && record.userForced)
+        write_state_line(txn, dir + "enabled", "user");
+    else
+        txn.add_remove(dir + "enabled");
+    return true;
+}
+
+bool store_entry(InstalledPackage& record, Transaction& txn) {
+    if (!has_directory(record)) return write_entry(record, txn);
+    if (!txn.take_back_remove(database_dir(record))) return false;
+    return write_entry(record, txn);
+}
+
+void mark_disabled(InstalledPackage& record, Transaction& txn) {
+    if (has_directory(record)) {
+        const std::string dir = database_dir(record);
+        txn.add_remove(dir + "enabled");
+        write_state_line(txn, dir + "disabled", record.userForced ? "user" : "auto");
+    }
+    record.disabled = true;
+    record.action = kActionNone;
+}
+
+void mark_enabled(InstalledPackage& record, Transaction& txn) {
+    if (has_directory(record)) {
+        const std::string dir = database_dir(record);
+        txn.add_remove(dir + "disabled");
+        if (record.userForced)
+            write_state_line(txn, dir + "enabled", "user");
+        else
+            txn.add_remove(dir + "enabled");
+    }
+    record.disabled = false;
+    record.action = kActionNone;
+}
+
+void remove_files(InstalledPackage& record, Transaction& txn) {
+    // `files` holds the installed paths themselves, the same keys unpacking registered.
+    for (const std::string& path : record.files)
+        if (!path.empty()) txn.add_remove(path);
+    record.files.clear();
+}
+
+void remove_entry(InstalledPackage& record, Transaction& txn) {
+    if (!has_directory(record)) return;
+    const std::string dir = database_dir(record);
+    txn.add_remove(dir);
+    txn.add_remove(dir + "image");
+    if (record.flags & kFlagBoot) {
+        // A second link to the boot image means something else still holds it.
+        struct stat st;
+        if (::stat("/flash/bootimage", &st) == 0 && st.st_nlink == 1)
+            txn.add_remove("/flash/bootimage");
+    }
+}
+
+void uninstall_entry(InstalledPackage& record, Transaction& txn) {
+    remove_files(record, txn);
+    remove_entry(record, txn);
+    record.action = kActionNone;
+}

@@ -1,0 +1,260 @@
+// The installation driver: one package or one bundle from a package stream. Records are handed
+// to `packages` as soon as they are installed and the actions are settled after each one, which
+// may destroy any record: across apply_actions only names are held, never records.
+
+#include "plan/driver.h"
+
+#include "cli/installer.h"
+#include "package/format.h"
+#include "package/install.h"
+#include "package/package_format.h"
+#include "package/package_reader.h"
+#include "pdb/database_paths.h"
+#include "pdb/entry_writer.h"
+#include "plan/actions.h"
+#include "plan/admission.h"
+#include "plan/relations.h"
+#include "txn/transaction.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace {
+
+// Verdict bits that only say how the candidate's build compares with the installed one. Such a
+// refusal comes with an "omitting package" warning and leaves the installed set as it is.
+constexpr std::uint32_t kOrderingBits = kAdmitUpgrade | kAdmitDowngrade | kAdmitSame;
+constexpr std::uint32_t kAllBits = 0xFFFFFFFFu;
+constexpr std::size_t kStatusClearWidth = 78;
+
+bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
+
+bool is_listed(const Installer& installer, const InstalledPackage* record) {
+    return std::any_of(installer.packages.begin(), installer.packages.end(),
+                       [&](const auto& p) { return p.get() == record; });
+}
+
+bool has_record_named(const Installer& installer, const std::string& name) {
+    return installer.index_of_package(name).has_value();
+}
+
+// Leaves out of `record.files` every path that another installed record lists and for which a
+// move is pending: that record placed it in this run (a file that went from one package to
+// another between versions), and removing the old owner must not take it away again.
+void keep_files_placed_by_others(Installer& installer, const Transaction& txn,
+                                 InstalledPackage& record) {
+    for (auto it = record.files.begin(); it != record.files.end();) {
+        const FileOp* op = txn.pending(*it);
+        const bool placed = op && (op->op == Move || op->op == MoveTemp);
+        const bool claimed =
+            placed && std::any_of(installer.packages.begin(), installer.packages.end(),
+                                  [&](const auto& p) {
+                                      return p.get() != &record && p->files.count(*it) != 0;
+                                  });
+        it = claimed ? record.files.erase(it) : std::next(it);
+    }
+}
+
+void report_broken(const InstalledPackage& p) {
+    Installer::instance().error("installation of %s failed: broken package",
+                                display_name(p).c_str());
+}
+
+// Moves a member's reader on to the next package header or the end of the stream.
+void skip_member(PackageReader& reader) {
+    while (reader.type() != kChunkPackageHeader && reader.type() != -1) reader.next_chunk();
+}
+
+// A blocker: an unnamed record that conflicts with an optional member, so that the member's
+// admission finds a conflict and it is installed disabled.
+std::unique_ptr<InstalledPackage> make_blocker(const std::string& member) {
+    auto blocker = std::make_unique<InstalledPackage>();
+    blocker->conflicts.push_back(Dependency{member, 0, 0, 0});
+    return blocker;
+}
+
+}  // namespace
+
+// apply_actions, then makes sure that a record it removed leaves nothing in the database: a
+// package installed earlier in this run had its database files queued as moves, which the
+// removal of its directory would not stop (the commit removes before it moves).
+bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
+    struct Seen {
+        const InstalledPackage* record;
+        std::string name;
+    };
+    std::vector<Seen> before;
+    before.reserve(installer.packages.size());
+    for (const auto& p : installer.packages) before.push_back({p.get(), p->name});
+
+    const bool applied = apply_actions(installer, txn, verbose);
+
+    for (const Seen& seen : before) {
+        if (is_listed(installer, seen.record) || has_record_named(installer, seen.name)) continue;
+        if (!is_safe_package_name(seen.name)) continue;
+        const std::string dir = std::string(kDatabaseDir) + seen.name + "/";
+        txn.drop_below(dir);
+        txn.add_remove(dir);
+        txn.add_remove(dir + "image");
+    }
+    return applied;
+}
+
+StreamResult install_package_stream(Installer& installer, Transaction& txn,
+                                    PackageReader& reader, std::uint32_t flags,
+                                    const UserForcedMap& userForced, const Dependency* link,
+                                    std::string* dirOut, bool* bootOut, std::string* nameOut) {
+    if (bootOut) *bootOut = false;
+    auto p = std::make_unique<InstalledPackage>();
+    if (!read_package_header(*p, reader)) return StreamResult::Failed;
+    if (link && p->name == link->name) return StreamResult::Failed;
+    if (link) p->bundle = *link;
+    if (!has_storable_names(*p)) {
+        report_broken(*p);
+        return StreamResult::Failed;
+    }
+    const std::string name = p->name;
+    if (p->hasImage && dirOut) *dirOut = std::string(kDatabaseDir) + name + "/";
+
+    const bool replacesOwnName = !reader.is_alt_magic();
+    std::uint32_t verdict = check_admission(installer, *p, link ? kAllBits : flags | kAdmitConflict,
+                                            replacesOwnName);
+    const auto forced = userForced.find(name);
+    p->disabled = forced != userForced.end() && forced->second;
+    if (forced != userForced.end()) p->userForced = true;
+    if (verdict & kAdmitConflict) {
+        verdict &= ~kAdmitConflict;
+        p->disabled = true;
+    }
+
+    const std::uint32_t refused = verdict & ~flags;
+    if (refused || (verdict & kAdmitSame)) {
+        if (link) {
+            skip_member(reader);
+            if (!find_package(installer, name)) return StreamResult::Failed;
+            if (nameOut) *nameOut = name;
+            return StreamResult::Installed;
+        }
+        const InstalledPackage* installed = find_package(installer, name);
+        if ((flags & kAdmitSame) && (verdict & kAdmitSame) && !refused && installed) {
+            installer.set_status(std::string(kStatusClearWidth, ' '));
+            installer.set_status("");
+            installer.info("installed %s%s", p->disabled ? "(disabled) " : "",
+                           package_label(*p).c_str());
+            if (bootOut) *bootOut = (installed->flags & kFlagBoot) != 0 && boot_image_set();
+            if (nameOut) *nameOut = name;
+            return StreamResult::Installed;
+        }
+        // Refused for its build order: the "omitting package" warning was given and the
+        // installed set stays as it is. The same build stands for the candidate; an older or
+        // newer one is passed over, and its image chunk must not replace the installed image.
+        if ((refused & kOrderingBits) && installed) {
+            if (refused & kAdmitSame) {
+                if (nameOut) *nameOut = name;
+                return StreamResult::Installed;
+            }
+            if (dirOut) dirOut->clear();
+            return StreamResult::Skipped;
+        }
+        return StreamResult::Failed;
+    }
+
+    if (replacesOwnName) {
+        if (const auto index = installer.index_of_package(name)) {
+            InstalledPackage& old = *installer.packages[*index];
+            keep_files_placed_by_others(installer, txn, old);
+            uninstall_entry(old, txn);
+            installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
+        }
+    }
+
+    if (!install_package(*p, txn, reader)) return StreamResult::Failed;
+
+    const std::uint32_t packageFlags = p->flags;
+    const InstalledPackage* added = p.get();
+    installer.packages.push_back(std::move(p));
+    settle_actions(installer, txn, 0);
+    // The actions may have uninstalled what was just installed (it needed a member that a new
+    // bundle dropped): then this installation did not succeed.
+    if (!is_listed(installer, added)) return StreamResult::Failed;
+
+    if (bootOut) *bootOut = (packageFlags & kFlagBoot) != 0 && boot_image_set();
+    if (nameOut) *nameOut = name;
+    return StreamResult::Installed;
+}
+
+int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
+                          std::uint32_t flags, const UserForcedMap& userForced,
+                          std::string* dirOut, bool* bootOut) {
+    if (bootOut) *bootOut = false;
+    auto b = std::make_unique<InstalledPackage>();
+    if (!read_package_header(*b, reader)) return kBundleBadHeader;
+    if (!b->depends.empty() || !b->provides.empty() || !b->conflicts.empty())
+        return kBundleBadHeader;
+    if (!is_safe_package_name(b->name)) {
+        report_broken(*b);
+        return kBundleBadHeader;
+    }
+    if (reader.type() == kChunkImage) reader.next_chunk();
+    const std::string name = b->name;
+    if (b->hasImage && dirOut) *dirOut = std::string(kDatabaseDir) + name + "/";
+
+    const std::uint32_t refused =
+        check_admission(installer, *b, flags, !reader.is_alt_magic()) & ~flags;
+    if (refused) {
+        // Like a single package: the same build is a success, an older or newer one refused by
+        // build order is passed over, both with the warning already given.
+        if (!(refused & kOrderingBits) || !find_package(installer, name)) return kBundleFailed;
+        if (!(refused & kAdmitSame) && dirOut) dirOut->clear();
+        return kBundleInstalled;
+    }
+
+    remove_installed(installer, txn, name);
+    b->isBundle = true;
+    if (!store_entry(*b, txn)) return kBundleBadHeader;
+    const Dependency link = exact_dependency(*b);
+    if (const auto index = installer.index_of_package(name))
+        installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
+    installer.packages.push_back(std::move(b));
+
+    std::set<std::string> oldMembers;
+    for (const auto& p : installer.packages)
+        if (p->bundle.name == name) oldMembers.insert(p->name);
+
+    if (reader.type() == kChunkOptionalMembers) {
+        std::vector<Dependency> optional;
+        if (!read_dependency_list(reader, optional)) return kBundleFailed;
+        for (const Dependency& d : optional)
+            if (!d.name.empty() && userForced.find(d.name) == userForced.end())
+                installer.packages.push_back(make_blocker(d.name));
+        reader.next_chunk();
+    }
+
+    int count = 0;
+    while (reader.type() == kChunkPackageHeader) {
+        bool memberBoot = false;
+        std::string memberName;
+        if (install_package_stream(installer, txn, reader, flags, userForced, &link, nullptr,
+                                   &memberBoot, &memberName) != StreamResult::Installed)
+            return kBundleFailed;
+        ++count;
+        oldMembers.erase(memberName);
+        if (bootOut && memberBoot) *bootOut = true;
+    }
+    if (reader.type() == kChunkArch) reader.next_chunk();
+    if (reader.type() != -1) return kBundleFailed;
+    if (count == 0) return kBundleNoMembers;
+
+    for (const std::string& member : oldMembers)
+        for (const auto& p : installer.packages)
+            if (p->name == member && p->bundle.name == name) p->action = kActionUninstall;
+    settle_actions(installer, txn, 0);
+    if (!has_record_named(installer, name)) return kBundleFailed;
+
+    installer.set_status("");
+    installer.info("installed %s", dependency_label(link).c_str());
+    return kBundleInstalled;
+}

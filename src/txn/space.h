@@ -1,0 +1,30 @@
+#pragma once
+// The free-space estimate of one file system, as the flash space check keeps it. Counts are
+// 64-bit: a large file system must not wrap into a false "no room" or "room".
+
+#include <cstdint>
+#include <string>
+
+struct FsSpace {
+    // Built from statfs of `fsPath`; a failing statfs gives block size 1 and no free blocks,
+    // so any space taken on it fails the check.
+    explicit FsSpace(const std::string& path);
+
+    std::string fsPath;          // also the prefix that decides which paths belong here
+    std::int64_t blockSize = 1;
+    std::int64_t freeBlocks = 0;  // f_bfree, then adjusted by the estimate
+    std::int64_t freeAtStart = 0;
+
+    // `path` lies on this file system: fsPath followed in it by "/" or by its end
+    // ("/flash/boot" holds "/flash/boot/x" but not "/flash/bootimage").
+    bool holds(const std::string& path) const;
+    // A byte size rounded up to whole blocks.
+    std::int64_t blocks_of(std::int64_t bytes) const;
+    // Counts the existing `path` as freed when it belongs here.
+    void release(const std::string& path);
+    // Counts a move of `source` onto `path`: free within one file system, else the source's
+    // blocks are taken and the replaced destination's are given back.
+    void place(const std::string& source, const std::string& path);
+    // The estimate lost space and ends with 16 free blocks or fewer.
+    bool too_full() const;
+};

@@ -1,0 +1,143 @@
+// The journal's bookkeeping and its manifest file. A manifest is only ever written whole and
+// only read back when every line of it arrived, so a staged run cannot be replayed half-parsed.
+
+#include "txn/transaction.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+// The temporary file of a MoveTemp belongs to the journal: once its entry goes, nobody else
+// would delete it, and a stray file in the package database directory loads as a package.
+void forget_temp(const FileOp& entry) {
+    if (entry.op == MoveTemp) ::unlink(entry.source.c_str());
+}
+
+bool path_exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// A manifest line is "<letter> <path>[ <source>]" ended by a line feed, with no escaping: a path
+// with a space or line feed, or a source with a line feed, would read back as other files.
+bool representable(const FileOp& entry) {
+    if (entry.path.find_first_of(" \n") != std::string::npos) return false;
+    return entry.source.find('\n') == std::string::npos;
+}
+
+}  // namespace
+
+const FileOp* Transaction::pending(const std::string& path) const {
+    auto it = ops_.find(path);
+    return it == ops_.end() ? nullptr : &it->second;
+}
+
+void Transaction::add_op(const std::string& path, std::uint32_t op, const std::string& source) {
+    auto it = ops_.find(path);
+    if (it == ops_.end()) {
+        ops_.emplace(path, FileOp{path, op, source});
+        return;
+    }
+    forget_temp(it->second);
+    it->second.op = op;
+    it->second.source = source;
+}
+
+void Transaction::add_remove(const std::string& path) {
+    if (path_exists(path)) {
+        add_op(path, Remove, "");
+        return;
+    }
+    auto it = ops_.find(path);
+    if (it == ops_.end()) return;
+    forget_temp(it->second);
+    ops_.erase(it);
+}
+
+bool Transaction::take_back_remove(const std::string& path) {
+    auto it = ops_.find(path);
+    if (it != ops_.end()) {
+        if (it->second.op != Remove) return false;
+        ops_.erase(it);
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return true;
+    return S_ISDIR(st.st_mode);
+}
+
+void Transaction::drop_below(const std::string& dir) {
+    std::string base = dir;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string prefix = base + "/";
+    // Everything at or below `base` sorts from `base` on; the run ends at the first path that
+    // is neither `base` itself nor starts with `base/` and sorts after `base/`.
+    for (auto it = ops_.lower_bound(base); it != ops_.end();) {
+        const std::string& path = it->first;
+        bool below = path == base || path.compare(0, prefix.size(), prefix) == 0;
+        if (!below) {
+            if (path > prefix) break;
+            ++it;
+            continue;
+        }
+        forget_temp(it->second);
+        it = ops_.erase(it);
+    }
+}
+
+bool Transaction::save_manifest(const std::string& manifestPath) const {
+    for (const auto& [path, entry] : ops_)
+        if (!representable(entry)) return false;
+
+    std::ofstream out(manifestPath, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const auto& [path, entry] : ops_) {
+        switch (entry.op) {
+        case Remove: out << "U " << path << '\n'; break;
+        case Link: out << "L " << path << ' ' << entry.source << '\n'; break;
+        default: out << "M " << path << ' ' << entry.source << '\n'; break;
+        }
+    }
+    out.close();
+    if (out.fail()) {
+        // A half-written manifest would be committed by the next "--commit".
+        ::unlink(manifestPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Transaction::load_manifest(const std::string& manifestPath) {
+    std::ifstream in(manifestPath, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    for (;;) {
+        std::getline(in, line);
+        if (in.bad()) return false;
+        // Nothing more after a line feed (or an empty file): the manifest is complete.
+        if (in.fail()) return true;
+        // The last line has no line feed: the save was cut short and the line may be cut too
+        // ("U /flash/" instead of "U /flash/var/pdb/x"), so it must not be obeyed.
+        if (in.eof()) return false;
+        if (line.empty()) return true;
+
+        std::size_t firstSpace = line.find(' ');
+        if (firstSpace == std::string::npos) return false;
+        std::string kind = line.substr(0, firstSpace);
+        std::size_t secondSpace = line.find(' ', firstSpace + 1);
+        std::string path = line.substr(firstSpace + 1, secondSpace == std::string::npos
+                                                           ? std::string::npos
+                                                           : secondSpace - firstSpace - 1);
+        bool hasSource = secondSpace != std::string::npos;
+        std::string source = hasSource ? line.substr(secondSpace + 1) : std::string();
+
+        if (kind == "U") {
+            add_op(path, Remove, "");
+        } else if (kind == "L" || kind == "M") {
+            if (!hasSource) return false;
+            add_op(path, kind == "L" ? Link : Move, source);
+        }
+    }
+}

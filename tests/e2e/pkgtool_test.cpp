@@ -1,0 +1,154 @@
+// pkgtool end to end: descriptions built into files that the installer's own reader accepts,
+// inspect output as a person reads it, key generation, and refusals that must not leave files.
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class PkgtoolTest : public ::testing::Test {
+protected:
+    RunResult pkgtool(const std::vector<std::string>& args) {
+        return run_program(PKGTOOL_BIN, args, {}, {"PATH=/usr/bin:/bin"});
+    }
+    // Builds `text` (written to `name`.txt) into `name`.npk with the default keys.
+    RunResult build(const std::string& name, const std::string& text,
+                    std::vector<std::string> extra = {}) {
+        EXPECT_TRUE(write_file(dir / (name + ".txt"), text));
+        std::vector<std::string> args = {"build", dir / (name + ".txt"), "-o",
+                                         dir / (name + ".npk")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return pkgtool(args);
+    }
+    static bool has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(PkgtoolTest, BuildsAPackageThatInspectShowsWhole) {
+    ASSERT_TRUE(write_file(dir / "tree/bin/hello", "#!/bin/sh\necho hi\n"));
+    RunResult b = build("routing",
+                        "name routing\nversion 6.41beta3\nbuild-time 1700000000\nflags boot\n"
+                        "arch powerpc\nnote dynamic routing\ndepends system 6.40 6.41\n"
+                        "provides ospf 0 0 5\nconflicts quagga\nfiles tree\nvariant bin/hello 3\n"
+                        "sha256\n");
+    ASSERT_EQ(b.status, 0) << b.err;
+    RunResult r = pkgtool({"inspect", dir / "routing.npk"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "package \"routing\" 6.41beta3\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  flags: 0x1 boot\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  arch: \"powerpc\"\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  note: \"dynamic routing\"\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  depends: system 6.40..6.41\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  provides: ospf any..any priority 5\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  conflicts: quagga any..any\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "type 25  sha256 marker     length 0\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "dir   040")) << r.out;
+    EXPECT_TRUE(has(r.out, "file  100644 3 ")) << r.out;  // the variant of bin/hello
+    EXPECT_TRUE(has(r.out, " 18  \"bin/hello\"\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "type 9   signature         length 132\n")) << r.out;
+    // The development keys match the public keys built into the installer.
+    EXPECT_TRUE(has(r.out, "  \"routing-6.41beta3\": EdDSA verifies (level 2)\n")) << r.out;
+}
+
+TEST_F(PkgtoolTest, SignatureKindsVerifyAtTheirLevels) {
+    struct Case {
+        const char* line;
+        const char* verdict;
+    };
+    const Case cases[] = {{"signature legacy+eddsa", "EdDSA verifies (level 2)"},
+                          {"signature legacy", "legacy verifies (level 1)"},
+                          {"signature none", "no signature chunk"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_EQ(build("p", std::string("name p\nversion 7.1rc2\n") + c.line + "\n").status, 0);
+        RunResult r = pkgtool({"inspect", dir / "p.npk"});
+        EXPECT_TRUE(has(r.out, std::string("\"p-7.1rc2\": ") + c.verdict + "\n")) << r.out;
+    }
+}
+
+TEST_F(PkgtoolTest, BundleMembersAreSignedEachAndListed) {
+    ASSERT_TRUE(write_file(dir / "system.txt", "name system\nversion 6.40.1\nflags boot\n"));
+    ASSERT_TRUE(write_file(dir / "wifi.txt", "name wireless\nversion 6.40.1\nsignature legacy\n"));
+    RunResult b = build("bundle", "name routeros\nversion 6.40.1\nbundle\nmember system.txt\n"
+                                  "member wifi.txt\noptional wireless\n");
+    ASSERT_EQ(b.status, 0) << b.err;
+    RunResult r = pkgtool({"inspect", dir / "bundle.npk"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "bundle \"routeros\" 6.40.1\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  member \"system\" 6.40.1\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "  member \"wireless\" 6.40.1\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "type 20  optional members  length 34\n      wireless any..any\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "  \"system-6.40.1\": EdDSA verifies (level 2)\n"
+                           "  \"wireless-6.40.1\": legacy verifies (level 1)\n"))
+        << r.out;
+}
+
+TEST_F(PkgtoolTest, KeygenKeysSignButDoNotVerifyWithTheBuiltInKeys) {
+    RunResult k = pkgtool({"keygen", dir / "keys"});
+    ASSERT_EQ(k.status, 0) << k.err;
+    EXPECT_TRUE(has(read_file(dir / "keys/public.txt"), "eddsa-public: "));
+    EXPECT_TRUE(has(read_file(dir / "keys/dev-private.txt"), "eddsa-seed: "));
+    ASSERT_EQ(build("p", "name p\nversion 1.0\n", {"--keys", dir / "keys/dev-private.txt"}).status,
+              0);
+    RunResult r = pkgtool({"inspect", dir / "p.npk"});
+    EXPECT_TRUE(has(r.out, "\"p-1.0\": nothing verifies (level 0)\n")) << r.out;
+
+    // A second keygen into the same place must not destroy the first key set.
+    const std::string before = read_file(dir / "keys/dev-private.txt");
+    EXPECT_EQ(pkgtool({"keygen", dir / "keys"}).status, 1);
+    EXPECT_EQ(read_file(dir / "keys/dev-private.txt"), before);
+}
+
+TEST_F(PkgtoolTest, FaultyDescriptionLeavesNoOutput) {
+    RunResult b = build("bad", "name bad\nversion 6.4o\n");
+    EXPECT_EQ(b.status, 1);
+    EXPECT_EQ(b.err, "pkgtool: " + dir / "bad.txt" + ": line 2: bad version 6.4o\n");
+    EXPECT_FALSE(path_exists(dir / "bad.npk"));
+    EXPECT_FALSE(path_exists(dir / "bad.npk.tmp"));
+}
+
+TEST_F(PkgtoolTest, MissingKeysFailTheBuildButUnsignedPackagesNeedNone) {
+    EXPECT_EQ(build("p", "name p\nversion 1.0\n", {"--keys", dir / "none/dev-private.txt"}).status,
+              1);
+    EXPECT_FALSE(path_exists(dir / "p.npk"));
+    EXPECT_EQ(build("p", "name p\nversion 1.0\nsignature none\n",
+                    {"--keys", dir / "none/dev-private.txt"})
+                  .status,
+              0);
+}
+
+TEST_F(PkgtoolTest, InspectRefusesWhatIsNoPackage) {
+    ASSERT_TRUE(write_file(dir / "junk.npk", "not a package at all"));
+    RunResult r = pkgtool({"inspect", dir / "junk.npk"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "is not a package file")) << r.err;
+}
+
+TEST_F(PkgtoolTest, InspectReportsATruncatedPackage) {
+    ASSERT_TRUE(write_file(dir / "tree/f", std::string(5000, 'x')));
+    ASSERT_EQ(build("p", "name p\nversion 1.0\nfiles tree\n").status, 0);
+    std::string bytes = read_file(dir / "p.npk");
+    ASSERT_TRUE(write_file(dir / "cut.npk", bytes.substr(0, bytes.size() - 80)));
+    RunResult r = pkgtool({"inspect", dir / "cut.npk"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "DIFFERS from file size")) << r.out;
+    EXPECT_TRUE(has(r.out, "the installer's directory scan refuses this file")) << r.out;
+    EXPECT_TRUE(has(r.out, "the data ends at byte")) << r.out;
+}
+
+TEST_F(PkgtoolTest, WrongUsageExitsWithTwo) {
+    EXPECT_EQ(pkgtool({}).status, 2);
+    EXPECT_EQ(pkgtool({"build", "x.txt"}).status, 2);
+    EXPECT_EQ(pkgtool({"frobnicate"}).status, 2);
+    EXPECT_TRUE(has(pkgtool({"inspect"}).err, "usage: pkgtool build"));
+}
+
+}  // namespace

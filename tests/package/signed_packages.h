@@ -1,0 +1,50 @@
+#pragma once
+// Signed package files for installation tests, made with the development keys, and a reader
+// standing where the driver leaves it: on the first chunk of a package stream.
+
+#include "package/format.h"
+#include "package/package_reader.h"
+#include "package/signature/dev_keys.h"
+#include "pkglib/package_writer.h"
+
+#include <memory>
+#include <string>
+
+// A signing callback: legacy + EdDSA (132 bytes) or legacy only (68 bytes).
+inline Signer dev_sign(bool withEddsa = true) {
+    static const std::unique_ptr<PackageSigner> full = dev_signer(true);
+    static const std::unique_ptr<PackageSigner> legacy = dev_signer(false);
+    const PackageSigner* signer = withEddsa ? full.get() : legacy.get();
+    return [signer](const std::uint8_t digest[32]) { return signer->sign(digest); };
+}
+
+inline FileEntry file_entry(const std::string& name, const std::string& data,
+                            std::uint16_t mode = 0x81a4, std::uint8_t variant = 0) {
+    FileEntry e;
+    e.name = name;
+    e.data = data;
+    e.mode = mode;
+    e.hardwareVariant = variant;
+    return e;
+}
+
+inline PackageSpec package_spec(const std::string& name, Version version,
+                                std::uint32_t flags = 0) {
+    PackageSpec spec;
+    spec.header.name = name;
+    spec.header.version = version;
+    spec.header.buildTime = 1000;
+    spec.header.flags = flags;
+    return spec;
+}
+
+// Opens a reader on `in` as the stream installation does and moves it to the first chunk.
+inline std::unique_ptr<PackageReader> open_install_reader(std::istream& in) {
+    auto reader = std::make_unique<PackageReader>(in, true, nullptr);
+    for (std::uint32_t type : {kChunkPackageHeader, kChunkBundleHeader, kChunkOptionalMembers,
+                               kChunkArch, kChunkDepends, kChunkProvides, kChunkConflicts,
+                               kChunkImage, kChunkFiles, kChunkSignature})
+        reader->want(type);
+    reader->next_chunk();
+    return reader;
+}

@@ -1,0 +1,91 @@
+// Forked, chrooted children for database tests, and record descriptions to compare as text.
+
+#include "pdb/root_child.h"
+
+#include "cli/installer.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+
+namespace {
+
+class SilentTerminal : public Terminal {
+public:
+    void write(std::string_view) override {}
+    void flush() override {}
+};
+
+void write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += std::size_t(n);
+    }
+}
+
+std::string list_text(const std::vector<Dependency>& list) {
+    std::string text;
+    for (const Dependency& d : list) {
+        if (!text.empty()) text += ',';
+        text += d.name + ":" + std::to_string(d.min) + ":" + std::to_string(d.max) + ":" +
+                std::to_string(d.priority);
+    }
+    return text;
+}
+
+}  // namespace
+
+bool can_change_root() { return ::geteuid() == 0; }
+
+std::string run_in_root(const std::string& root, const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "child pipe failed";
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) return "child fork failed";
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) ::_exit(90);
+        static SilentTerminal silent;
+        Installer& installer = Installer::reset();
+        installer.terminal = &silent;
+        write_all(fds[1], body());
+        ::close(fds[1]);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) report.append(buffer, std::size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "child died: " + std::to_string(status) + "\n" + report;
+    if (WEXITSTATUS(status) != 0) return "child exit " + std::to_string(WEXITSTATUS(status));
+    return report;
+}
+
+std::string describe(const InstalledPackage& r) {
+    std::ostringstream out;
+    out << r.name << " v=" << r.version << " t=" << r.buildTime << " act=" << r.action
+        << (r.disabled ? " disabled" : "") << (r.userForced ? " user" : "")
+        << (r.isBundle ? " bundle" : "") << (r.hasImage ? " image" : "");
+    if (!r.arch.empty()) out << " arch=" << r.arch;
+    if (!r.note.empty()) out << " note=" << r.note;
+    if (!r.bundle.name.empty()) out << " in=" << list_text({r.bundle});
+    if (!r.depends.empty()) out << " deps=" << list_text(r.depends);
+    if (!r.provides.empty()) out << " prov=" << list_text(r.provides);
+    if (!r.conflicts.empty()) out << " conf=" << list_text(r.conflicts);
+    for (const std::string& f : r.files) out << " " << f;
+    return out.str();
+}
+
+std::string describe_packages() {
+    std::string text;
+    for (const auto& record : Installer::instance().packages) text += describe(*record) + "\n";
+    return text;
+}

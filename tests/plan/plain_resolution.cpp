@@ -1,0 +1,181 @@
+// Reference resolution: every step rescans `packages` and restarts where the design says so.
+// Slow (cubic in the worst case) but obviously faithful; tests compare the indexed one with it.
+
+#include "plan/plain_resolution.h"
+
+#include "cli/installer.h"
+#include "plan/admission.h"
+#include "plan/relations.h"
+#include "plan/resolution.h"
+
+#include <set>
+
+namespace {
+
+const char* word(std::uint32_t action) {
+    return action == kActionUninstall ? "uninstall"
+           : action == kActionEnable  ? "enable"
+                                      : "disable";
+}
+
+bool active(const InstalledPackage& p) {
+    return p.action == kActionEnable || (p.action == kActionNone && !p.disabled);
+}
+
+// Records whose keep_requirements is in progress: a cycle of bundle links must not recurse
+// forever (the same guard as the product's).
+std::set<const InstalledPackage*> inProgress;
+
+void keep_requirements(Installer& in, InstalledPackage& p, bool verbose);
+
+void require_active(Installer& in, InstalledPackage& q, const InstalledPackage& p, bool verbose) {
+    if (q.name.empty()) return;
+    if (q.action == kActionUninstall || q.action == kActionDisable) {
+        if (verbose) {
+            const std::string label = package_label(q);
+            in.warning("can not %s %s: %s depends on it", word(q.action), label.c_str(),
+                       p.name.c_str());
+        }
+        q.action = kActionNone;
+    } else if (q.disabled) {
+        q.action = kActionEnable;
+    } else {
+        return;
+    }
+    if (!inProgress.count(&q)) keep_requirements(in, q, verbose);
+}
+
+void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
+    inProgress.insert(&p);
+    struct Leave {
+        const InstalledPackage* p;
+        ~Leave() { inProgress.erase(p); }
+    } leave{&p};
+    if (!p.bundle.name.empty())
+        if (InstalledPackage* b = find_package(in, p.bundle.name))
+            require_active(in, *b, p, verbose);
+    for (const Dependency& d : p.depends) {
+        std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
+        if (summarize_satisfiers(s) == kSomeActive) continue;
+        if (s.empty()) return;
+        select_and_order(in, s, kNoDowngradeFloor, false);
+        if (!s.empty()) require_active(in, *s.back(), p, verbose);
+    }
+}
+
+void resolve_enable_conflicts(Installer& in, InstalledPackage& p, bool verbose) {
+    for (const auto& owned : in.packages) {
+        InstalledPackage& r = *owned;
+        if (&r == &p) continue;
+        if (!(r.disabled ? r.action == kActionEnable : r.action == kActionNone)) continue;
+        if (conflicts_with(p, r)) {
+            if (r.action == kActionNone && !r.name.empty()) r.action = kActionDisable;
+        } else if (p.action == kActionEnable && conflicts_with(r, p)) {
+            if (r.action == kActionNone) {
+                if (!r.name.empty()) r.action = kActionDisable;
+            } else {
+                if (verbose) {
+                    const std::string label = package_label(r);
+                    in.warning("can not enable %s: %s conflicts with it", p.name.c_str(),
+                               label.c_str());
+                }
+                p.action = kActionNone;
+                return;
+            }
+        }
+    }
+}
+
+void drop_unsatisfied(Installer& in) {
+    for (bool restart = true; restart;) {
+        restart = false;
+        for (const auto& owned : in.packages) {
+            InstalledPackage& p = *owned;
+            if (p.name.empty()) continue;
+            for (const Dependency& d : p.depends) {
+                const int s = summarize_satisfiers(collect_satisfiers(in, d, true));
+                if (s == kNoneLeft && p.action != kActionUninstall) {
+                    p.action = kActionUninstall;
+                } else if (s == kOnlyInactive && p.action != kActionUninstall &&
+                           p.action != kActionDisable && (!p.disabled || p.action != kActionNone)) {
+                    p.action = kActionDisable;
+                } else {
+                    continue;
+                }
+                restart = true;
+                break;
+            }
+            if (restart) break;
+        }
+    }
+}
+
+void settle_bundles(Installer& in) {
+    for (const auto& owned : in.packages) {
+        InstalledPackage& b = *owned;
+        if (!b.isBundle || b.action == kActionUninstall || b.name.empty()) continue;
+        bool inactive = false;
+        bool keeps = false;
+        for (const auto& q : in.packages) {
+            if (q->is_placeholder() || q->bundle.name != b.name) continue;
+            if (!q->disabled) {
+                if (q->action == kActionNone || q->action == kActionEnable) keeps = true;
+                if (q->action == kActionDisable) inactive = true;
+            } else {
+                if (q->action == kActionEnable) keeps = true;
+                if (q->action == kActionNone || q->action == kActionDisable) inactive = true;
+            }
+            if (keeps) break;
+        }
+        if (keeps) continue;
+        if (!inactive || !b.disabled)
+            b.action = kActionUninstall;
+        else if (b.action == kActionEnable)
+            b.action = kActionNone;
+    }
+}
+
+}  // namespace
+
+bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& removals,
+                           std::vector<InstalledPackage*>& enables, bool verbose) {
+    for (const auto& p : in.packages) {
+        if (p->bundle.name.empty() || p->name.empty()) continue;
+        InstalledPackage* b = find_package(in, p->bundle.name);
+        if (!b) continue;
+        if (b->action == kActionUninstall)
+            p->action = kActionUninstall;
+        else if (b->action == kActionDisable && p->action != kActionUninstall)
+            p->action = kActionDisable;
+        else if (b->action == kActionEnable && p->disabled)
+            p->action = kActionEnable;
+    }
+    for (const auto& p : in.packages)
+        if (active(*p)) keep_requirements(in, *p, verbose);
+    for (const auto& p : in.packages)
+        if (active(*p)) resolve_enable_conflicts(in, *p, verbose);
+    drop_unsatisfied(in);
+    settle_bundles(in);
+
+    bool anyNamed = false;
+    bool anyActive = false;
+    for (const auto& p : in.packages) {
+        if (p->name.empty()) continue;
+        anyNamed = true;
+        if (active(*p)) anyActive = true;
+    }
+    if (anyNamed && !anyActive) {
+        for (const auto& p : in.packages) p->action = kActionNone;
+        if (verbose) in.error("can not uninstall or disable all packages");
+        return false;
+    }
+    std::vector<InstalledPackage*> enableList;
+    for (const auto& p : in.packages) {
+        if (p->action == kActionUninstall || p->action == kActionDisable)
+            removals.push_back(p.get());
+        if (p->action == kActionEnable) enableList.push_back(p.get());
+    }
+    select_and_order(in, enableList, kNoDowngradeFloor, false);
+    enables.insert(enables.end(), enableList.begin(), enableList.end());
+    return true;
+}

@@ -1,0 +1,12 @@
+#pragma once
+// The resolution pass as plain scans of the package list, step for step as designed (with the
+// same mends as the product). The product's indexed resolver must give identical results.
+
+#include "pdb/package.h"
+
+#include <vector>
+
+class Installer;
+
+bool plain_resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
+                           std::vector<InstalledPackage*>& enables, bool verbose);

@@ -1,0 +1,58 @@
+#pragma once
+// Real, small file systems for tests: a private mount namespace and tmpfs mounts in it, so that
+// tests see what a router sees (cross-device renames, a full flash, exact free block counts)
+// without touching the host's mounts.
+//
+//   TEST_F(X, Y) {
+//       SKIP_WITHOUT_MOUNTS();                      // skips unless root may mount
+//       TempDir root;
+//       TmpfsMount flash(root / "flash", 20);       // 20 blocks, all free
+//       ASSERT_TRUE(flash.ok()) << flash.error();
+//       ... run_program(INSTALLER_BIN, {"-r", root.path(), "--commit"}) sees the mount too ...
+//   }
+//
+// Mounts live in this process's own namespace (children started afterwards share it) and go
+// away when the TmpfsMount is destroyed or the process ends. Declare the TempDir first so the
+// mounts are gone before it is removed.
+
+#include <cstdint>
+#include <string>
+
+// Block size of tmpfs mounts: the page size (4096 on most test machines).
+std::uint64_t tmpfs_block_size();
+
+// Moves the process into a private mount namespace (once; later calls return the first
+// result). False with the reason in `why` when that is not permitted (not root, no CAP_SYS_ADMIN).
+bool enter_private_mount_namespace(std::string& why);
+
+class TmpfsMount {
+public:
+    // Creates `dir` if missing and mounts a tmpfs of `blocks` blocks (tmpfs_block_size() bytes
+    // each) on it; an empty tmpfs reports exactly that many free blocks. Enters the private
+    // namespace first.
+    TmpfsMount(const std::string& dir, std::uint64_t blocks);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool ok() const { return mounted_; }
+    const std::string& error() const { return error_; }
+    const std::string& path() const { return dir_; }
+
+private:
+    std::string dir_;
+    std::string error_;
+    bool mounted_ = false;
+};
+
+// Free blocks (f_bfree) of the file system holding `path`; -1 when statfs fails.
+std::int64_t free_blocks(const std::string& path);
+
+// Skips the current test with a clear message when mounts cannot be made.
+#define SKIP_WITHOUT_MOUNTS()                                                              \
+    do {                                                                                   \
+        std::string skipWhy_;                                                              \
+        if (!enter_private_mount_namespace(skipWhy_))                                     \
+            GTEST_SKIP() << "needs a private mount namespace and tmpfs mounts (run as root): " \
+                         << skipWhy_;                                                      \
+    } while (0)

@@ -1,0 +1,188 @@
+// Building a package file from a description: the walk of the files tree and the chunks in
+// the order the installer expects (header part, image, files, signature; a bundle's members
+// each signed over their own chunks).
+#include "pkglib/description.h"
+
+#include "package/format.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool read_whole_file(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    out = buf.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+namespace {
+
+// Appends the entries below `dir` (named `prefix` + entry name) in byte-wise order, each
+// directory followed by its contents, so that two builds of one tree give equal bytes.
+bool walk_tree(const std::string& dir, const std::string& prefix,
+               std::vector<FileEntry>& out, std::string& err) {
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    if (ec) {
+        err = dir + ": " + ec.message();
+        return false;
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) {
+        std::string path = dir + "/" + n;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) {
+            err = path + ": " + std::strerror(errno);
+            return false;
+        }
+        FileEntry entry;
+        entry.name = prefix + n;
+        entry.mode = std::uint16_t(st.st_mode & 0xffff);
+        if (S_ISREG(st.st_mode)) {
+            if (!read_whole_file(path, entry.data)) {
+                err = path + ": cannot read";
+                return false;
+            }
+            out.push_back(std::move(entry));
+        } else if (S_ISLNK(st.st_mode)) {
+            std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+            if (ec) {
+                err = path + ": " + ec.message();
+                return false;
+            }
+            entry.data = target.string();
+            out.push_back(std::move(entry));
+        } else if (S_ISDIR(st.st_mode)) {
+            out.push_back(std::move(entry));
+            if (!walk_tree(path, prefix + n + "/", out, err)) return false;
+        } else {
+            err = path + ": only regular files, directories and symbolic links can be packed";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool collect_file_entries(const PackageDescription& desc, std::vector<FileEntry>& out,
+                          std::string& err) {
+    out.clear();
+    if (!desc.filesDir.empty()) {
+        struct stat st;
+        if (stat(desc.filesDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            err = desc.filesDir + ": not a directory";
+            return false;
+        }
+        if (!walk_tree(desc.filesDir, "", out, err)) return false;
+    }
+    for (const auto& [path, variant] : desc.variants) {
+        auto it = std::find_if(out.begin(), out.end(),
+                               [&](const FileEntry& f) { return f.name == path; });
+        if (it == out.end()) {
+            err = "variant names " + path + ", which is not in " + desc.filesDir;
+            return false;
+        }
+        it->hardwareVariant = variant;
+    }
+    out.insert(out.end(), desc.files.begin(), desc.files.end());
+    // The entry header holds a 16-bit name length and a 32-bit size; never write a cut entry.
+    for (const FileEntry& f : out) {
+        if (f.name.size() > 0xffff || f.data.size() > 0xffffffffu) {
+            err = f.name.substr(0, 64) + ": name or content too long for a file entry";
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+HeaderInfo header_of(const PackageDescription& d) {
+    HeaderInfo h;
+    h.name = d.name;
+    h.version = d.version;
+    h.buildTime = d.buildTime;
+    if (d.writeFlags) h.flags = d.flags;
+    return h;
+}
+
+bool append_described(PackageWriter& w, const PackageDescription& d, const DigestSigner& sign,
+                      std::string& err) {
+    if (d.sha256) w.sha256_marker();
+    if (d.isBundle) {
+        w.bundle_header(header_of(d));
+    } else {
+        w.package_header(header_of(d));
+    }
+    // The installer takes the optional header chunks only in this order.
+    if (d.hasText24) w.text(kChunkText24, d.text24);
+    if (d.hasArch) w.arch(d.arch);
+    if (d.hasText2) w.text(kChunkText2, d.text2);
+    if (d.hasNote) w.note(d.note);
+    if (!d.depends.empty()) w.depends(d.depends);
+    if (!d.provides.empty()) w.provides(d.provides);
+    if (!d.conflicts.empty()) w.conflicts(d.conflicts);
+    if (d.hasImage) w.image(d.image);
+
+    if (d.isBundle) {
+        if (!d.optionalMembers.empty()) w.optional_members(d.optionalMembers);
+        for (const auto& member : d.members) {
+            if (!append_described(w, *member, sign, err)) {
+                err = member->name + ": " + err;
+                return false;
+            }
+        }
+        if (d.hasTrailerArch) w.arch(d.trailerArch);
+        return true;
+    }
+
+    std::vector<FileEntry> files;
+    if (!collect_file_entries(d, files, err)) return false;
+    if (!files.empty() || d.emptyFiles) w.files(files);
+    if (d.signature != SignatureKind::None) {
+        bool signedOk = true;
+        const SignatureKind kind = d.signature;
+        w.signature(
+            [&](const std::uint8_t digest[32]) {
+                std::string payload = sign ? sign(digest, kind) : std::string();
+                if (payload.empty()) signedOk = false;
+                return payload;
+            },
+            kind == SignatureKind::Legacy ? std::uint32_t(kLegacySignatureSize)
+                                          : std::uint32_t(kFullSignatureSize));
+        if (!signedOk) {
+            err = "cannot sign " + d.name + " (no usable key for this signature kind)";
+            return false;
+        }
+    }
+    if (d.hasTrailerArch) w.arch(d.trailerArch);
+    if (d.trailerEmptyDepends) w.chunk(kChunkDepends, std::string());
+    return true;
+}
+
+}  // namespace
+
+bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
+                        std::string& out, std::string& err) {
+    PackageWriter w(desc.altMagic ? kAltPackageMagic : kPackageMagic);
+    if (!append_described(w, desc, sign, err)) return false;
+    out = w.finish();
+    return true;
+}

@@ -1,1 +1,0 @@
-// pkglib: the package writer and signers (filled in with the writer).

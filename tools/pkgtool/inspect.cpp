@@ -1,0 +1,277 @@
+// The inspector walks every chunk with the digest on, exactly as an installation reads it, so
+// the signature levels it reports are the ones the installer would compute with its built-in
+// public keys; the header record comes from the installer's own directory scan.
+#include "pkgtool/inspect.h"
+
+#include "package/format.h"
+#include "package/inflate_stream.h"
+#include "package/package_format.h"
+#include "package/package_reader.h"
+#include "plan/relations.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* chunk_name(int type) {
+    switch (type) {
+    case kChunkPackageHeader: return "package header";
+    case kChunkText2: return "text 2";
+    case kChunkDepends: return "depends";
+    case kChunkFiles: return "files";
+    case kChunkSignature: return "signature";
+    case kChunkArch: return "architecture";
+    case kChunkConflicts: return "conflicts";
+    case kChunkBundleHeader: return "bundle header";
+    case kChunkProvides: return "provides";
+    case kChunkOptionalMembers: return "optional members";
+    case kChunkImage: return "image";
+    case kChunkNote: return "note";
+    case kChunkText24: return "text 24";
+    case kChunkSha256Marker: return "sha256 marker";
+    default: return "unknown";
+    }
+}
+
+// Texts may hold any byte; show them quoted with C escapes so nothing garbles the terminal.
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += char(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out + "\"";
+}
+
+std::string time_text(std::uint32_t seconds) {
+    std::time_t t = std::time_t(seconds);
+    std::tm tm{};
+    char text[40] = "?";
+    if (gmtime_r(&t, &tm) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    }
+    return text;
+}
+
+std::string bound_text(Version v) { return v == 0 ? "any" : version_text(v); }
+
+std::string relation_text(const Dependency& d) {
+    std::string s = d.name + " " + bound_text(d.min) + ".." + bound_text(d.max);
+    if (d.priority != 0) s += " priority " + std::to_string(d.priority);
+    return s;
+}
+
+std::string flags_text(std::uint32_t flags) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", flags);
+    std::string s = hex;
+    if (flags & kFlagBoot) s += " boot";
+    if (flags & kFlagNoMetadata) s += " no-metadata";
+    return s;
+}
+
+const char* level_text(int level) {
+    return level == 2 ? "EdDSA verifies (level 2)"
+                      : level == 1 ? "legacy verifies (level 1)" : "nothing verifies (level 0)";
+}
+
+const char* type_word(std::uint16_t mode) {
+    switch (mode & kModeTypeMask) {
+    case 0x8000: return "file";
+    case 0x4000: return "dir";
+    case 0xa000: return "link";
+    default: return "other";
+    }
+}
+
+// Lists the entries of a files chunk; false when its zlib data ends inside an entry.
+bool print_files(PackageReader& reader) {
+    InflateStream z(reader);
+    std::printf("      %-5s %-6s %-7s %10s  %s\n", "type", "mode", "variant", "size", "name");
+    for (;;) {
+        std::uint8_t header[kFileEntryHeaderSize];
+        if (!z.read(reinterpret_cast<char*>(header), sizeof header)) return z.gcount() == 0;
+        const std::uint16_t mode = load_u16(header);
+        const std::uint32_t size = load_u32(header + 24);
+        std::string name(load_u16(header + 28), '\0');
+        if (!z.read(name.data(), std::streamsize(name.size()))) {
+            std::printf("      (entry name cut short)\n");
+            return false;
+        }
+        std::string line = name;
+        if ((mode & kModeTypeMask) == 0xa000 && size <= 4096) {
+            std::string target(size, '\0');
+            if (!z.read(target.data(), std::streamsize(size))) return false;
+            line += " -> " + target;
+        } else if (size > 0 && !z.seekg(std::streamoff(size), std::ios_base::cur)) {
+            std::printf("      %-5s %06o %-7u %10u  %s (data cut short)\n", type_word(mode), mode,
+                        header[23], size, quoted(name).c_str());
+            return false;
+        }
+        std::printf("      %-5s %06o %-7u %10u  %s\n", type_word(mode), mode, header[23], size,
+                    quoted(line).c_str());
+    }
+}
+
+// Prints a header payload; returns the package's name-version label.
+std::string print_header_payload(PackageReader& reader) {
+    std::uint8_t p[kHeaderWithFlagsSize] = {};
+    reader.read(reinterpret_cast<char*>(p), std::streamsize(kHeaderBaseSize));
+    if (!reader) {
+        std::printf("      (header cut short)\n");
+        return "?";
+    }
+    std::string flags = "none (32-byte header)";
+    if (reader.read(reinterpret_cast<char*>(p + kHeaderBaseSize), 4)) {
+        flags = flags_text(load_u32(p + kHeaderBaseSize));
+    } else {
+        reader.clear();
+    }
+    std::printf("      name %s version %s build time %u (%s) flags %s\n",
+                quoted(load_name(p, kHeaderNameSize)).c_str(),
+                version_text(load_u32(p + 16)).c_str(),
+                load_u32(p + 20), time_text(load_u32(p + 20)).c_str(), flags.c_str());
+    return load_name(p, kHeaderNameSize) + "-" + version_text(load_u32(p + 16));
+}
+
+void print_text_payload(PackageReader& reader) {
+    std::string text(reader.chunk_length(), '\0');
+    if (!reader.read(text.data(), std::streamsize(text.size()))) {
+        std::printf("      (text cut short)\n");
+        return;
+    }
+    std::printf("      %s\n", quoted(text).c_str());
+}
+
+struct SignatureResult {
+    std::string label;
+    int level = -1;  // -1: no signature chunk seen for this package
+};
+
+// Walks every chunk; false when the data ends inside a chunk or a files chunk is damaged.
+bool print_chunks(const std::string& path, std::uint64_t fileSize,
+                  std::vector<SignatureResult>& signatures) {
+    std::ifstream in(path, std::ios::binary);
+    PackageReader reader(in, true, nullptr);
+    for (std::uint32_t t = 0; t <= 0xffff; ++t) reader.want(t);
+    std::printf("chunks:\n");
+    bool sound = true;
+    std::uint64_t end = kFileHeaderSize;  // where the last chunk header said its payload ends
+    while (reader.next_chunk() != -1) {
+        const int type = reader.type();
+        end = std::uint64_t(reader.payload_start()) + reader.chunk_length();
+        std::printf("  @%-8u type %-3d %-17s length %u\n",
+                    reader.payload_start() - std::uint32_t(kChunkHeaderSize), type,
+                    chunk_name(type), reader.chunk_length());
+        switch (type) {
+        case kChunkPackageHeader: signatures.push_back({print_header_payload(reader)}); break;
+        case kChunkBundleHeader: print_header_payload(reader); break;
+        case kChunkText2:
+        case kChunkArch:
+        case kChunkNote:
+        case kChunkText24: print_text_payload(reader); break;
+        case kChunkDepends:
+        case kChunkConflicts:
+        case kChunkProvides:
+        case kChunkOptionalMembers: {
+            std::vector<Dependency> list;
+            bool ok = reader.chunk_length() == 0 || read_dependency_list(reader, list);
+            for (const Dependency& d : list) std::printf("      %s\n", relation_text(d).c_str());
+            if (!ok) std::printf("      (list cut short)\n");
+            break;
+        }
+        case kChunkFiles:
+            if (!print_files(reader)) sound = false;
+            break;
+        case kChunkSignature: {
+            const int level = reader.verify_signature();
+            std::printf("      %s\n", level_text(level));
+            if (!signatures.empty() && signatures.back().level < 0) signatures.back().level = level;
+            break;
+        }
+        default: break;
+        }
+        if (reader.bad()) break;
+        if (reader.fail()) {
+            sound = false;
+            reader.clear();
+        }
+    }
+    // The reader reports a cut-off payload or a partial chunk header only as the end of data.
+    if (end != fileSize) {
+        std::printf("  the data ends at byte %llu, but the chunks need %llu\n",
+                    static_cast<unsigned long long>(fileSize),
+                    static_cast<unsigned long long>(end));
+        sound = false;
+    }
+    return sound && !reader.bad();
+}
+
+void print_record(const Package& p, const char* indent, const char* title) {
+    std::printf("%s%s %s %s\n", indent, title, quoted(p.name).c_str(),
+                version_text(p.version).c_str());
+    std::printf("%s  build time: %u (%s)\n", indent, p.buildTime, time_text(p.buildTime).c_str());
+    std::printf("%s  flags: %s\n", indent, flags_text(p.flags).c_str());
+    std::printf("%s  arch: %s\n", indent, quoted(p.arch).c_str());
+    if (!p.note.empty()) std::printf("%s  note: %s\n", indent, quoted(p.note).c_str());
+    if (p.hasImage) std::printf("%s  image: yes\n", indent);
+    const std::pair<const char*, const std::vector<Dependency>*> lists[] = {
+        {"depends", &p.depends}, {"provides", &p.provides}, {"conflicts", &p.conflicts}};
+    for (const auto& [kind, list] : lists) {
+        for (const Dependency& d : *list)
+            std::printf("%s  %s: %s\n", indent, kind, relation_text(d).c_str());
+    }
+    for (const auto& m : p.members) print_record(*m, "  ", "member");
+}
+
+}  // namespace
+
+int inspect_package(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "pkgtool: cannot open %s\n", path.c_str());
+        return 1;
+    }
+    PackageReader probe(in, false, nullptr);
+    if (probe.bad()) {
+        std::fprintf(stderr, "pkgtool: %s is not a package file\n", path.c_str());
+        return 1;
+    }
+    in.seekg(0, std::ios_base::end);
+    const std::uint64_t size = std::uint64_t(in.tellg());
+    std::printf("file: %s\n", path.c_str());
+    std::printf("magic: %s, declared total length %u (%s file size %llu)\n",
+                probe.is_alt_magic() ? "alternate 0xa1100ffb" : "package 0xbad0f11e",
+                probe.total_length(), probe.total_length() == size ? "matches" : "DIFFERS from",
+                static_cast<unsigned long long>(size));
+
+    PackageFile record;
+    if (scan_package_file(record, path)) {
+        print_record(record, "", record.isBundle ? "bundle" : "package");
+    } else {
+        std::printf("header: the installer's directory scan refuses this file\n");
+    }
+
+    std::vector<SignatureResult> signatures;
+    const bool sound = print_chunks(path, size, signatures);
+    std::printf("signatures:\n");
+    if (signatures.empty()) std::printf("  (no package header)\n");
+    for (const SignatureResult& s : signatures) {
+        std::printf("  %s: %s\n", quoted(s.label).c_str(),
+                    s.level < 0 ? "no signature chunk" : level_text(s.level));
+    }
+    if (!sound) std::printf("the file ends inside a chunk or holds damaged data\n");
+    return sound ? 0 : 1;
+}
