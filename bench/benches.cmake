@@ -24,3 +24,8 @@ add_executable(pdb_bench pdb_bench.cpp)
 target_link_libraries(pdb_bench PRIVATE installer_core pkglib benchmark::benchmark)
 target_compile_definitions(pdb_bench PRIVATE INSTALLER_BIN="$<TARGET_FILE:installer>")
 add_dependencies(pdb_bench installer)
+
+# Whole-process install of a ~100 MiB package onto tmpfs (bench/install_bench.sh): the baseline
+# program that only reads, SHA-1s, inflates and writes the files.
+add_executable(plain_install plain_install.cpp)
+target_link_libraries(plain_install PRIVATE ZLIB::ZLIB OpenSSL::Crypto)

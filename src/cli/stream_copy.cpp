@@ -13,7 +13,9 @@ constexpr std::size_t kBufferSize = 65536;
 
 }  // namespace
 
-StreamCopy::StreamCopy() : buffer_(kBufferSize) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+StreamCopy::StreamCopy() : buffer_(kBufferSize) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
 
 StreamCopy::~StreamCopy() { (void)close(); }
 

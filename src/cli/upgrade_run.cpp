@@ -5,6 +5,7 @@
 #include "cli/installer.h"
 #include "cli/stream_install.h"
 #include "package/package_format.h"
+#include "pdb/database_paths.h"
 #include "plan/actions.h"
 #include "plan/admission.h"
 #include "plan/driver.h"
@@ -14,10 +15,12 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <iterator>
+#include <vector>
 #include <set>
 
 namespace {
+
+constexpr std::size_t kPackageReadBuffer = 65536;
 
 bool ends_with(const std::string& s, const char* suffix) {
     const std::string tail(suffix);
@@ -43,9 +46,9 @@ void discover(Installer& installer, std::vector<std::unique_ptr<PackageFile>>& l
     if (list.empty()) scan_uploads(installer, kUploadDirs[2], list);
 }
 
-// The installation left the candidate's own build standing. A candidate that admission skipped
-// ("omitting package") reports success too, and its file must not replace the image or the boot
-// image of the build that stays installed.
+// The candidate's own build is installed. A candidate that admission skipped ("omitting
+// package") reports success too; its file must not replace the image or the boot image of the
+// build that stays installed.
 bool stands_installed(const Installer& installer, const PackageFile& candidate) {
     for (const auto& p : installer.packages) {
         if (p->name == candidate.name && p->version == candidate.version &&
@@ -59,7 +62,7 @@ bool stands_installed(const Installer& installer, const PackageFile& candidate) 
 // the boot image whether or not it carries an image chunk: its installation queued the removal
 // of the old one, and the router must not be left without.
 void keep_package_file(Transaction& txn, const PackageFile& candidate, bool boot) {
-    const std::string imagePath = std::string("/flash/var/pdb/") + candidate.name + "/image";
+    const std::string imagePath = std::string(kDatabaseDir) + candidate.name + "/image";
     if (boot) {
         txn.add_move(candidate.filePath, kBootImagePath);
         if (candidate.hasImage) txn.add_link(kBootImagePath, imagePath);
@@ -68,8 +71,14 @@ void keep_package_file(Transaction& txn, const PackageFile& candidate, bool boot
     }
 }
 
-// Disabled packages that were active before the run and that nothing enabled conflicts with,
-// each once even when it was active under several names.
+bool has_named_package(const Installer& installer) {
+    for (const auto& p : installer.packages)
+        if (!p->name.empty()) return true;
+    return false;
+}
+
+}  // namespace
+
 std::vector<InstalledPackage*> packages_to_enable_again(Installer& installer,
                                                         const std::set<std::string>& activeNames) {
     std::vector<InstalledPackage*> list;
@@ -83,14 +92,6 @@ std::vector<InstalledPackage*> packages_to_enable_again(Installer& installer,
     }
     return list;
 }
-
-bool has_named_package(const Installer& installer) {
-    for (const auto& p : installer.packages)
-        if (!p->name.empty()) return true;
-    return false;
-}
-
-}  // namespace
 
 Version parse_downgrade_floor(const std::string& text) {
     std::size_t i = 0;
@@ -140,9 +141,17 @@ bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
     }
 
     if (!candidates.empty()) installer.reserve_log();
+    // Package files are read front to back once: large reads cost fewer system calls than the
+    // stream library's default of a few KiB.
+    std::vector<char> readBuffer(kPackageReadBuffer);
     for (const auto& candidate : candidates) {
-        std::ifstream file(candidate->filePath, std::ios::binary);
+        std::ifstream file;
+        file.rdbuf()->pubsetbuf(readBuffer.data(), std::streamsize(readBuffer.size()));
+        file.open(candidate->filePath, std::ios::binary);
         if (!file.is_open()) continue;
+        // The same build, already installed, is only placed again on "--reinstall"; otherwise
+        // it was omitted and the installed build stays exactly as it is.
+        const bool stoodBefore = stands_installed(installer, *candidate);
         bool boot = false;
         const int status = install_stream(installer, txn, file, flags, userForced, nullptr,
                                           nullptr, &boot);
@@ -151,7 +160,8 @@ bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
             txn.cancel();
             return false;
         }
-        if (stands_installed(installer, *candidate)) keep_package_file(txn, *candidate, boot);
+        if (stands_installed(installer, *candidate) && (!stoodBefore || (flags & kAdmitSame) != 0))
+            keep_package_file(txn, *candidate, boot);
     }
 
     carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames), true);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,12 @@ inline constexpr const char* kBootImagePath = "/flash/bootimage";
 // cannot be read is reported as "broken package %s" and left out.
 void scan_uploads(Installer& installer, const std::string& directory,
                   std::vector<std::unique_ptr<PackageFile>>& list);
+
+// The disabled packages to enable after the run: for each name active before it (in name order)
+// the record that has or provides it, when disabled and nothing enabled conflicts with it. Each
+// record once, even when it was active under several names.
+std::vector<InstalledPackage*> packages_to_enable_again(Installer& installer,
+                                                        const std::set<std::string>& activeNames);
 
 // The downgrade floor from the marker's text: the unsigned decimal number at its start (after
 // white space), 0 when there is none, the largest version when it does not fit.

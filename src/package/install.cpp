@@ -14,11 +14,10 @@
 #include "plan/relations.h"
 #include "txn/transaction.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -156,8 +155,13 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
 
 }  // namespace
 
+bool is_storable_package_name(const std::string& name) {
+    // Names beginning with "." are the installer's own below the database (the stream copy).
+    return is_safe_package_name(name) && name.front() != '.';
+}
+
 bool has_storable_names(const Package& p) {
-    if (!is_safe_package_name(p.name)) return false;
+    if (!is_storable_package_name(p.name)) return false;
     for (const auto* list : {&p.depends, &p.provides, &p.conflicts})
         for (const Dependency& d : *list)
             if (!is_storable_relation_name(d.name)) return false;
@@ -173,8 +177,8 @@ bool is_storable_relation_name(const std::string& name) {
 }
 
 int required_level(const std::string& name, Version version) {
-    struct stat st;
-    if (::stat(kSecureMarker, &st) == 0) return 2;
+    std::error_code ec;
+    if (std::filesystem::exists(kSecureMarker, ec)) return 2;
     if (name == "branding") return 1;
     if (version < 0x062e6609u) return 1;
     if (version < 0x062f0000u) return 2;
@@ -190,7 +194,7 @@ bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& rea
     // A name that cannot be a database directory or a word of its lists would load as broken
     // (and be uninstalled) at the next run, or put files outside the database.
     if (!has_storable_names(pkg) ||
-        (!pkg.bundle.name.empty() && !is_safe_package_name(pkg.bundle.name))) {
+        (!pkg.bundle.name.empty() && !is_storable_package_name(pkg.bundle.name))) {
         report_broken(pkg);
         return false;
     }

@@ -25,8 +25,10 @@ class Transaction;
 int required_level(const std::string& name, Version version);
 
 
-// True when every name of `p` can be stored in the database: the package name can be a
-// directory name, and every relation entry name is one word (not empty, no white space or
-// control characters).
+// True when `name` can name a package or bundle: a database directory name (not empty, "." or
+// "..", without "/", white space or control characters) that does not begin with ".".
+bool is_storable_package_name(const std::string& name);
+// True when every name of `p` can be stored in the database: the package name as above, and
+// every relation entry name one word (not empty, no white space or control characters).
 bool has_storable_names(const Package& p);
 bool is_storable_relation_name(const std::string& name);

@@ -111,6 +111,18 @@ bool write_header_files(const InstalledPackage& record, Transaction& txn, const 
 // outside the database.
 bool has_directory(const Package& record) { return is_safe_package_name(record.name); }
 
+// A pending move of `path` that another installed record lists: that package placed the file
+// in this run (it moved there between versions), and the old owner's removal must not turn the
+// move into a removal.
+bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
+                     const std::string& path) {
+    const FileOp* op = txn.pending(path);
+    if (!op || (op->op != Move && op->op != MoveTemp)) return false;
+    for (const auto& other : Installer::instance().packages)
+        if (other.get() != &record && other->files.count(path) != 0) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string database_dir(const Package& record) {
@@ -193,7 +205,7 @@ void mark_enabled(InstalledPackage& record, Transaction& txn) {
 void remove_files(InstalledPackage& record, Transaction& txn) {
     // `files` holds the installed paths themselves, the same keys unpacking registered.
     for (const std::string& path : record.files)
-        if (!path.empty()) txn.add_remove(path);
+        if (!path.empty() && !placed_by_other(record, txn, path)) txn.add_remove(path);
     record.files.clear();
 }
 

@@ -41,23 +41,6 @@ bool has_record_named(const Installer& installer, const std::string& name) {
     return installer.index_of_package(name).has_value();
 }
 
-// Leaves out of `record.files` every path that another installed record lists and for which a
-// move is pending: that record placed it in this run (a file that went from one package to
-// another between versions), and removing the old owner must not take it away again.
-void keep_files_placed_by_others(Installer& installer, const Transaction& txn,
-                                 InstalledPackage& record) {
-    for (auto it = record.files.begin(); it != record.files.end();) {
-        const FileOp* op = txn.pending(*it);
-        const bool placed = op && (op->op == Move || op->op == MoveTemp);
-        const bool claimed =
-            placed && std::any_of(installer.packages.begin(), installer.packages.end(),
-                                  [&](const auto& p) {
-                                      return p.get() != &record && p->files.count(*it) != 0;
-                                  });
-        it = claimed ? record.files.erase(it) : std::next(it);
-    }
-}
-
 void report_broken(const InstalledPackage& p) {
     Installer::instance().error("installation of %s failed: broken package",
                                 display_name(p).c_str());
@@ -164,9 +147,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
 
     if (replacesOwnName) {
         if (const auto index = installer.index_of_package(name)) {
-            InstalledPackage& old = *installer.packages[*index];
-            keep_files_placed_by_others(installer, txn, old);
-            uninstall_entry(old, txn);
+            uninstall_entry(*installer.packages[*index], txn);
             installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
         }
     }
@@ -194,7 +175,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
     if (!read_package_header(*b, reader)) return kBundleBadHeader;
     if (!b->depends.empty() || !b->provides.empty() || !b->conflicts.empty())
         return kBundleBadHeader;
-    if (!is_safe_package_name(b->name)) {
+    if (!is_storable_package_name(b->name)) {
         report_broken(*b);
         return kBundleBadHeader;
     }

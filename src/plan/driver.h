@@ -33,8 +33,9 @@ enum class StreamResult {
 
 // Installs the package whose header chunk the reader stands on. `link` (may be null) is the
 // bundle link of a member. `dirOut` receives the database directory when the package carries an
-// image chunk; `bootOut` whether it set the boot image (both may be null; *bootOut starts
-// false). On Installed, `*nameOut` (may be null) is the name of the record that now stands.
+// image chunk (cleared again when it is Skipped); `bootOut` whether the boot image is to be set
+// (both may be null; *bootOut starts false on every path). On Installed, `*nameOut` (may be
+// null) is the name of the record that now stands. Records in `packages` may be destroyed.
 [[nodiscard]] StreamResult install_package_stream(Installer& installer, Transaction& txn,
                                                   PackageReader& reader, std::uint32_t flags,
                                                   const UserForcedMap& userForced,

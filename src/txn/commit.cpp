@@ -127,6 +127,9 @@ bool copy_file_with(const std::string& source, const std::string& dest,
         if (in >= 0) ::close(in);
         return false;
     }
+    // The mode given to open counts only when dest is new, and then less the umask: a file
+    // replaced across file systems would keep the old file's bits where a rename gives the new.
+    (void)::fchmod(out, st.st_mode & 07777);
     static char buffer[kCopyBlockSize];
     bool ok = true;
     for (;;) {

@@ -6,3 +6,6 @@ target_sources(unit_tests PRIVATE
     cli/options_test.cpp
     cli/staged_modes_test.cpp
 )
+target_sources(unit_tests PRIVATE
+    cli/upgrade_run_test.cpp
+)

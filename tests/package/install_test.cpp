@@ -9,6 +9,7 @@
 #include "package/package_format.h"
 #include "package/signed_packages.h"
 #include "pdb/root_child.h"
+#include "support/mount_ns.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 #include "txn/transaction.h"
@@ -60,9 +61,8 @@ std::string joined_messages() {
 }
 
 struct Options {
-    bool disabled = false;
-    std::string bundle;
-    bool commit = false;
+    bool commit = false;    // commit and report the installed files' contents
+    bool disabled = false;  // install the package disabled
 };
 
 // The child's report: "ok" or "failed", the messages, the pending additions (or, after a
@@ -73,7 +73,6 @@ std::string install_bytes(const std::string& bytes, const Options& options = {})
     InstalledPackage pkg;
     if (!read_package_header(pkg, *reader)) return "header failed";
     pkg.disabled = options.disabled;
-    if (!options.bundle.empty()) pkg.bundle = Dependency{options.bundle, 0x01006600, 0x01006600, 0};
     Transaction txn;
     const bool ok = install_package(pkg, txn, *reader);
     std::string report = std::string(ok ? "ok" : "failed") + "\n" + joined_messages();
@@ -123,7 +122,7 @@ TEST_F(InstallPackageTest, UnpacksRegularFilesBelowFlashWithTheirContent) {
     PackageSpec spec = package_spec("ppp", ver(7, 2));
     spec.files = {file_entry("/etc/a", "one"), file_entry("bin/b", "two"),
                   file_entry("lib", "", 0x41ed), file_entry("bin/link", "b", 0xa1ff)};
-    const std::string report = install(build_package(spec, dev_sign()), {.commit = true});
+    const std::string report = install(build_package(spec, dev_sign()), Options{true, false});
     EXPECT_EQ(report, "ok\ninstalled ppp-7.2\n/flash/bin/b=two\n/flash/etc/a=one\n");
     EXPECT_FALSE(path_exists(root / "flash/lib"));
     EXPECT_FALSE(path_exists(root / "flash/bin/link"));
@@ -133,7 +132,7 @@ TEST_F(InstallPackageTest, UnpacksRegularFilesBelowFlashWithTheirContent) {
 TEST_F(InstallPackageTest, DisabledPackageIsUnpackedAsideBelowItsName) {
     PackageSpec spec = package_spec("p", ver(7, 2));
     spec.files = {file_entry("bin/a", "x")};
-    EXPECT_EQ(install(build_package(spec, dev_sign()), {.disabled = true, .commit = true}),
+    EXPECT_EQ(install(build_package(spec, dev_sign()), Options{true, true}),
               "ok\ninstalled (disabled) p-7.2\n/flash/x/p/bin/a=x\n");
 }
 
@@ -170,7 +169,7 @@ TEST_F(InstallPackageTest, HostileEntryNamesMakeTheWholePackageBroken) {
 }
 
 TEST_F(InstallPackageTest, NamesThatCannotBeStoredMakeThePackageBroken) {
-    const std::string packageNames[] = {"..", ".", "a/b", "a b", "tab\t"};
+    const std::string packageNames[] = {"..", ".", "a/b", "a b", "tab\t", ".stream-image"};
     for (const std::string& name : packageNames) {
         SCOPED_TRACE("package name \"" + name + "\"");
         PackageSpec spec = package_spec(name, ver(7, 2));
@@ -230,7 +229,8 @@ TEST_F(InstallPackageTest, SecureMarkerDemandsEddsaWhateverTheVersion) {
     const std::string legacyOnly = build_package(spec, dev_sign(false));
     EXPECT_THAT(install(legacyOnly), HasSubstr("ok\n"));
     write_file(root / "ram/SECURE", "");
-    EXPECT_EQ(install(legacyOnly), "failed\nERROR: installation of old-6.40 failed: broken package\n");
+    EXPECT_EQ(install(legacyOnly),
+              "failed\nERROR: installation of old-6.40 failed: broken package\n");
     EXPECT_THAT(install(build_package(spec, dev_sign(true))), HasSubstr("ok\n"));
 }
 
@@ -289,6 +289,18 @@ TEST_F(InstallPackageTest, AlternateMagicLeavesTheDatabaseUntouched) {
     w.sha256_marker();
     append_package(w, spec, dev_sign());
     EXPECT_EQ(install(w.finish()), "ok\ninstalled p-7.2\nT /flash/a\n");
+}
+
+TEST_F(InstallPackageTest, FullDiskDuringTheCopyMeansTheDiskIsTooSmall) {
+    SKIP_WITHOUT_MOUNTS();
+    TmpfsMount flash(root / "flash", 4);
+    TmpfsMount ram(root / "ram", 4);
+    ASSERT_TRUE(flash.ok()) << flash.error();
+    ASSERT_TRUE(ram.ok()) << ram.error();
+    PackageSpec spec = package_spec("big", ver(7, 2));
+    spec.files = {file_entry("big", std::string(64 * tmpfs_block_size(), 'b'))};
+    const std::string report = install(build_package(spec, dev_sign()));
+    EXPECT_EQ(report, "failed\nERROR: installation of big-7.2 failed: disk is too small\n");
 }
 
 TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {

@@ -4,18 +4,29 @@
 
 #include "package/format.h"
 #include "package/package_reader.h"
-#include "package/signature/dev_keys.h"
+#include "pkglib/key_set.h"
 #include "pkglib/package_writer.h"
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
+// The development key set of the source tree (the public half is the one built in).
+inline const KeySet& dev_key_set() {
+    static const std::unique_ptr<KeySet> keys = [] {
+        std::string err;
+        auto loaded = KeySet::load(std::string(INSTALLER_KEYS_DIR) + "/dev-private.txt", err);
+        EXPECT_NE(loaded, nullptr) << err;
+        return loaded;
+    }();
+    return *keys;
+}
+
 // A signing callback: legacy + EdDSA (132 bytes) or legacy only (68 bytes).
 inline Signer dev_sign(bool withEddsa = true) {
-    static const std::unique_ptr<PackageSigner> full = dev_signer(true);
-    static const std::unique_ptr<PackageSigner> legacy = dev_signer(false);
-    const PackageSigner* signer = withEddsa ? full.get() : legacy.get();
-    return [signer](const std::uint8_t digest[32]) { return signer->sign(digest); };
+    const SignatureKind kind = withEddsa ? SignatureKind::LegacyAndEddsa : SignatureKind::Legacy;
+    return [kind](const std::uint8_t digest[32]) { return dev_key_set().sign(digest, kind); };
 }
 
 inline FileEntry file_entry(const std::string& name, const std::string& data,

@@ -12,3 +12,8 @@ target_sources(unit_tests PRIVATE
     plan/resolution_test.cpp
     plan/actions_test.cpp
 )
+target_sources(unit_tests PRIVATE
+    plan/driver_test.cpp
+)
+set_source_files_properties(plan/driver_test.cpp
+    PROPERTIES COMPILE_DEFINITIONS "INSTALLER_KEYS_DIR=\"${PROJECT_SOURCE_DIR}/keys\"")

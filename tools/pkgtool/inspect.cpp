@@ -9,6 +9,7 @@
 #include "package/package_reader.h"
 #include "plan/relations.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -146,13 +147,17 @@ std::string print_header_payload(PackageReader& reader) {
     return load_name(p, kHeaderNameSize) + "-" + version_text(load_u32(p + 16));
 }
 
+// Shows at most the first kMaxShownText bytes: the length comes from the file, and a damaged
+// one must not make the inspector allocate gigabytes.
 void print_text_payload(PackageReader& reader) {
-    std::string text(reader.chunk_length(), '\0');
+    constexpr std::uint32_t kMaxShownText = 1024;
+    const std::uint32_t length = reader.chunk_length();
+    std::string text(std::min(length, kMaxShownText), '\0');
     if (!reader.read(text.data(), std::streamsize(text.size()))) {
         std::printf("      (text cut short)\n");
         return;
     }
-    std::printf("      %s\n", quoted(text).c_str());
+    std::printf("      %s%s\n", quoted(text).c_str(), length > kMaxShownText ? " ..." : "");
 }
 
 struct SignatureResult {

@@ -39,7 +39,7 @@ struct PrivateKeys {
     std::uint8_t legacyScalar[32];
 };
 
-// False when an entry is missing or malformed; `keys` is then unspecified.
+// False when an entry is missing or malformed; `keys` may then be partly filled.
 [[nodiscard]] bool parse_public_keys(std::string_view text, PublicKeys& keys);
 [[nodiscard]] bool parse_private_keys(std::string_view text, PrivateKeys& keys);
 

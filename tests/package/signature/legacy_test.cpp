@@ -121,7 +121,7 @@ TEST_F(LegacyTest, SignatureFromGeneratedKeysVerifies) {
 TEST_F(LegacyTest, OneFlippedBitOfCheckValueOrScalarFails) {
     const auto good = sign();
     ASSERT_TRUE(check(good));
-    for (int bit = kLegacyCheckOffset * 8; bit < kLegacySignatureSize * 8; ++bit) {
+    for (int bit = kLegacyCheckOffset * 8; bit < int(kLegacySignatureSize) * 8; ++bit) {
         SCOPED_TRACE(bit);
         auto bad = good;
         bad[bit / 8] ^= static_cast<std::uint8_t>(1 << (bit % 8));

@@ -1,0 +1,62 @@
+// Fuzz target: the package database file readers, each on the same input: relation lists with
+// and without priority, the "files" list, the schedule file and a database image.
+// Promises checked: "files" entries stay strictly below /flash and map back to their line;
+// an image never adds a record whose name could not be a database directory.
+
+#include "scratch.h"
+
+#include "cli/installer.h"
+#include "pdb/database_loader.h"
+#include "pdb/database_paths.h"
+#include "pdb/schedule.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+class NullTerminal : public Terminal {
+public:
+    void write(std::string_view) override {}
+    void flush() override {}
+};
+
+bool has_parent_component(const std::string& path) {
+    return path.find("/../") != std::string::npos ||
+           (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = write_scratch("entry", data, size);
+
+    std::vector<Dependency> list;
+    (void)read_list(path, list, false);
+    list.clear();
+    (void)read_list(path, list, true);
+
+    std::set<std::string> files;
+    (void)read_files(path, files);
+    for (const std::string& installed : files) {
+        fuzz_check(installed.compare(0, 7, "/flash/") == 0 && installed.size() > 7,
+                   "a files entry is not below /flash");
+        fuzz_check(!has_parent_component(installed), "a files entry climbs out with ..");
+        fuzz_check(installed_path(stored_entry(installed)) == installed,
+                   "a files entry does not map back to itself");
+    }
+
+    (void)read_schedule(path);
+
+    static NullTerminal terminal;
+    Installer& installer = Installer::reset();
+    installer.quiet = true;
+    installer.terminal = &terminal;
+    (void)load_image(installer, std::make_unique<InstalledPackage>("fuzz"), path);
+    for (const auto& record : installer.packages)
+        fuzz_check(record->name == "fuzz" || is_safe_package_name(record->name),
+                   "an image added a record with an unsafe name");
+    return 0;
+}

@@ -1,0 +1,51 @@
+// Scratch files and the property check of the fuzz targets (see scratch.h).
+
+#include "scratch.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::perror("fuzz: mkdtemp");
+            std::abort();
+        }
+        path = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+}  // namespace
+
+const std::string& scratch_dir() {
+    static ScratchDir dir;
+    return dir.path;
+}
+
+std::string write_scratch(const std::string& name, const std::uint8_t* data, std::size_t size) {
+    std::string path = scratch_dir() + "/" + name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    out.close();
+    fuzz_check(!out.fail(), "cannot write the scratch file");
+    return path;
+}
+
+void fuzz_check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "fuzz: %s\n", what);
+    std::abort();
+}

@@ -1,0 +1,133 @@
+// Seed packages and database texts for the fuzz targets (see seed_packages.h).
+
+#include "seed_packages.h"
+
+#include "package/format.h"
+#include "pkglib/package_writer.h"
+
+#include <vector>
+
+namespace {
+
+constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {
+    return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
+           Version(revision);
+}
+
+constexpr std::uint16_t kModeDir = 0x41ed;
+constexpr std::uint16_t kModeLink = 0xa1ff;
+constexpr std::uint16_t kModeExec = 0x81ed;
+
+PackageSpec spec(const std::string& name, Version version, std::vector<FileEntry> files) {
+    PackageSpec s;
+    s.header = HeaderInfo{name, version, 0x5f000000u, 0};
+    s.files = std::move(files);
+    return s;
+}
+
+PackageSpec system_spec(Version version) {
+    return spec("system", version,
+                {{kModeDir, 0, "bin", ""},
+                 {kModeExec, 0, "bin/sh", "#!/bin/sh\necho router\n"},
+                 {0x81a4, 0, "etc/version", "7\n"},
+                 {kModeLink, 0, "bin/ash", "sh"}});
+}
+
+PackageSpec routing_spec(Version version) {
+    PackageSpec s = spec("routing", version,
+                         {{0x81a4, 0, "lib/routing/ospf.so", std::string(300, 'o')},
+                          {0x81a4, 3, "lib/routing/bgp.so", "bgp for variant 3"}});
+    s.arch = "i386";
+    s.note = "routing protocols";
+    s.depends = {{"system", version, version, 0}};
+    s.provides = {{"ospf", 0, 0, 10}};
+    s.conflicts = {{"quagga", 0, ver(9, 0), 0}};
+    return s;
+}
+
+PackageSpec wireless_spec(Version version) {
+    PackageSpec s = spec("wireless", version, {{0x81a4, 0, "lib/wl/fw.bin", "\x01\x02\x03"}});
+    s.depends = {{"system", ver(7, 0), 0, 0}};
+    return s;
+}
+
+std::string signed_with(const Signer& signer, const PackageSpec& s) {
+    return build_package(s, signer);
+}
+
+}  // namespace
+
+std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
+    const Signer full = signers.full();
+    std::map<std::string, std::string> seeds;
+
+    seeds["system.npk"] = signed_with(full, system_spec(ver(7, 15)));
+    seeds["routing.npk"] = signed_with(full, routing_spec(ver(7, 15)));
+    seeds["routing-older.npk"] = signed_with(full, routing_spec(ver(7, 5)));
+
+    PackageSpec sha1 = wireless_spec(ver(7, 15));
+    sha1.sha256 = false;
+    seeds["wireless-sha1-legacy.npk"] = signed_with(signers.legacy(), sha1);
+
+    PackageSpec imaged = spec("container", ver(7, 15), {{0x81a4, 0, "lib/ct", "ct"}});
+    imaged.image = "image payload, kept as the database image";
+    imaged.level = 0;
+    seeds["container-image.npk"] = signed_with(full, imaged);
+
+    seeds["empty-files.npk"] = signed_with(full, spec("extra", ver(7, 15, 'b', 2), {}));
+
+    PackageWriter alt(kAltPackageMagic);
+    alt.sha256_marker();
+    append_package(alt, wireless_spec(ver(7, 16)), full);
+    seeds["wireless-alt-magic.dpk"] = alt.finish();
+
+    seeds["routeros-bundle.npk"] =
+        build_bundle(HeaderInfo{"routeros", ver(7, 15), 0x5f000000u, 0},
+                     {system_spec(ver(7, 15)), routing_spec(ver(7, 15)),
+                      wireless_spec(ver(7, 15))},
+                     full, {{"wireless", 0, 0, 0}});
+
+    PackageWriter unsigned_pkg;
+    unsigned_pkg.sha256_marker().package_header({"ups", ver(7, 15), 1, 0}).files(
+        {{0x81a4, 0, "etc/ups", "ups"}});
+    seeds["unsigned.npk"] = unsigned_pkg.finish();
+
+    PackageSpec traversal = spec("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
+    seeds["traversal.npk"] = signed_with(full, traversal);
+    return seeds;
+}
+
+std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
+    const Signer full = signers.full();
+    std::map<std::string, std::string> packages;
+    packages["1-routeros.npk"] =
+        build_bundle(HeaderInfo{"routeros", ver(7, 10), 0x5e000000u, 0},
+                     {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}, full);
+    packages["2-wireless.npk"] = signed_with(full, wireless_spec(ver(7, 10)));
+    return packages;
+}
+
+std::map<std::string, std::string> seed_manifests() {
+    return {
+        {"staged.txt",
+         "U /flash/var/pdb/old\n"
+         "L /flash/bin/ash sh\n"
+         "M /flash/bin/sh /flash/bin/tmpA1b2C3\n"
+         "M /flash/var/pdb/system/version /ram/tmpZz9yY8\n"},
+        {"source-with-space.txt", "M /flash/a /ram/with space\nU /flash/b\n"},
+        {"empty.txt", ""},
+        {"cut-short.txt", "U /flash/var/pdb/x\nU /flash/"},
+    };
+}
+
+std::map<std::string, std::string> seed_database_files() {
+    return {
+        {"deps.txt", "system 117833216 117833216\nrouting 0 0\n"},
+        {"provides.txt", "ospf 0 0 10\nbgp 1 2 -3\n"},
+        {"files.txt", "bin/sh\n/etc/version\n//lib/routing/ospf.so\n\n/\na/../b\n"},
+        {"schedule-uninstall.txt", "uninstall\n"},
+        {"schedule-enable.txt", "  enable  extra words\n"},
+        {"schedule-disable.txt", "disable"},
+        {"version.txt", "117833216 1593835520\n"},
+    };
+}
