@@ -1,6 +1,5 @@
 # Run-time defaults built into the sanitized programs. The end-to-end tests start the installer
 # with a scrubbed environment, so ASAN_OPTIONS set around ctest never reaches it.
-# scripts/test-sanitize includes this file through CMAKE_PROJECT_INCLUDE.
 function(installer_sanitizer_defaults)
   foreach(target installer pkgtool unit_tests e2e_tests)
     if(TARGET ${target})

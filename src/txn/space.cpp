@@ -69,27 +69,27 @@ std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32
     return create_file_in(txn, path, sizeHint, mode, "/ram", "/tmp");
 }
 
-FsSpace::FsSpace(const std::string& path) : fsPath(path) {
+FsSpace::FsSpace(const std::string& path) : fs_path(path) {
     struct statfs fs;
     if (::statfs(path.c_str(), &fs) != 0 || fs.f_bsize <= 0) return;
-    blockSize = std::int64_t(fs.f_bsize);
-    freeBlocks = std::int64_t(fs.f_bfree);
-    freeAtStart = freeBlocks;
+    block_size = std::int64_t(fs.f_bsize);
+    free_blocks = std::int64_t(fs.f_bfree);
+    free_at_start = free_blocks;
 }
 
 bool FsSpace::holds(const std::string& path) const {
-    if (path.compare(0, fsPath.size(), fsPath) != 0) return false;
-    if (path.size() == fsPath.size()) return true;
-    return path[fsPath.size()] == '/' || (!fsPath.empty() && fsPath.back() == '/');
+    if (path.compare(0, fs_path.size(), fs_path) != 0) return false;
+    if (path.size() == fs_path.size()) return true;
+    return path[fs_path.size()] == '/' || (!fs_path.empty() && fs_path.back() == '/');
 }
 
 std::int64_t FsSpace::blocks_of(std::int64_t bytes) const {
-    return (bytes + blockSize - 1) / blockSize;
+    return (bytes + block_size - 1) / block_size;
 }
 
 void FsSpace::release(const std::string& path) {
     struct stat st;
-    if (holds(path) && stat_path(path, st)) freeBlocks += blocks_of(st.st_size);
+    if (holds(path) && stat_path(path, st)) free_blocks += blocks_of(st.st_size);
 }
 
 void FsSpace::place(const std::string& source, const std::string& path) {
@@ -112,12 +112,12 @@ void FsSpace::place(const std::string& source, const std::string& path) {
     }
     // A rename within one file system takes no new blocks.
     if (found && dest.st_dev == src.st_dev) return;
-    freeBlocks -= blocks_of(src.st_size);
+    free_blocks -= blocks_of(src.st_size);
     release(path);
 }
 
 bool FsSpace::too_full() const {
-    return freeBlocks < freeAtStart && freeBlocks <= kMinFreeBlocks;
+    return free_blocks < free_at_start && free_blocks <= kMinFreeBlocks;
 }
 
 bool has_flash_space_of(const Transaction& txn, const std::string& bootPath,

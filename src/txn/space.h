@@ -6,16 +6,16 @@
 #include <string>
 
 struct FsSpace {
-    // Built from statfs of `fsPath`; a failing statfs gives block size 1 and no free blocks,
+    // Built from statfs of `fs_path`; a failing statfs gives block size 1 and no free blocks,
     // so any space taken on it fails the check.
     explicit FsSpace(const std::string& path);
 
-    std::string fsPath;          // also the prefix that decides which paths belong here
-    std::int64_t blockSize = 1;
-    std::int64_t freeBlocks = 0;  // f_bfree, then adjusted by the estimate
-    std::int64_t freeAtStart = 0;
+    std::string fs_path;          // also the prefix that decides which paths belong here
+    std::int64_t block_size = 1;
+    std::int64_t free_blocks = 0;  // f_bfree, then adjusted by the estimate
+    std::int64_t free_at_start = 0;
 
-    // `path` lies on this file system: fsPath followed in it by "/" or by its end
+    // `path` lies on this file system: fs_path followed in it by "/" or by its end
     // ("/flash/boot" holds "/flash/boot/x" but not "/flash/bootimage").
     bool holds(const std::string& path) const;
     // A byte size rounded up to whole blocks.

@@ -47,7 +47,7 @@ protected:
 
 TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEnd) {
     FsSpace boot("/nonexistent/flash/boot");
-    boot.fsPath = "/flash/boot";
+    boot.fs_path = "/flash/boot";
     const std::pair<const char*, bool> cases[] = {
         {"/flash/boot", true},       {"/flash/boot/kernel", true}, {"/flash/bootimage", false},
         {"/flash/boo", false},       {"/flash", false},            {"/flash/boot2/x", false},
@@ -60,7 +60,7 @@ TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEnd) {
 
 TEST_F(SpaceTest, BlockCountsOfLargeFilesDoNotWrap) {
     FsSpace fs("/nonexistent");
-    fs.blockSize = 4096;
+    fs.block_size = 4096;
     EXPECT_EQ(fs.blocks_of((std::int64_t(1) << 32) + 1), (std::int64_t(1) << 20) + 1);
     EXPECT_EQ(fs.blocks_of(0), 0);
 }

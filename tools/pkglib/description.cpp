@@ -431,8 +431,8 @@ bool load_file(const std::string& path, bool asMember, PackageDescription& out,
         err = path + ": " + std::strerror(errno);
         return false;
     }
-    std::string dir = std::filesystem::path(path).parent_path().string();
-    if (dir.empty()) dir = ".";
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    const std::string dir = parent.empty() ? std::string(".") : parent;
     if (!parse_text(text, dir, asMember, out, err)) {
         if (err.rfind(path + ":", 0) != 0) err = path + ": " + err;
         return false;
