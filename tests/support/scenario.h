@@ -29,62 +29,104 @@ class FakeFlash : public FlashDevice {
 public:
     std::uint32_t min_version() override { return minVersion; }
     bool mtd0_has_256k_blocks() override { return bigBlocks; }
-    int flash_flag() override { return 0; }
-    std::uint32_t pvr() override { return 0; }
-    std::uint32_t minVersion = 0;
+    int flash_flag() override { return ++flagQueries, flag; }
+    std::uint32_t pvr() override { return pvrValue; }
+    std::uint32_t minVersion = 0, pvrValue = 0;
     bool bigBlocks = false;
+    int flag = 0, flagQueries = 0;
 };
 
-// Fluent editor of one record; the installed-only setters need an InstalledPackage.
-class RecordBuilder {
-public:
-    RecordBuilder(Package& record, InstalledPackage* installed)
-        : record(record), installed_(installed) {}
-    RecordBuilder& needs(const std::string& name, Version min = 0, Version max = 0);
-    RecordBuilder& provides(const std::string& name, std::int32_t priority = 0, Version min = 0,
-                            Version max = 0);
-    RecordBuilder& conflicts(const std::string& name, Version min = 0, Version max = 0);
-    RecordBuilder& built(std::uint32_t buildTime);
-    RecordBuilder& arch(const std::string& arch);
-    RecordBuilder& bundle();                                          // a bundle record (isBundle)
-    RecordBuilder& member(const std::string& name, Version version);  // candidate bundles only
-    RecordBuilder& placeholder();
-    RecordBuilder& member_of(const std::string& bundleName);
-    RecordBuilder& disabled();
-    RecordBuilder& action(std::uint32_t action);
-    RecordBuilder& files(const std::vector<std::string>& paths);
-    operator InstalledPackage&() const { return *installed_; }
+// Fluent editor of one record; the setters of installed state need an InstalledPackage.
+struct RecordBuilder {
+    RecordBuilder& needs(const std::string& name, Version min = 0, Version max = 0) {
+        return record.depends.push_back({name, min, max, 0}), *this;
+    }
+    RecordBuilder& provides(const std::string& name, std::int32_t prio = 0, Version min = 0,
+                            Version max = 0) {
+        return record.provides.push_back({name, min, max, prio}), *this;
+    }
+    RecordBuilder& conflicts(const std::string& name, Version min = 0) {
+        return record.conflicts.push_back({name, min, 0, 0}), *this;
+    }
+    RecordBuilder& member(const std::string& name, Version version) {  // candidate bundles
+        record.members.push_back(std::make_unique<Package>(name));
+        record.members.back()->version = version;
+        record.members.back()->buildTime = record.buildTime;
+        return bundle();
+    }
+    RecordBuilder& built(std::uint32_t time) { return record.buildTime = time, *this; }
+    RecordBuilder& arch(const std::string& arch) { return record.arch = arch, *this; }
+    RecordBuilder& bundle() { return record.isBundle = true, *this; }
+    RecordBuilder& placeholder() { return record.version = record.buildTime = ~0u, *this; }
+    RecordBuilder& member_of(const std::string& b) { return installed->bundle = {b}, *this; }
+    RecordBuilder& disabled() { return installed->disabled = true, *this; }
+    RecordBuilder& action(std::uint32_t action) { return installed->action = action, *this; }
+    RecordBuilder& files(const std::vector<std::string>& paths) {
+        return installed->files.insert(paths.begin(), paths.end()), *this;
+    }
 
     Package& record;
-
-private:
-    InstalledPackage* installed_;
+    InstalledPackage* installed;
 };
 
 class Scenario {
 public:
-    Scenario();
-    ~Scenario();
+    Scenario() : installer(Installer::reset()) {
+        installer.quiet = false;
+        installer.terminal = &terminal;
+        installer.arch = "powerpc";
+        set_flash_device(&flash);
+    }
+    ~Scenario() {
+        set_flash_device(nullptr);
+        txn.cancel();
+        Installer::reset();
+    }
     Scenario(const Scenario&) = delete;
     Scenario& operator=(const Scenario&) = delete;
 
-    // Appends an installed record (version 6.40 unless given) to installer.packages.
-    RecordBuilder installed(const std::string& name, Version version = ver(6, 40));
+    // Appends an installed record to installer.packages.
+    RecordBuilder installed(const std::string& name, Version version = ver(6, 40)) {
+        installer.packages.push_back(std::make_unique<InstalledPackage>(name));
+        installer.packages.back()->version = version;
+        return {*installer.packages.back(), installer.packages.back().get()};
+    }
     // A blocker record as bundle installation adds it: empty name, conflicting with `member`.
-    InstalledPackage& blocker(const std::string& member);
-    // A candidate owned by the scenario.
-    RecordBuilder candidate(const std::string& name, Version version = ver(6, 40));
-    InstalledPackage& get(const std::string& name);
+    void blocker(const std::string& member) { installed("", 0).conflicts(member); }
+    RecordBuilder candidate(const std::string& name, Version version = ver(6, 40)) {
+        candidates.push_back(std::make_unique<Package>(name));
+        candidates.back()->version = version;
+        return {*candidates.back(), nullptr};
+    }
+    InstalledPackage& get(const std::string& name) {
+        return *installer.packages.at(installer.index_of_package(name).value());
+    }
 
-    // "name=word ..." for every record in list order; word is -, uninstall, enable or disable,
-    // with a "(disabled)" mark for disabled records.
-    std::string actions() const;
-    static std::string names(const std::vector<InstalledPackage*>& list);
-    static std::string names(const std::vector<std::unique_ptr<Package>>& list);
-    // The names of installer.packages in order.
-    std::string installed_names() const;
+    // "name=word ..." in list order; word is -, uninstall, enable or disable, with a
+    // "(disabled)" mark for disabled records.
+    std::string actions() const {
+        static const char* const kWords[] = {"-", "uninstall", "enable", "disable"};
+        std::string out;
+        for (const auto& p : installer.packages)
+            out += (out.empty() ? "" : " ") + p->name + "=" +
+                   (p->action < 4 ? kWords[p->action] : "?") + (p->disabled ? "(disabled)" : "");
+        return out;
+    }
+    template <class List>
+    static std::string names(const List& list) {
+        std::string out;
+        for (const auto& p : list) out += (out.empty() ? "" : " ") + p->name;
+        return out;
+    }
+    std::string installed_names() const { return names(installer.packages); }
     // Every pending Transaction entry as "kind path", one per line.
-    std::string txn_entries() const;
+    std::string txn_entries() const {
+        static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
+        std::string out;
+        for (const auto& [path, op] : txn.entries())
+            out += std::string(op.op < 5 ? kKinds[op.op] : "?") + " " + path + "\n";
+        return out;
+    }
     const std::vector<std::string>& messages() const { return installer.messages; }
 
     Installer& installer;

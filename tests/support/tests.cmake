@@ -6,6 +6,3 @@ target_sources(test_support PRIVATE
 target_sources(test_support PRIVATE
     support/mount_ns.cpp
 )
-target_sources(test_support PRIVATE
-    support/scenario.cpp
-)
