@@ -43,6 +43,8 @@ public:
 
 NullTerminal gTerminal;
 bool gConfined = false;
+// FUZZ_INSTALL_VERBOSE shows the installer's messages and each result (for replaying a finding).
+bool gVerbose = false;
 // Path -> size of every file, link and directory below the scratch root's flash, ram and tmp.
 std::map<std::string, std::uintmax_t> gBaseline;
 
@@ -98,8 +100,8 @@ void confine() {
 
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
-    installer.terminal = &gTerminal;
-    installer.open(true, "i386");
+    if (!gVerbose) installer.terminal = &gTerminal;
+    installer.open(!gVerbose, "i386");
     return installer;
 }
 
@@ -155,6 +157,7 @@ void check_pending(const Transaction& txn) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The seeds are signed before the chroot, while the key files are reachable.
+    gVerbose = std::getenv("FUZZ_INSTALL_VERBOSE") != nullptr;
     SeedSigners signers(INSTALLER_KEYS_DIR);
     if (!signers.ok()) refuse(signers.error());
     const std::map<std::string, std::string> installed = installed_packages(signers);
@@ -179,7 +182,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz_check(gConfined, "not confined to the scratch root");
     Transaction txn;
-    (void)install_bytes(std::string(reinterpret_cast<const char*>(data), size), txn);
+    const int status = install_bytes(std::string(reinterpret_cast<const char*>(data), size), txn);
+    if (gVerbose)
+        std::fprintf(stderr, "fuzz_install: status %d, %zu pending\n", status, txn.size());
     check_pending(txn);
     txn.cancel();
     fuzz_check(txn.is_empty(), "cancel left entries in the journal");

@@ -65,7 +65,8 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     seeds["routing.npk"] = signed_with(full, routing_spec(ver(7, 15)));
     seeds["routing-older.npk"] = signed_with(full, routing_spec(ver(7, 5)));
 
-    PackageSpec sha1 = wireless_spec(ver(7, 15));
+    // Old enough that the legacy signature suffices (with downgrades allowed it installs).
+    PackageSpec sha1 = wireless_spec(ver(6, 40));
     sha1.sha256 = false;
     seeds["wireless-sha1-legacy.npk"] = signed_with(signers.legacy(), sha1);
 

@@ -14,10 +14,11 @@
 #include "plan/relations.h"
 #include "txn/transaction.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -79,10 +80,11 @@ void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
     }
 }
 
-// Copies `size` bytes of one entry from `z` to `out`; false with the message on failure.
+// Copies `size` bytes of one entry from `z` to `out` through `piece` (kCopyPiece bytes, kept for
+// the whole package rather than made and cleared per file); false with the message on failure.
 bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
-                const InstalledPackage& pkg, const std::string& entryName) {
-    std::vector<char> piece(std::min<std::size_t>(kCopyPiece, size));
+                const InstalledPackage& pkg, const std::string& entryName,
+                std::vector<char>& piece) {
     std::uint32_t left = size;
     while (left > 0) {
         const std::size_t n = std::min<std::size_t>(kCopyPiece, left);
@@ -177,8 +179,10 @@ bool is_storable_relation_name(const std::string& name) {
 }
 
 int required_level(const std::string& name, Version version) {
-    std::error_code ec;
-    if (std::filesystem::exists(kSecureMarker, ec)) return 2;
+    // A plain stat: std::filesystem would map a part of the runtime library that nothing else in
+    // the program needs, a measurable share of the peak memory of a run.
+    struct stat st;
+    if (::stat(kSecureMarker, &st) == 0) return 2;
     if (name == "branding") return 1;
     if (version < 0x062e6609u) return 1;
     if (version < 0x062f0000u) return 2;
@@ -208,6 +212,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
     const std::string label = progress_label(pkg);
     InflateStream z(reader);
     const int variant = hardware_variant();
+    std::vector<char> piece(kCopyPiece);
     std::string base = std::string(kFlashRoot);
     if (pkg.disabled) base += "/x/" + pkg.name;
 
@@ -243,7 +248,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
             return false;
         }
         pkg.files.insert(destination);
-        if (!copy_entry(z, out, size, pkg, name)) return false;
+        if (!copy_entry(z, out, size, pkg, name, piece)) return false;
         errno = 0;
         out.close();
         if (!out) {

@@ -7,11 +7,14 @@
 #include "package/format.h"
 #include "package/package_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
+#include <cstdint>
 #include <fstream>
+#include <istream>
 #include <memory>
-#include <system_error>
+#include <streambuf>
 
 namespace {
 
@@ -33,6 +36,30 @@ void read_text(PackageReader& reader, std::string& text) {
         left -= std::uint32_t(want);
     }
 }
+
+// Reads from a stream buffer but refuses every seek. A reader on it with the digest off passes
+// over chunks by reading them through, as the scan has always done (a read fault mid-file ends
+// the chunk sequence there), without paying for a digest that the scan never looks at.
+class ReadThroughBuf : public std::streambuf {
+public:
+    explicit ReadThroughBuf(std::streambuf* source) : source_(source) {}
+
+protected:
+    int_type underflow() override { return source_->sgetc(); }
+    int_type uflow() override { return source_->sbumpc(); }
+    std::streamsize xsgetn(char* buffer, std::streamsize n) override {
+        return source_->sgetn(buffer, n);
+    }
+    int_type pbackfail(int_type c) override {
+        return traits_type::eq_int_type(c, traits_type::eof())
+                   ? source_->sungetc()
+                   : source_->sputbackc(traits_type::to_char_type(c));
+    }
+    std::streamsize showmanyc() override { return source_->in_avail(); }
+
+private:
+    std::streambuf* source_;
+};
 
 // Reads exactly n bytes of the current payload; false on a short read.
 bool read_exact(PackageReader& reader, std::uint8_t* out, std::size_t n) {
@@ -117,13 +144,19 @@ bool read_package_header(Package& record, PackageReader& reader) {
 bool scan_package_file(PackageFile& file, const std::string& path) {
     file.filePath = path;
     std::ifstream in(path, std::ios::binary);
-    // Digest on and no copy target, so passed-over chunks are read through rather than seeked.
-    PackageReader reader(in, true, nullptr);
+    // Passed-over chunks are read through rather than seeked; the digest stays off because the
+    // installation digests the file again anyway, and the scan's digest was never used.
+    ReadThroughBuf through(in.rdbuf());
+    std::istream source(&through);
+    PackageReader reader(source, false, nullptr);
     file.size = reader.total_length();
 
-    std::error_code ec;
-    const std::uintmax_t onDisk = std::filesystem::file_size(path, ec);
-    if (!ec && onDisk != std::uintmax_t(file.size)) return false;
+    // As std::filesystem::file_size would judge it (only a regular file has a size to compare),
+    // without mapping that part of the runtime library for this one question.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        std::uint64_t(st.st_size) != std::uint64_t(file.size))
+        return false;
     file.altMagic = reader.is_alt_magic();
 
     for (std::uint32_t type :

@@ -5,6 +5,7 @@
 #include "txn/transaction.h"
 
 #include "cli/installer.h"
+#include "txn/space.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -105,10 +106,15 @@ std::string parent_dir(const std::string& path) {
 }
 
 void make_dirs(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST) return;
+    // A new directory can end create_file's walk to the nearest existing ancestor sooner.
+    if (::mkdir(dir.c_str(), 0777) == 0) {
+        forget_temp_dir_walks();
+        return;
+    }
+    if (errno == EEXIST) return;
     // The recursion ends: every parent is shorter, and "." and "/" always exist.
     make_dirs(parent_dir(dir));
-    ::mkdir(dir.c_str(), 0777);
+    if (::mkdir(dir.c_str(), 0777) == 0) forget_temp_dir_walks();
 }
 
 bool copy_file(const std::string& source, const std::string& dest, bool spinner) {

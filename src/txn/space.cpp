@@ -11,12 +11,41 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 
 namespace {
 
 constexpr std::int64_t kMinFreeBlocks = 16;
 
 bool is_top(const std::string& dir) { return dir == "/" || dir == "."; }
+
+// Parent directory of a destination -> its nearest existing ancestor, as the first walk up found
+// it. While a run plans, nothing on flash changes but the temporary files it makes itself, so a
+// walk stays true until make_dirs (the commit) makes a directory, and each create_file costs one
+// statfs instead of a walk of statfs calls that fail on every directory still to come.
+std::map<std::string, std::string>& ancestor_cache() {
+    static std::map<std::string, std::string> cache;
+    return cache;
+}
+
+// A new temporary file `name` would stop a fresh walk of any directory at or below it (statfs
+// succeeds on files too), so the walks that passed over that name are taken again.
+void forget_walks_through(const std::string& name) {
+    auto& cache = ancestor_cache();
+    for (auto it = cache.lower_bound(name);
+         it != cache.end() && it->first.compare(0, name.size(), name) == 0;) {
+        const bool below = it->first.size() == name.size() || it->first[name.size()] == '/';
+        it = below ? cache.erase(it) : std::next(it);
+    }
+}
+
+// The size plus a tenth fits in the free space of the file system statfs described.
+bool has_room(const struct statfs& fs, std::uint32_t size) {
+    std::uint64_t need = std::uint64_t(size) + size / 10;
+    std::uint64_t room = std::uint64_t(fs.f_bsize) * std::uint64_t(fs.f_bfree);
+    return need < room;
+}
 
 // The directory for a temporary file of `size` bytes bound for `path`: the nearest existing
 // ancestor of `path` when its file system has the size plus a tenth free, else `ramDir`.
@@ -26,13 +55,21 @@ std::string temp_dir_for(const std::string& path, std::uint32_t size, const std:
         struct stat st;
         return ::stat(ramDir.c_str(), &st) == 0 ? ramDir : tmpDir;
     }
-    std::string dir = parent_dir(path);
+    const std::string parent = parent_dir(path);
+    auto& cache = ancestor_cache();
+    struct statfs fs;
+    // Free space changes as temporary files are written: the room is asked afresh every time.
+    if (auto it = cache.find(parent); it != cache.end()) {
+        if (::statfs(it->second.c_str(), &fs) == 0)
+            return has_room(fs, size) ? it->second : ramDir;
+        // The ancestor went away (a test's scratch directory): walk again from the start.
+        cache.erase(it);
+    }
+    std::string dir = parent;
     for (;;) {
-        struct statfs fs;
         if (::statfs(dir.c_str(), &fs) == 0) {
-            std::uint64_t need = std::uint64_t(size) + size / 10;
-            std::uint64_t room = std::uint64_t(fs.f_bsize) * std::uint64_t(fs.f_bfree);
-            return need < room ? dir : ramDir;
+            cache[parent] = dir;
+            return has_room(fs, size) ? dir : ramDir;
         }
         if (is_top(dir)) return ramDir;
         dir = parent_dir(dir);
@@ -42,6 +79,8 @@ std::string temp_dir_for(const std::string& path, std::uint32_t size, const std:
 bool stat_path(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
 }  // namespace
+
+void forget_temp_dir_walks() { ancestor_cache().clear(); }
 
 std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
                              std::uint32_t mode, const std::string& ramDir,
@@ -58,8 +97,10 @@ std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uin
         errno = reason;
         return failed;
     }
+    // Through the descriptor mkstemp gave: the same mode change without a second path lookup.
+    if (mode != 0) ::fchmod(fd, mode & 07777);
     ::close(fd);
-    if (mode != 0) ::chmod(name.c_str(), mode & 07777);
+    forget_walks_through(name);
     txn.add_op(path, MoveTemp, name);
     return std::ofstream(name, std::ios::binary | std::ios::trunc);
 }
@@ -99,19 +140,27 @@ void FsSpace::place(const std::string& source, const std::string& path) {
         release(path);
         return;
     }
-    std::string dir = parent_dir(path);
-    struct stat dest;
-    bool found = false;
-    for (;;) {
-        if (stat_path(dir, dest)) {
-            found = true;
-            break;
+    const std::string parent = parent_dir(path);
+    auto known = ancestorDevices.find(parent);
+    if (known == ancestorDevices.end()) {
+        std::string dir = parent;
+        struct stat dest;
+        bool found = false;
+        for (;;) {
+            if (stat_path(dir, dest)) {
+                found = true;
+                break;
+            }
+            if (is_top(dir)) break;
+            dir = parent_dir(dir);
         }
-        if (is_top(dir)) break;
-        dir = parent_dir(dir);
+        known = ancestorDevices
+                    .emplace(parent, std::make_pair(found, found ? std::uint64_t(dest.st_dev) : 0))
+                    .first;
     }
+    const bool found = known->second.first;
     // A rename within one file system takes no new blocks.
-    if (found && dest.st_dev == src.st_dev) return;
+    if (found && known->second.second == std::uint64_t(src.st_dev)) return;
     free_blocks -= blocks_of(src.st_size);
     release(path);
 }

@@ -3,7 +3,9 @@
 // 64-bit: a large file system must not wrap into a false "no room" or "room".
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 struct FsSpace {
     // Built from statfs of `fs_path`; a failing statfs gives block size 1 and no free blocks,
@@ -14,6 +16,9 @@ struct FsSpace {
     std::int64_t block_size = 1;
     std::int64_t free_blocks = 0;  // f_bfree, then adjusted by the estimate
     std::int64_t free_at_start = 0;
+    // Parent directory of a destination -> whether it has an existing ancestor and that
+    // ancestor's device. Nothing changes during one check, so each parent is walked up once.
+    std::map<std::string, std::pair<bool, std::uint64_t>> ancestorDevices;
 
     // `path` lies on this file system: fs_path followed in it by "/" or by its end
     // ("/flash/boot" holds "/flash/boot/x" but not "/flash/bootimage").
@@ -28,3 +33,7 @@ struct FsSpace {
     // The estimate lost space and ends with 16 free blocks or fewer.
     bool too_full() const;
 };
+
+// Forgets where create_file's walks from a destination's directory up to its nearest existing
+// ancestor ended. make_dirs calls it whenever it makes a directory, which can end a walk sooner.
+void forget_temp_dir_walks();

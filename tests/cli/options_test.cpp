@@ -1,6 +1,9 @@
-// The option scan, row by row: which test matches, where the scan stops, what is consumed.
+// The option scan, row by row: which test matches, where the scan stops, what is consumed;
+// and the Installer's reset and lookup.
 
 #include "cli/options.h"
+
+#include "cli/installer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,28 +12,20 @@
 
 namespace {
 
-struct Scanned {
-    Settings settings;
-    std::string printed;
-};
-
-Scanned scan(const std::vector<std::string>& args) {
+// The settings, and what the scan printed at once.
+std::pair<Settings, std::string> scan(const std::vector<std::string>& args) {
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* out = ::open_memstream(&buffer, &size);
-    Scanned result{scan_options(args, out), {}};
+    Settings settings = scan_options(args, out);
     std::fclose(out);
-    result.printed.assign(buffer, size);
+    std::string printed(buffer, size);
     std::free(buffer);
-    return result;
+    return {settings, printed};
 }
 
 TEST(OptionsTest, ModesAndWhereTheScanStops) {
-    struct Case {
-        std::vector<std::string> args;
-        RunMode mode;
-        std::size_t seen;
-    };
+    struct Case { std::vector<std::string> args; RunMode mode; std::size_t seen; };
     const Case cases[] = {
         {{}, RunMode::Default, 0},
         {{"-"}, RunMode::Stream, 1},
@@ -39,6 +34,7 @@ TEST(OptionsTest, ModesAndWhereTheScanStops) {
         {{"--show", "--cleanup", "-q"}, RunMode::Show, 2},
         {{"--cleanup", "--show"}, RunMode::Cleanup, 1},
         {{"-q", "--commit", "--show"}, RunMode::Commit, 2},
+        {{"--safe", "--commit"}, RunMode::Commit, 2},
         {{"--cancel", "--bogus"}, RunMode::Cancel, 1},
         {{"--bogus", "--commit"}, RunMode::Usage, 1},
         {{"-r"}, RunMode::Usage, 1},
@@ -51,53 +47,43 @@ TEST(OptionsTest, ModesAndWhereTheScanStops) {
         std::string label;
         for (const auto& a : c.args) label += a + " ";
         SCOPED_TRACE(label);
-        Scanned s = scan(c.args);
-        EXPECT_EQ(s.settings.mode, c.mode);
-        EXPECT_EQ(s.settings.argsSeen, c.seen);
+        const Settings s = scan(c.args).first;
+        EXPECT_EQ(s.mode, c.mode);
+        EXPECT_EQ(s.argsSeen, c.seen);
     }
 }
 
-TEST(OptionsTest, CleanupStopsBeforeQuietIsSeen) {
-    Scanned s = scan({"--cleanup", "-q"});
-    EXPECT_FALSE(s.settings.quiet);
-    EXPECT_TRUE(scan({"-q", "--cleanup"}).settings.quiet);
+TEST(OptionsTest, ValuesAndFlagsSeenBeforeTheScanStops) {
+    EXPECT_FALSE(scan({"--cleanup", "-q"}).first.quiet);
+    EXPECT_TRUE(scan({"-q", "--cleanup"}).first.quiet);
+    const Settings root = scan({"-q", "-r", "/mnt/root", "-"}).first;
+    EXPECT_EQ(root.root + (root.quiet ? " quiet" : ""), "/mnt/root quiet");
+    EXPECT_EQ(root.mode, RunMode::Stream);
+    EXPECT_TRUE(scan({"--month", "any", "-q"}).first.quiet);  // --month consumes its value
+    EXPECT_EQ(scan({"-r", "/mnt", "--commit"}).first.root, "/mnt");
+    EXPECT_EQ(scan({"--cancel", "-r", "/mnt"}).first.root, "");
+    EXPECT_TRUE(scan({}).first.commitAtOnce);
+    EXPECT_FALSE(scan({"--safe"}).first.commitAtOnce);
+    EXPECT_EQ(scan({"-down"}).first.plannerFlags, kPlanDowngrade);
+    EXPECT_EQ(scan({"-down", "--reinstall"}).first.plannerFlags, kPlanDowngrade | kPlanReinstall);
+    EXPECT_EQ(scan({"-q"}).second, "");
+    // --reinstall prints at once, even when quiet.
+    const auto [resumed, printed] = scan({"-q", "--reinstall", "--commit"});
+    EXPECT_EQ(printed, "\nResuming upgrade...\n");
+    EXPECT_EQ(resumed.mode, RunMode::Commit);
+    EXPECT_EQ(resumed.plannerFlags, kPlanReinstall);
 }
 
-TEST(OptionsTest, RootAndMonthConsumeTheirValue) {
-    Scanned s = scan({"-q", "-r", "/mnt/root", "-"});
-    EXPECT_TRUE(s.settings.quiet);
-    EXPECT_EQ(s.settings.root, "/mnt/root");
-    EXPECT_EQ(s.settings.mode, RunMode::Stream);
-
-    Scanned m = scan({"--month", "any", "-q"});
-    EXPECT_TRUE(m.settings.quiet);
-    EXPECT_EQ(m.settings.mode, RunMode::Default);
-}
-
-TEST(OptionsTest, RootBeforeCommitIsKeptAndAfterItIsNeverRead) {
-    EXPECT_EQ(scan({"-r", "/mnt", "--commit"}).settings.root, "/mnt");
-    EXPECT_EQ(scan({"--cancel", "-r", "/mnt"}).settings.root, "");
-}
-
-TEST(OptionsTest, SafeBeforeCommitStillCommits) {
-    Scanned s = scan({"--safe", "--commit"});
-    EXPECT_EQ(s.settings.mode, RunMode::Commit);
-    EXPECT_TRUE(scan({}).settings.commitAtOnce);
-    EXPECT_FALSE(scan({"--safe"}).settings.commitAtOnce);
-}
-
-TEST(OptionsTest, ReinstallPrintsAtOnceEvenWhenQuiet) {
-    Scanned s = scan({"-q", "--reinstall", "--commit"});
-    EXPECT_EQ(s.printed, "\nResuming upgrade...\n");
-    EXPECT_EQ(s.settings.mode, RunMode::Commit);
-    EXPECT_EQ(s.settings.plannerFlags, kPlanReinstall);
-}
-
-TEST(OptionsTest, PlannerFlagsFromDownAndReinstall) {
-    EXPECT_EQ(scan({"-down"}).settings.plannerFlags, kPlanDowngrade);
-    EXPECT_EQ(scan({"-down", "--reinstall"}).settings.plannerFlags,
-              kPlanDowngrade | kPlanReinstall);
-    EXPECT_EQ(scan({"-q"}).printed, "");
+TEST(InstallerTest, ResetGivesAFreshInstanceAndLookupFindsTheFirstRecord) {
+    Installer& a = Installer::reset();
+    for (const char* name : {"x", "y", "x"})
+        a.packages.push_back(std::make_unique<InstalledPackage>(name));
+    EXPECT_EQ(a.index_of_package("x"), 0u);
+    EXPECT_EQ(a.index_of_package("y"), 1u);
+    EXPECT_FALSE(a.index_of_package("z"));
+    Installer& b = Installer::reset();
+    EXPECT_TRUE(b.packages.empty());
+    EXPECT_EQ(&b, &Installer::instance());
 }
 
 }  // namespace

@@ -37,32 +37,25 @@ TEST(UpgradeRun, ScanTakesExactSuffixesAndReportsBrokenFiles) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"also /also.dpk", "good /good.npk"}));
     EXPECT_EQ(s.messages(), std::vector<std::string>{"ERROR: broken package broken.npk"});
-
     std::vector<std::unique_ptr<PackageFile>> none;
     scan_uploads(s.installer, dir / "missing/", none);
     EXPECT_TRUE(none.empty());
 }
 
 TEST(UpgradeRun, DowngradeFloorIsTheNumberAtTheStart) {
-    const struct {
-        const char* text;
-        Version floor;
-    } cases[] = {
-        {"", 0},          {"103311872\n", 103311872}, {"  42 7", 42},
-        {"x42", 0},       {"12abc", 12},              {"99999999999", 0xFFFFFFFFu},
+    const std::pair<const char*, Version> cases[] = {
+        {"", 0},    {"103311872\n", 103311872}, {"  42 7", 42},
+        {"x42", 0}, {"12abc", 12},              {"99999999999", 0xFFFFFFFFu},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parse_downgrade_floor(c.text), c.floor);
+    for (const auto& [text, floor] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parse_downgrade_floor(text), floor);
     }
 }
 
 TEST(UpgradeRun, EnablesAgainEachRecordOnceAndNotAgainstAConflict) {
     Scenario s;
-    s.installed("p").provides("alias").disabled();
-    s.installed("q").disabled();
-    s.installed("guard").conflicts("q");
-    s.installed("on");
+    s.given("p+alias~ q~ guard#q on");
     const std::vector<InstalledPackage*> list =
         packages_to_enable_again(s.installer, {"alias", "on", "p", "q", "gone"});
     EXPECT_EQ(Scenario::names(list), "p");
@@ -81,7 +74,6 @@ TEST(StreamCopy, KeepsEveryByteAndNoticesAFailedWrite) {
     }
     EXPECT_TRUE(copy.close());
     EXPECT_EQ(read_file(dir / "copy"), expected);
-
     StreamCopy full;
     ASSERT_TRUE(full.open("/dev/full"));
     const std::string block(100000, 'x');
@@ -89,7 +81,6 @@ TEST(StreamCopy, KeepsEveryByteAndNoticesAFailedWrite) {
     EXPECT_FALSE(full.ok());
     EXPECT_FALSE(full.close());
     EXPECT_EQ(full.error_number(), ENOSPC);
-
     StreamCopy missing;
     EXPECT_FALSE(missing.open(dir / "no/such/dir/copy"));
     EXPECT_FALSE(missing.close());

@@ -2,37 +2,15 @@
 // device's fall-back answers when its devices are missing or refuse the requests.
 
 #include "flash/flash_device.h"
+
+#include "support/scenario.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class FakeFlash final : public FlashDevice {
-public:
-    std::uint32_t min_version() override { return minVersion; }
-    bool mtd0_has_256k_blocks() override { return bigBlocks; }
-    int flash_flag() override {
-        ++flagQueries;
-        return flag;
-    }
-    std::uint32_t pvr() override { return pvrValue; }
-
-    std::uint32_t minVersion = 0;
-    bool bigBlocks = false;
-    int flag = 0;
-    std::uint32_t pvrValue = 0;
-    int flagQueries = 0;
-};
-
-class FlashTest : public testing::Test {
-protected:
-    FlashTest() { set_flash_device(&fake); }
-    ~FlashTest() override { set_flash_device(nullptr); }
-    FakeFlash fake;
-};
-
-TEST_F(FlashTest, HardwareVariantByProcessorVersion) {
+TEST(FlashTest, HardwareVariantByProcessorVersion) {
     struct Case { std::uint32_t pvr; int flag; int variant; };
     const Case cases[] = {
         {0x80211000, 0, 4}, {0x80211000, 0x10, 2}, {0x802110FF, 0, 4},
@@ -49,50 +27,39 @@ TEST_F(FlashTest, HardwareVariantByProcessorVersion) {
     }
 }
 
-TEST_F(FlashTest, QueriesAskTheCurrentDevice) {
+TEST(FlashTest, QueriesAskTheCurrentDeviceAndTheFlagOnlyWhenNeeded) {
+    FakeFlash fake;
+    set_flash_device(&fake);
     fake.minVersion = 0x06286601;
     fake.bigBlocks = true;
     fake.flag = 0x10;
     EXPECT_EQ(flash_min_version(), 0x06286601u);
     EXPECT_TRUE(mtd0_has_256k_blocks());
     EXPECT_EQ(flash_flag(), 0x10);
-}
-
-TEST_F(FlashTest, VariantAsksTheFlashFlagOnlyForTheFamilyThatNeedsIt) {
     fake.pvrValue = 0x80211003;
-    fake.flag = 0x10;
     EXPECT_EQ(hardware_variant(), 2);
     fake.flag = 0;
     EXPECT_EQ(hardware_variant(), 4);
-    EXPECT_EQ(fake.flagQueries, 2);
     fake.pvrValue = 0x80840000;
     EXPECT_EQ(hardware_variant(), 1);
-    EXPECT_EQ(fake.flagQueries, 2);
+    EXPECT_EQ(fake.flagQueries, 3);
+    set_flash_device(nullptr);
 }
 
-TEST_F(FlashTest, MissingDevicesGiveTheFallBackAnswers) {
+TEST(FlashTest, MissingOrRefusingDevicesGiveTheFallBackAnswers) {
     TempDir dir;
-    auto device = make_ioctl_flash_device(dir / "flash", dir / "mtd0");
-    EXPECT_EQ(device->min_version(), 0u);
-    EXPECT_FALSE(device->mtd0_has_256k_blocks());
-    EXPECT_EQ(device->flash_flag(), 0);
-}
-
-TEST_F(FlashTest, RefusedRequestsLeaveTheVersionAtZeroAndSetTheFlag) {
-    // Plain files open but refuse every ioctl, as a driver without these requests would.
-    TempDir dir;
-    ASSERT_TRUE(write_file(dir / "flash", ""));
-    ASSERT_TRUE(write_file(dir / "mtd0", ""));
-    auto device = make_ioctl_flash_device(dir / "flash", dir / "mtd0");
-    EXPECT_EQ(device->min_version(), 0u);
-    EXPECT_FALSE(device->mtd0_has_256k_blocks());
-    EXPECT_EQ(device->flash_flag(), 0x10);  // the failing request's -1 has bit 0x10 set
-}
-
+    for (bool present : {false, true}) {
+        SCOPED_TRACE(present);
+        // Plain files open but refuse every ioctl, as a driver without these requests would.
+        if (present) write_file(dir / "flash", ""), write_file(dir / "mtd0", "");
+        auto device = make_ioctl_flash_device(dir / "flash", dir / "mtd0");
+        EXPECT_EQ(device->min_version(), 0u);
+        EXPECT_FALSE(device->mtd0_has_256k_blocks());
+        EXPECT_EQ(device->flash_flag(), present ? 0x10 : 0);  // a failing request's -1 has 0x10
+    }
 #if !defined(__powerpc__)
-TEST_F(FlashTest, ProcessorVersionIsZeroOffPowerPc) {
     EXPECT_EQ(real_flash_device().pvr(), 0u);
-}
 #endif
+}
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Loading the package database: relation list files directly, and whole loads of a scratch
-// root through Installer::open in a chrooted child.
+// Loading the package database: relation list files and stored paths directly, and whole loads
+// of a scratch root through Installer::open in a chrooted child.
 
 #include "pdb/database_loader.h"
 
@@ -34,10 +34,10 @@ std::string image_of(const std::string& name, Version version, std::uint32_t bui
     return build_package(package, no_signature);
 }
 
-using FileList = std::initializer_list<std::pair<std::string, std::string>>;
+using FileList = std::vector<std::pair<std::string, std::string>>;
 
 // A database entry of small files below `root`, each given as name and content.
-void make_entry(const TempDir& root, const std::string& name, FileList files) {
+void make_entry(const TempDir& root, const std::string& name, const FileList& files) {
     write_file(root / ("flash/var/pdb/" + name + "/.keep"), "");
     for (const auto& [file, content] : files)
         write_file(root / ("flash/var/pdb/" + name + "/" + file), content);
@@ -53,58 +53,74 @@ std::string load_root(const TempDir& root) {
     });
 }
 
+std::string bundle_image(const std::vector<std::string>& members) {
+    std::vector<PackageSpec> specs;
+    for (const std::string& name : members) {
+        PackageSpec& spec = specs.emplace_back();
+        spec.header = {name, kV2, std::uint32_t(specs.size() + 1), 0};
+        spec.conflicts = {{"old-" + name, 0, 0, 0}};
+    }
+    return build_bundle({"routeros", kV2, 5, 0}, specs, no_signature);
+}
+
 class DatabaseLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override { SKIP_WITHOUT_CHROOT(); }
-    void entry(const std::string& name, FileList files) { make_entry(root, name, files); }
+    void entry(const std::string& name, const FileList& files) { make_entry(root, name, files); }
     std::string load() { return load_root(root); }
-
     TempDir root;
 };
 
-TEST_F(DatabaseLoaderTest, VersionAndFilesGiveAPlainPackageWithEmptyRelations) {
-    entry("ppp", {{"version", "16777216 5\n"}, {"files", "bin/pppd\n/etc/ppp\n"}});
-    EXPECT_EQ(load(), "ppp v=16777216 t=5 act=0 /flash/bin/pppd /flash/etc/ppp\n");
-}
-
-TEST_F(DatabaseLoaderTest, EntryWithoutFilesOrImageIsABundle) {
-    entry("routeros", {{"version", "16777216 5\n"}});
-    EXPECT_EQ(load(), "routeros v=16777216 t=5 act=0 bundle\n");
-}
-
-TEST_F(DatabaseLoaderTest, BrokenHeaderFilesScheduleRemovalAndKeepEarlierEntries) {
-    entry("a", {{"files", ""}});                                     // no version
-    entry("b", {{"version", "1\n"}, {"files", ""}});                  // one number
-    entry("c", {{"version", "x 1\n"}, {"files", ""}});
-    entry("d", {{"version", "1 2\n"}, {"files", ""}, {"deps", "sys 1 2\nnet 3\n"}});
-    entry("e", {{"version", "1 2\n"}, {"files", ""}, {"provides", "p 1 2\n"}});  // no priority
-    entry("f", {{"version", "1 2\n"}, {"files", ""}, {"conflicts", "q 1 2 3\n"}});
-    entry("g", {{"version", "1 2\n"}, {"files", ""}, {"provides", "p 0 0 -3\n"}});
-    entry("h", {{"version", ""}, {"files", ""}});
-    const std::string out = load();
-    for (const char* line : {"a v=0 t=0 act=1\n", "b v=1 t=0 act=1\n", "c v=0 t=0 act=1\n",
-                             "d v=1 t=2 act=1 deps=sys:1:2:0\n", "e v=1 t=2 act=1\n",
-                             "g v=1 t=2 act=0 prov=p:0:0:-3\n", "h v=0 t=0 act=1\n"}) {
-        SCOPED_TRACE(line);
-        EXPECT_NE(out.find(line), std::string::npos) << out;
+TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
+    const std::pair<std::string, std::string> v{"version", "1 2\n"}, f{"files", ""};
+    struct Row { const char* name; FileList files; const char* schedule; const char* line; };
+    const Row rows[] = {
+        {"ppp", {{"version", "16777216 5\n"}, {"files", "bin/pppd\n/etc/ppp\n"}}, nullptr,
+         "ppp v=16777216 t=5 act=0 /flash/bin/pppd /flash/etc/ppp"},
+        {"routeros", {{"version", "33580544 5\n"}}, nullptr,  // no files: a bundle
+         "routeros v=33580544 t=5 act=0 bundle"},
+        // Broken header files schedule removal and keep what was read before.
+        {"a", {f}, nullptr, "a v=0 t=0 act=1"},
+        {"b", {{"version", "1\n"}, f}, nullptr, "b v=1 t=0 act=1"},
+        {"c", {{"version", "x 1\n"}, f}, nullptr, "c v=0 t=0 act=1"},
+        {"h", {{"version", ""}, f}, nullptr, "h v=0 t=0 act=1"},
+        {"d", {v, f, {"deps", "sys 1 2\nnet 3\n"}}, nullptr, "d v=1 t=2 act=1 deps=sys:1:2:0"},
+        {"e", {v, f, {"provides", "p 1 2\n"}}, nullptr, "e v=1 t=2 act=1"},  // no priority
+        // "q 1 2 3": the 3 is read as the next name, which then lacks its numbers.
+        {"f", {v, f, {"conflicts", "q 1 2 3\n"}}, nullptr, "f v=1 t=2 act=1 conf=q:1:2:0"},
+        {"g", {v, f, {"provides", "p 0 0 -3\n"}}, nullptr, "g v=1 t=2 act=0 prov=p:0:0:-3"},
+        {"auto", {v, f, {"disabled", "auto\n"}}, nullptr, "auto v=1 t=2 act=0 disabled"},
+        {"user", {v, f, {"disabled", "user\n"}}, nullptr, "user v=1 t=2 act=0 disabled user"},
+        {"empty", {v, f, {"disabled", ""}}, nullptr, "empty v=1 t=2 act=0 disabled user"},
+        {"both", {v, f, {"disabled", "auto\n"}, {"enabled", "user\n"}}, nullptr,
+         "both v=1 t=2 act=0 disabled"},
+        {"chosen", {v, f, {"enabled", "user\n"}}, nullptr, "chosen v=1 t=2 act=0 user"},
+        // Members of a bundle stored without image stay installed.
+        {"dhcp", {v, f, {"bundle", "routeros\n"}}, nullptr, "dhcp v=1 t=2 act=0 in=routeros:0:0:0"},
+        {"gone", {v, f, {"bundle", "other\n"}}, nullptr, "gone v=1 t=2 act=1 in=other:0:0:0"},
+        {"asked", {v, f, {"bundle", "routeros\n"}}, "asked/schedule=uninstall\n",
+         "asked v=1 t=2 act=1 in=routeros:0:0:0"},
+        {"broken", {{"version", "1\n"}, f, {"bundle", "routeros\n"}}, nullptr,
+         "broken v=1 t=0 act=1 in=routeros:0:0:0"},
+        // The schedule path keeps letters, digits and dashes; placeholders read none.
+        {"net.x", {v, f}, "netx/schedule=disable\n", "net.x v=1 t=2 act=3 user"},
+        {"hold", {{"version", "4294967295 4294967295\n"}, f}, "hold/schedule=uninstall\n",
+         "hold v=4294967295 t=4294967295 act=0"},
+        {"odd", {{"version", "1\n"}, f}, "odd/schedule=enable\n", "odd v=1 t=0 act=2 user"},
+        {"unread", {v, f}, "unread/schedule/x=", "unread v=1 t=2 act=0"},  // a directory
+    };
+    for (const Row& r : rows) {
+        entry(r.name, r.files);
+        if (const char* s = r.schedule) {
+            const std::string text = s;
+            write_file(root / ("ram/pdb/" + text.substr(0, text.find('='))),
+                       text.substr(text.find('=') + 1));
+        }
     }
-    // "q 1 2 3": the 3 is read as the next name, which then lacks its numbers.
-    EXPECT_NE(out.find("f v=1 t=2 act=1 conf=q:1:2:0\n"), std::string::npos) << out;
-}
-
-TEST_F(DatabaseLoaderTest, StateFilesGiveDisabledAndUserForced) {
-    entry("auto", {{"version", "1 2\n"}, {"files", ""}, {"disabled", "auto\n"}});
-    entry("user", {{"version", "1 2\n"}, {"files", ""}, {"disabled", "user\n"}});
-    entry("empty", {{"version", "1 2\n"}, {"files", ""}, {"disabled", ""}});
-    entry("both",
-          {{"version", "1 2\n"}, {"files", ""}, {"disabled", "auto\n"}, {"enabled", "user\n"}});
-    entry("chosen", {{"version", "1 2\n"}, {"files", ""}, {"enabled", "user\n"}});
     const std::string out = load();
-    for (const char* line : {"auto v=1 t=2 act=0 disabled\n", "user v=1 t=2 act=0 disabled user\n",
-                             "empty v=1 t=2 act=0 disabled user\n", "both v=1 t=2 act=0 disabled\n",
-                             "chosen v=1 t=2 act=0 user\n"}) {
-        SCOPED_TRACE(line);
-        EXPECT_NE(out.find(line), std::string::npos) << out;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        EXPECT_NE(out.find(std::string(r.line) + "\n"), std::string::npos) << out;
     }
 }
 
@@ -123,71 +139,27 @@ TEST_F(DatabaseLoaderTest, MissingDatabaseWarnsAndLoadsNothing) {
     EXPECT_EQ(load(), "msg WARNING: could not open repo\n");
 }
 
-TEST_F(DatabaseLoaderTest, ImageInEntryGivesHeaderFieldsWithDefaultArchAndState) {
+TEST_F(DatabaseLoaderTest, ImagesGiveHeaderFieldsAndStoredOnesNeedAnEntry) {
     entry("wireless", {{"disabled", "user\n"}, {"version", "9 9\n"}});
     write_file(root / "flash/var/pdb/wireless/image", image_of("wireless", kV2, 77));
-    EXPECT_EQ(load(), "wireless v=33580544 t=77 act=0 disabled user arch=i386 note=kept "
-                      "deps=system:16803328:0:0\n");
-}
-
-TEST_F(DatabaseLoaderTest, StoredImageIsLoadedOnlyForAnExistingEntry) {
     entry("ups", {});
     write_file(root / "rw/pckg/.images/ups", image_of("ups", kV2));
     write_file(root / "rw/pckg/.images/gps", image_of("gps", kV2));
-    const std::string out = load();
-    EXPECT_EQ(out.rfind("ups v=33580544 t=7 act=0 arch=i386", 0), 0u) << out;
-    EXPECT_EQ(out.find("gps"), std::string::npos) << out;
+    EXPECT_EQ(load(), "wireless v=33580544 t=77 act=0 disabled user arch=i386 note=kept "
+                      "deps=system:16803328:0:0\n"
+                      "ups v=33580544 t=7 act=0 arch=i386 note=kept deps=system:16803328:0:0\n");
 }
 
-TEST_F(DatabaseLoaderTest, BundleImageYieldsMembersThenTheBundle) {
-    PackageSpec a, b;
-    a.header = {"system", kV2, 3, 0};
-    b.header = {"dhcp", kV2, 4, 0};
-    b.conflicts = {{"old-dhcp", 0, 0, 0}};
+TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
     entry("routeros", {});
-    write_file(root / "flash/var/pdb/routeros/image",
-               build_bundle({"routeros", kV2, 5, 0}, {a, b}, no_signature));
+    write_file(root / "flash/var/pdb/routeros/image", bundle_image({"system", "../evil", "dhcp"}));
     entry("dhcp", {{"disabled", "auto\n"}});
     EXPECT_EQ(load(),
-              "system v=33580544 t=3 act=0 arch=i386 in=routeros:33580544:33580544:0\n"
+              "system v=33580544 t=2 act=0 arch=i386 in=routeros:33580544:33580544:0 "
+              "conf=old-system:0:0:0\n"
               "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=routeros:33580544:33580544:0 "
               "conf=old-dhcp:0:0:0\n"
               "routeros v=33580544 t=5 act=0 bundle arch=i386\n");
-}
-
-TEST_F(DatabaseLoaderTest, MembersOfABundleStoredWithoutImageStayInstalled) {
-    entry("routeros", {{"version", "33580544 5\n"}});  // no files: a bundle
-    entry("dhcp", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "routeros\n"}});
-    entry("gone", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "other\n"}});
-    entry("asked", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "routeros\n"}});
-    entry("broken", {{"version", "1\n"}, {"files", ""}, {"bundle", "routeros\n"}});
-    write_file(root / "ram/pdb/asked/schedule", "uninstall\n");
-    const std::string out = load();
-    for (const char* line : {"dhcp v=1 t=2 act=0 in=routeros:0:0:0\n",
-                             "gone v=1 t=2 act=1 in=other:0:0:0\n",
-                             "asked v=1 t=2 act=1 in=routeros:0:0:0\n",
-                             "broken v=1 t=0 act=1 in=routeros:0:0:0\n"}) {
-        SCOPED_TRACE(line);
-        EXPECT_NE(out.find(line), std::string::npos) << out;
-    }
-}
-
-TEST_F(DatabaseLoaderTest, ScheduleFileOverridesAndPlaceholdersReadNone) {
-    entry("net.x", {{"version", "1 2\n"}, {"files", ""}});
-    entry("hold", {{"version", "4294967295 4294967295\n"}, {"files", ""}});
-    entry("odd", {{"version", "1\n"}, {"files", ""}});
-    write_file(root / "ram/pdb/netx/schedule", "disable\n");
-    write_file(root / "ram/pdb/hold/schedule", "uninstall\n");
-    write_file(root / "ram/pdb/odd/schedule", "enable\n");
-    entry("unread", {{"version", "1 2\n"}, {"files", ""}});
-    ASSERT_TRUE(write_file(root / "ram/pdb/unread/schedule/x", ""));  // a directory
-    const std::string out = load();
-    for (const char* line : {"net.x v=1 t=2 act=3 user\n", "hold v=4294967295 t=4294967295 act=0\n",
-                             "odd v=1 t=0 act=2 user\n",
-                             "unread v=1 t=2 act=0\n"}) {
-        SCOPED_TRACE(line);
-        EXPECT_NE(out.find(line), std::string::npos) << out;
-    }
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
@@ -201,24 +173,8 @@ TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
     }
 }
 
-TEST_F(DatabaseLoaderTest, BundleMemberWithAnUnsafeNameIsLeftOutAlone) {
-    PackageSpec a, b;
-    a.header = {"../evil", kV2, 3, 0};
-    b.header = {"dhcp", kV2, 4, 0};
-    entry("routeros", {});
-    write_file(root / "flash/var/pdb/routeros/image",
-               build_bundle({"routeros", kV2, 5, 0}, {a, b}, no_signature));
-    EXPECT_EQ(load(),
-              "dhcp v=33580544 t=4 act=0 arch=i386 in=routeros:33580544:33580544:0\n"
-              "routeros v=33580544 t=5 act=0 bundle arch=i386\n");
-}
-
 TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
-    PackageSpec a, b;
-    a.header = {"system", kV2, 3, 0};
-    a.depends = {{"x", 1, 2, 0}};
-    b.header = {"dhcp", kV2, 4, 0};
-    const std::string good = build_bundle({"routeros", kV2, 5, 0}, {a, b}, no_signature);
+    const std::string good = bundle_image({"system", "dhcp"});
     entry("routeros", {});
     // One child walks every cut and every single-byte change, so the sweep stays fast.
     const std::string report = run_in_root(root.path(), [good] {
@@ -232,9 +188,8 @@ TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
             // However broken the image, the directory itself keeps a record.
             if (!installer.index_of_package("routeros")) bad += what + ": no directory record\n";
         };
-        for (std::size_t len = 0; len < good.size(); ++len)
-            check(good.substr(0, len), "cut " + std::to_string(len));
         for (std::size_t i = 0; i < good.size(); ++i) {
+            check(good.substr(0, i), "cut " + std::to_string(i));
             std::string flipped = good;
             flipped[i] = char(flipped[i] ^ 0x5a);
             check(flipped, "flip " + std::to_string(i));
@@ -256,17 +211,46 @@ TEST(DatabaseListTest, ReadsEntriesAndReportsMissingAndMalformedFiles) {
     write_file(dir / "provides", "p 1 2 -5\nq 1 2 x\n");
     EXPECT_EQ(read_list(dir / "provides", list, true), ListStatus::Malformed);
     EXPECT_EQ(list, (std::vector<Dependency>{{"p", 1, 2, -5}}));
-    list.clear();
     write_file(dir / "big", "p 4294967296 1\n");  // does not fit 32 bits
     EXPECT_EQ(read_list(dir / "big", list, false), ListStatus::Malformed);
-}
-
-TEST(DatabaseListTest, FilesListSkipsEmptyAndEscapingLines) {
-    TempDir dir;
     write_file(dir / "files", "bin/a\n\n/etc/b\n/\n../../etc/passwd\nx/p/c");
     std::set<std::string> files;
     ASSERT_TRUE(read_files(dir / "files", files));
     EXPECT_EQ(files, (std::set<std::string>{"/flash/bin/a", "/flash/etc/b", "/flash/x/p/c"}));
+}
+
+TEST(DatabasePathsTest, OnlyNamesThatCanBeOneDirectoryAreSafe) {
+    for (const char* good : {"system", "wireless-7", "a.b", "x_y", "..a", "caf\xc3\xa9"}) {
+        SCOPED_TRACE(good);
+        EXPECT_TRUE(is_safe_package_name(good));
+    }
+    for (const char* bad : {"", ".", "..", "a/b", "/", "../x", "a b", "a\tb", "a\nb", "\x7f",
+                            "a\x01"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(is_safe_package_name(bad));
+    }
+}
+
+TEST(DatabasePathsTest, StoredLinesAreRelativeToFlashAndRoundTrip) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"etc/a", "/flash/etc/a"},   {"/etc/a", "/flash/etc/a"},  // as the original system wrote
+        {"//etc/a", "/flash/etc/a"}, {"x/p/bin/a", "/flash/x/p/bin/a"},
+        {"a..b/c", "/flash/a..b/c"}, {"", ""},
+        {"/", ""},  // would otherwise remove /flash itself
+        {"..", ""},                  {"../etc/passwd", ""}, {"a/../../etc", ""},
+    };
+    for (const auto& [line, path] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(installed_path(line), path);
+    }
+    for (const char* path : {"/flash/etc/a", "/flash/x/p/bin/a", "/flash/a b"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(installed_path(stored_entry(path)), path);
+    }
+    for (const char* outside : {"/flash", "/flash/", "/flashy/a", "/etc/a", ""}) {
+        SCOPED_TRACE(outside);
+        EXPECT_EQ(stored_entry(outside), "");
+    }
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -19,16 +18,12 @@ namespace {
 constexpr Version kV1 = 0x0100'6600;
 constexpr Version kV2 = 0x0200'6600;
 
+// "file=content|" for each database file present in `dir`.
 std::string listing_of(const std::string& dir) {
     std::string text;
     for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files",
-                             "disabled", "enabled", "image"}) {
-        std::ifstream in(dir + file, std::ios::binary);
-        if (!in) continue;
-        std::ostringstream content;
-        content << in.rdbuf();
-        text += std::string(file) + "=" + content.str() + "|";
-    }
+                             "disabled", "enabled", "image"})
+        if (path_exists(dir + file)) text += std::string(file) + "=" + read_file(dir + file) + "|";
     return text;
 }
 
@@ -44,6 +39,12 @@ std::string commit_and_reload(Transaction& txn) {
     txn.commit(false);
     Installer::reset().open(true, "i386");
     return describe_packages();
+}
+
+std::string messages() {
+    std::string out;
+    for (const std::string& m : Installer::instance().messages) out += m + "\n";
+    return out;
 }
 
 class EntryWriterTest : public ::testing::Test {
@@ -69,89 +70,64 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                   Transaction txn;
                   if (!write_entry(*r, txn)) return std::string("write failed");
                   std::string reloaded = commit_and_reload(txn);
-                  return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded;
+                  std::string states;
+                  for (int state = 0; state < 4; ++state) {
+                      auto s = plain("p" + std::to_string(state), kV1);
+                      s->disabled = state & 1;
+                      s->userForced = state & 2;
+                      Transaction t;
+                      (void)write_entry(*s, t);
+                      t.commit(false);
+                      std::string files = listing_of(database_dir(*s));
+                      states += s->name + ":" + files.substr(files.find("files=")) + "\n";
+                  }
+                  return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded + states;
               }),
               "version=16803328 9\n|deps=system 16803328 33580544\n|provides=dialer 1 2 -4\n|"
               "conflicts=old 0 3\n|files=bin/pppd\netc/ppp.conf\n|\n"
               "ppp v=16803328 t=9 act=0 deps=system:16803328:33580544:0 prov=dialer:1:2:-4 "
-              "conf=old:0:3:0 /flash/bin/pppd /flash/etc/ppp.conf\n");
-}
-
-TEST_F(EntryWriterTest, StateFilesFollowDisabledAndUserForced) {
-    EXPECT_EQ(in_root([] {
-                  std::string out;
-                  for (int state = 0; state < 4; ++state) {
-                      auto r = plain("p" + std::to_string(state), kV1);
-                      r->disabled = state & 1;
-                      r->userForced = state & 2;
-                      Transaction txn;
-                      (void)write_entry(*r, txn);
-                      txn.commit(false);
-                      std::string files = listing_of(database_dir(*r));
-                      out += r->name + ":" + files.substr(files.find("files=")) + "\n";
-                  }
-                  return out;
-              }),
-              "p0:files=|\n"
-              "p1:files=|disabled=auto\n|\n"
-              "p2:files=|enabled=user\n|\n"
+              "conf=old:0:3:0 /flash/bin/pppd /flash/etc/ppp.conf\n"
+              "p0:files=|\np1:files=|disabled=auto\n|\np2:files=|enabled=user\n|\n"
               "p3:files=|disabled=user\n|\n");
 }
 
-TEST_F(EntryWriterTest, ReplacementWithoutRelationsDropsThePredecessorsFiles) {
+// Each new version drops the files of its predecessor that it does not write itself.
+TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
     EXPECT_EQ(in_root([] {
-                  auto old = plain("dhcp", kV1);
-                  old->provides = {{"dhcpd", 0, 0, 5}};
-                  old->conflicts = {{"isc", 0, 0, 0}};
-                  old->bundle = {"routeros", 0, 0, 0};
                   Transaction first;
-                  (void)write_entry(*old, first);
+                  for (const char* name : {"dhcp", "gps", "routeros"}) {
+                      auto old = plain(name, kV1);
+                      old->provides = {{"svc", 0, 0, 5}};
+                      old->conflicts = {{"isc", 0, 0, 0}};
+                      old->bundle = {"b", 0, 0, 0};
+                      old->files = {"/flash/bin/" + std::string(name)};
+                      (void)write_entry(*old, first);
+                  }
                   first.commit(false);
                   // The driver's order: the old entry is uninstalled, then the new one stored
                   // into the same directory.
                   Installer::reset().open(true, "i386");
                   Transaction txn;
-                  uninstall_entry(*Installer::instance().packages[0], txn);
+                  Installer& in = Installer::instance();
+                  uninstall_entry(*in.packages.at(*in.index_of_package("dhcp")), txn);
                   auto fresh = plain("dhcp", kV2);
-                  if (!store_entry(*fresh, txn)) return std::string("store failed");
-                  return commit_and_reload(txn);
-              }),
-              "dhcp v=33580544 t=9 act=0\n");
-}
-
-TEST_F(EntryWriterTest, ImageEntryKeepsOnlyStateFilesAndDropsOldHeaderFiles) {
-    EXPECT_EQ(in_root([] {
-                  auto old = plain("gps", kV1);
-                  old->provides = {{"loc", 0, 0, 1}};
-                  old->bundle = {"b", 0, 0, 0};
-                  old->files = {"/flash/bin/gps"};
-                  Transaction first;
-                  (void)write_entry(*old, first);
-                  first.commit(false);
-                  auto fresh = plain("gps", kV2);
-                  fresh->hasImage = true;
-                  fresh->disabled = true;
-                  Transaction txn;
-                  if (!write_entry(*fresh, txn)) return std::string("write failed");
-                  txn.commit(false);
-                  return listing_of("/flash/var/pdb/gps/");
-              }),
-              "disabled=auto\n|");
-}
-
-TEST_F(EntryWriterTest, BundleGetsNoFilesListAndLoadsAgainAsBundle) {
-    EXPECT_EQ(in_root([] {
-                  auto old = plain("routeros", kV1);
-                  old->files = {"/flash/bin/a"};
-                  Transaction first;
-                  (void)write_entry(*old, first);
-                  first.commit(false);
-                  auto bundle = plain("routeros", kV2);
+                  auto image = plain("gps", kV2);  // an image chunk: only state files
+                  image->hasImage = image->disabled = true;
+                  auto bundle = plain("routeros", kV2);  // no files list
                   bundle->isBundle = true;
-                  Transaction txn;
-                  (void)write_entry(*bundle, txn);
-                  return commit_and_reload(txn);
+                  if (!store_entry(*fresh, txn) || !write_entry(*image, txn) ||
+                      !write_entry(*bundle, txn))
+                      return std::string("write failed");
+                  std::istringstream reloaded(commit_and_reload(txn));
+                  std::set<std::string> lines;
+                  for (std::string line; std::getline(reloaded, line);) lines.insert(line + "\n");
+                  std::string out = listing_of("/flash/var/pdb/gps/") + "\n";
+                  for (const std::string& line : lines) out += line;
+                  return out;
               }),
+              "disabled=auto\n|\n"
+              "dhcp v=33580544 t=9 act=0\n"
+              "gps v=0 t=0 act=1 disabled bundle\n"
               "routeros v=33580544 t=9 act=0 bundle\n");
 }
 
@@ -160,6 +136,11 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
     const std::vector<std::string> installed = {"/flash/etc/a b", "/flash/lib/x.so",
                                                 "/flash/x/off/bin/a"};
     for (const std::string& path : installed) write_file(root / path.substr(1), "content");
+    // A database of the original system holds entries relative to /flash.
+    write_file(root / "flash/var/pdb/old/version", "1 2\n");
+    write_file(root / "flash/var/pdb/old/files", "/etc/o\nbin/b\n\n");
+    write_file(root / "flash/etc/o", "");
+    write_file(root / "flash/bin/b", "");
     EXPECT_EQ(in_root([installed] {
                   auto on = plain("on", kV1);
                   on->files = {installed[0], installed[1]};
@@ -185,31 +166,10 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
                   for (const std::string& line : lines) out += line + "\n";
                   return out;
               }),
-              "/flash/etc/a b removed\n"
-              "/flash/lib/x.so removed\n"
-              "/flash/var/pdb/off/ removed\n"
-              "/flash/var/pdb/on/ removed\n"
-              "/flash/x/off/bin/a removed\n"
-              "off files=0 act=0\n"
-              "on files=0 act=0\n");
-}
-
-TEST_F(EntryWriterTest, EntriesOfTheOriginalSystemAreRemovedBelowFlash) {
-    write_file(root / "flash/var/pdb/old/version", "1 2\n");
-    write_file(root / "flash/var/pdb/old/files", "/etc/a\nbin/b\n\n");
-    write_file(root / "flash/etc/a", "");
-    write_file(root / "flash/bin/b", "");
-    EXPECT_EQ(in_root([] {
-                  Installer& installer = Installer::reset();
-                  installer.open(true, "i386");
-                  Transaction txn;
-                  remove_files(*installer.packages.at(0), txn);
-                  std::string out;
-                  for (const auto& [path, op] : txn.entries())
-                      out += path + " " + std::to_string(op.op) + "\n";
-                  return out;
-              }),
-              "/flash/bin/b 4\n/flash/etc/a 4\n");
+              "/flash/bin/b removed\n/flash/etc/a b removed\n/flash/etc/o removed\n"
+              "/flash/lib/x.so removed\n/flash/var/pdb/off/ removed\n/flash/var/pdb/old/ removed\n"
+              "/flash/var/pdb/on/ removed\n/flash/x/off/bin/a removed\n"
+              "off files=0 act=0\nold files=0 act=0\non files=0 act=0\n");
 }
 
 TEST_F(EntryWriterTest, BootImageIsRemovedOnlyWhenNothingElseLinksIt) {
@@ -233,72 +193,57 @@ TEST_F(EntryWriterTest, BootImageIsRemovedOnlyWhenNothingElseLinksIt) {
               "shared /flash/var/pdb/sys/\nshared /flash/var/pdb/sys/image\n");
 }
 
-TEST_F(EntryWriterTest, RecordWithoutNameIsNeverStoredOrRemoved) {
+TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
+    write_file(root / "flash/var/pdb/pkg", "not a directory");
     EXPECT_EQ(in_root([] {
-                  InstalledPackage blocker("");
+                  InstalledPackage blocker("");  // bundle installation's: silently nothing
                   blocker.disabled = true;
                   Transaction txn;
-                  bool written = write_entry(blocker, txn) && store_entry(blocker, txn);
+                  std::string out = write_entry(blocker, txn) && store_entry(blocker, txn)
+                                        ? "ok " : "failed ";
                   mark_enabled(blocker, txn);
                   mark_disabled(blocker, txn);
                   uninstall_entry(blocker, txn);
-                  return std::string(written ? "ok " : "failed ") + std::to_string(txn.size());
-              }),
-              "ok 0");
-}
-
-TEST_F(EntryWriterTest, NameThatIsNoDirectoryNameIsRefusedAndNeverRemoved) {
-    EXPECT_EQ(in_root([] {
                   auto r = plain("..", kV1);
-                  Transaction txn;
-                  std::string out = store_entry(*r, txn) ? "stored" : "refused";
+                  out += store_entry(*r, txn) ? "stored " : "refused ";
                   r->name = "../pdb";
                   mark_disabled(*r, txn);
                   remove_entry(*r, txn);
-                  for (const std::string& m : Installer::instance().messages) out += "\n" + m;
-                  return out + "\n" + std::to_string(txn.size());
+                  out += std::to_string(txn.size()) + "\n";
+                  auto file = plain("pkg", kV1);  // its directory is a plain file
+                  out += write_entry(*file, txn) ? "written " : "failed ";
+                  out += std::to_string(store_entry(*file, txn)) + "\n";
+                  return out + messages();
               }),
-              "refused\nERROR: installation of ..-1.0 failed: could not create meta/version: "
-              "Invalid argument\n0");
+              "ok refused 0\nfailed 0\n"
+              "ERROR: installation of ..-1.0 failed: could not create meta/version: "
+              "Invalid argument\n"
+              "ERROR: installation of pkg-1.0 failed: could not create meta/version: "
+              "Not a directory\n"
+              "ERROR: installation of pkg-1.0 failed: could not create meta/version: "
+              "Not a directory\n");
 }
 
 TEST_F(EntryWriterTest, MarkDisabledAndEnabledSwitchTheStateFiles) {
     EXPECT_EQ(in_root([] {
                   auto r = plain("p", kV1);
                   r->action = kActionDisable;
-                  Transaction first;
+                  Transaction first, off, on;
                   (void)write_entry(*r, first);
                   first.commit(false);
-                  std::string out;
-                  Transaction off;
                   mark_disabled(*r, off);
                   off.commit(false);
-                  out += listing_of("/flash/var/pdb/p/") + " act=" + std::to_string(r->action);
-                  out += "\n";
+                  std::string out = listing_of("/flash/var/pdb/p/") +
+                                    " act=" + std::to_string(r->action) + "\n";
                   r->userForced = true;
                   r->action = kActionEnable;
-                  Transaction on;
                   mark_enabled(*r, on);
                   on.commit(false);
-                  out += listing_of("/flash/var/pdb/p/") + (r->disabled ? " disabled" : " enabled");
-                  return out;
+                  return out + listing_of("/flash/var/pdb/p/") +
+                         (r->disabled ? " disabled" : " enabled");
               }),
               "version=16803328 9\n|deps=|files=|disabled=auto\n| act=0\n"
               "version=16803328 9\n|deps=|files=|enabled=user\n| enabled");
-}
-
-TEST_F(EntryWriterTest, FailedHeaderFileIsReportedAndStopsTheEntry) {
-    write_file(root / "flash/var/pdb/pkg", "not a directory");
-    EXPECT_EQ(in_root([] {
-                  auto r = plain("pkg", kV1);
-                  Transaction txn;
-                  std::string out = write_entry(*r, txn) ? "written" : "failed";
-                  for (const std::string& m : Installer::instance().messages) out += "\n" + m;
-                  out += "\nstore " + std::to_string(store_entry(*r, txn));
-                  return out;
-              }),
-              "failed\nERROR: installation of pkg-1.0 failed: could not create meta/version: "
-              "Not a directory\nstore 0");
 }
 
 TEST(EntryWriterReportTest, MessageFollowsTheErrorNumber) {
@@ -309,15 +254,11 @@ TEST(EntryWriterReportTest, MessageFollowsTheErrorNumber) {
         void flush() override {}
     } terminal;
     installer.terminal = &terminal;
-    report_create_failure("wireless-7.1", "meta/deps", ENOSPC);
-    report_create_failure("wireless-7.1", "meta/deps", EIO);
-    report_create_failure("wireless-7.1", "meta/deps", EACCES);
-    EXPECT_EQ(installer.messages,
-              (std::vector<std::string>{
-                  "ERROR: installation of wireless-7.1 failed: disk is too small",
-                  "ERROR: installation of wireless-7.1 failed: disk error",
-                  "ERROR: installation of wireless-7.1 failed: could not create meta/deps: "
-                  "Permission denied"}));
+    for (int err : {ENOSPC, EIO, EACCES}) report_create_failure("wifi-7.1", "meta/deps", err);
+    EXPECT_EQ(messages(), "ERROR: installation of wifi-7.1 failed: disk is too small\n"
+                          "ERROR: installation of wifi-7.1 failed: disk error\n"
+                          "ERROR: installation of wifi-7.1 failed: could not create meta/deps: "
+                          "Permission denied\n");
     Installer::reset();
 }
 

@@ -6,17 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
-
-std::string read_log() {
-    std::ifstream in("/flash/postlog", std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 class PostLogTest : public ::testing::Test {
 protected:
@@ -24,59 +14,52 @@ protected:
         SKIP_WITHOUT_CHROOT();
         write_file(root / "flash/var/pdb/.keep", "");
     }
+    std::string run(const std::string& before, void (*body)(Installer&, std::string&)) {
+        if (!before.empty()) write_file(root / "flash/postlog", before);
+        return run_in_root(root.path(), [body] {
+            std::string out;
+            body(Installer::instance(), out);
+            return out + read_file("/flash/postlog");
+        });
+    }
     TempDir root;
 };
 
 TEST_F(PostLogTest, EarlierLinesComeBeforeThisRunsMessages) {
-    write_file(root / "flash/postlog", "old one\nold two\ncut without line feed");
-    EXPECT_EQ(run_in_root(root.path(),
-                          [] {
-                              Installer& installer = Installer::instance();
-                              installer.info("scheduled first");
-                              installer.reserve_log();
-                              const std::string reserved = read_log();
-                              installer.warning("later");
-                              installer.finish();
-                              const bool zeros = reserved == std::string(4096, '\0');
-                              return (zeros ? "zeros\n" : "?\n") + read_log();
-                          }),
+    EXPECT_EQ(run("old one\nold two\ncut without line feed",
+                  [](Installer& in, std::string& out) {
+                      in.info("scheduled first");
+                      in.reserve_log();
+                      const bool zeros = read_file("/flash/postlog") == std::string(4096, '\0');
+                      out = zeros ? "zeros\n" : "?\n";
+                      in.warning("later");
+                      in.finish();
+                  }),
               "zeros\nold one\nold two\nscheduled first\nWARNING: later\n");
 }
 
 TEST_F(PostLogTest, ReservedRunWithoutMessagesWritesTheEarlierLinesBack) {
-    write_file(root / "flash/postlog", "kept\n");
-    EXPECT_EQ(run_in_root(root.path(),
-                          [] {
-                              Installer::instance().reserve_log();
-                              Installer::instance().finish();
-                              return read_log();
-                          }),
+    EXPECT_EQ(run("kept\n", [](Installer& in, std::string&) { in.reserve_log(), in.finish(); }),
               "kept\n");
 }
 
 TEST_F(PostLogTest, UnreservedRunAppendsAndSilentRunLeavesTheLogAlone) {
-    write_file(root / "flash/postlog", "before\n");
-    EXPECT_EQ(run_in_root(root.path(),
-                          [] {
-                              Installer& installer = Installer::instance();
-                              installer.finish();
-                              std::string out = read_log();
-                              installer.error("failed");
-                              installer.finish();
-                              return out + read_log();
-                          }),
+    EXPECT_EQ(run("before\n",
+                  [](Installer& in, std::string& out) {
+                      in.finish();
+                      out = read_file("/flash/postlog");
+                      in.error("failed");
+                      in.finish();
+                  }),
               "before\nbefore\nERROR: failed\n");
 }
 
 TEST_F(PostLogTest, MissingLogIsCreatedOnReserve) {
-    EXPECT_EQ(run_in_root(root.path(),
-                          [] {
-                              Installer& installer = Installer::instance();
-                              installer.reserve_log();
-                              installer.info("installed x");
-                              installer.finish();
-                              return read_log();
-                          }),
+    EXPECT_EQ(run("", [](Installer& in, std::string&) {
+                  in.reserve_log();
+                  in.info("installed x");
+                  in.finish();
+              }),
               "installed x\n");
 }
 

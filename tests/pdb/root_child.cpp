@@ -28,11 +28,9 @@ void write_all(int fd, const std::string& text) {
 
 std::string list_text(const std::vector<Dependency>& list) {
     std::string text;
-    for (const Dependency& d : list) {
-        if (!text.empty()) text += ',';
-        text += d.name + ":" + std::to_string(d.min) + ":" + std::to_string(d.max) + ":" +
-                std::to_string(d.priority);
-    }
+    for (const Dependency& d : list)
+        text += (text.empty() ? "" : ",") + d.name + ":" + std::to_string(d.min) + ":" +
+                std::to_string(d.max) + ":" + std::to_string(d.priority);
     return text;
 }
 
@@ -59,8 +57,7 @@ std::string run_in_root(const std::string& root, const std::function<std::string
     ::close(fds[1]);
     std::string report;
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) report.append(buffer, std::size_t(n));
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);

@@ -11,30 +11,19 @@
 
 namespace {
 
-class ScheduleTest : public ::testing::Test {
-protected:
-    ScheduleRequest read_text(const std::string& text) {
-        write_file(dir / "schedule", text);
-        return read_schedule(dir / "schedule");
+TEST(ScheduleTest, PathKeepsOnlyAsciiLettersDigitsAndDash) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"wireless-7.1", "wireless-71"}, {"x_y z", "xyz"}, {"../../etc", "etc"},
+        {"caf\xc3\xa9", "caf"},          {"", ""},
+    };
+    for (const auto& [name, reduced] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(schedule_path(name), "/ram/pdb/" + std::string(reduced) + "/schedule");
     }
-    TempDir dir;
-};
-
-TEST_F(ScheduleTest, PathKeepsOnlyAsciiLettersDigitsAndDash) {
-    EXPECT_EQ(schedule_path("wireless-7.1"), "/ram/pdb/wireless-71/schedule");
-    EXPECT_EQ(schedule_path("a.b"), schedule_path("ab"));
-    EXPECT_EQ(schedule_path("x_y z"), schedule_path("xyz"));
-    // Path separators and parent references cannot survive the reduction.
-    EXPECT_EQ(schedule_path("../../etc"), "/ram/pdb/etc/schedule");
-    EXPECT_EQ(schedule_path("caf\xc3\xa9"), "/ram/pdb/caf/schedule");
-    EXPECT_EQ(schedule_path(""), "/ram/pdb//schedule");
 }
 
-TEST_F(ScheduleTest, FirstWordDecidesAndIsComparedExactly) {
-    struct Case {
-        const char* text;
-        ScheduleRequest want;
-    } cases[] = {
+TEST(ScheduleTest, FirstWordDecidesAndIsComparedExactly) {
+    const std::pair<const char*, ScheduleRequest> cases[] = {
         {"uninstall", ScheduleRequest::Uninstall},
         {"enable\n", ScheduleRequest::Enable},
         {"  \n\tdisable trailing words", ScheduleRequest::Disable},
@@ -44,38 +33,32 @@ TEST_F(ScheduleTest, FirstWordDecidesAndIsComparedExactly) {
         {"", ScheduleRequest::None},
         {" \n ", ScheduleRequest::None},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(read_text(c.text), c.want);
+    TempDir dir;
+    for (const auto& [text, want] : cases) {
+        SCOPED_TRACE(text);
+        write_file(dir / "schedule", text);
+        EXPECT_EQ(read_schedule(dir / "schedule"), want);
     }
-}
-
-TEST_F(ScheduleTest, MissingOrUnreadableFileAsksForNothing) {
     EXPECT_EQ(read_schedule(dir / "absent"), ScheduleRequest::None);
     ASSERT_EQ(::mkdir((dir / "isdir").c_str(), 0755), 0);
     EXPECT_EQ(read_schedule(dir / "isdir"), ScheduleRequest::None);
 }
 
-TEST_F(ScheduleTest, EnableOnAnEnabledPackageStillMarksTheUsersChoice) {
+TEST(ScheduleTest, RequestsSetTheActionAndOnlyEnableAndDisableMarkTheUsersChoice) {
     InstalledPackage record("p");
-    apply_schedule(record, ScheduleRequest::Enable);
+    apply_schedule(record, ScheduleRequest::Enable);  // also on an enabled package
     EXPECT_EQ(record.action, kActionEnable);
     EXPECT_TRUE(record.userForced);
     EXPECT_FALSE(record.disabled);
-}
-
-TEST_F(ScheduleTest, UninstallKeepsUserForcedAndNoneChangesNothing) {
-    InstalledPackage record("p");
-    record.action = kActionUninstall;
-    apply_schedule(record, ScheduleRequest::None);
-    EXPECT_EQ(record.action, kActionUninstall);
-    record.action = kActionNone;
-    apply_schedule(record, ScheduleRequest::Uninstall);
-    EXPECT_EQ(record.action, kActionUninstall);
-    EXPECT_FALSE(record.userForced);
-    apply_schedule(record, ScheduleRequest::Disable);
-    EXPECT_EQ(record.action, kActionDisable);
-    EXPECT_TRUE(record.userForced);
+    InstalledPackage other("q");
+    apply_schedule(other, ScheduleRequest::Uninstall);
+    EXPECT_EQ(other.action, kActionUninstall);
+    EXPECT_FALSE(other.userForced);
+    apply_schedule(other, ScheduleRequest::None);
+    EXPECT_EQ(other.action, kActionUninstall);
+    apply_schedule(other, ScheduleRequest::Disable);
+    EXPECT_EQ(other.action, kActionDisable);
+    EXPECT_TRUE(other.userForced);
 }
 
 }  // namespace

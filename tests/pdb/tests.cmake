@@ -1,7 +1,6 @@
 # Unit test sources of tests/pdb (paths relative to tests/).
 target_sources(unit_tests PRIVATE
     pdb/database_loader_test.cpp
-    pdb/database_paths_test.cpp
     pdb/entry_writer_test.cpp
     pdb/listing_test.cpp
     pdb/post_log_test.cpp

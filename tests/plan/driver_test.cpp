@@ -4,7 +4,6 @@
 
 #include "plan/driver.h"
 
-#include "cli/installer.h"
 #include "cli/stream_install.h"
 #include "package/signed_packages.h"
 #include "pdb/root_child.h"
@@ -12,41 +11,24 @@
 #include "plan/relations.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
-#include "txn/transaction.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 constexpr std::uint32_t kRun = kAdmitUpgrade;
 
-InstalledPackage& add_installed(const std::string& name, Version version,
-                                std::vector<std::string> files = {}) {
-    auto record = std::make_unique<InstalledPackage>(name);
-    record->version = version;
-    record->buildTime = 1000;
-    for (std::string& f : files) record->files.insert(std::move(f));
-    Installer::instance().packages.push_back(std::move(record));
-    return *Installer::instance().packages.back();
-}
-
-// "name-version" per record, with "(disabled)" and "(user)" marks, in list order.
-std::string state() {
-    std::string text;
-    for (const auto& p : Installer::instance().packages) {
-        if (p->name.empty()) continue;  // blockers
-        if (!text.empty()) text += ' ';
-        text += package_label(*p);
-        if (p->disabled) text += "(disabled)";
-        if (p->userForced) text += "(user)";
-    }
-    return text;
+InstalledPackage& add(const std::string& name, Version version, std::string file = "",
+                      const std::string& bundle = "") {
+    auto& list = Installer::instance().packages;
+    list.push_back(std::make_unique<InstalledPackage>(name));
+    list.back()->version = version;
+    list.back()->buildTime = 1000;
+    if (!file.empty()) list.back()->files.insert(file);
+    if (!bundle.empty()) list.back()->bundle = {bundle, ver(7, 2), ver(7, 2), 0};
+    return *list.back();
 }
 
 std::string messages() {
@@ -55,6 +37,17 @@ std::string messages() {
     return text;
 }
 
+// "name-version" per named record, with "(disabled)" and "(user)" marks.
+std::string state() {
+    std::string text;
+    for (const auto& p : Installer::instance().packages)
+        if (!p->name.empty())
+            text += package_label(*p) + (p->disabled ? "(disabled)" : "") +
+                    (p->userForced ? "(user)" : "") + " ";
+    return text;
+}
+
+// "U", "L" or "M" and the path of each pending Transaction entry.
 std::string pending(const Transaction& txn) {
     std::string text;
     for (const auto& [path, op] : txn.entries())
@@ -62,20 +55,21 @@ std::string pending(const Transaction& txn) {
     return text;
 }
 
-int stream(Transaction& txn, const std::string& bytes, std::uint32_t flags = kRun,
-           const UserForcedMap& forced = {}, std::string* dir = nullptr, bool* boot = nullptr) {
+std::string summary(int status, const Transaction& txn) {
+    return std::to_string(status) + "|" + messages() + "|" + state() + "|" + pending(txn);
+}
+
+int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},
+           std::uint32_t flags = kRun, std::string* dir = nullptr, bool* boot = nullptr) {
     std::istringstream in(bytes);
     return install_stream(Installer::instance(), txn, in, flags, forced, nullptr, dir, boot);
 }
 
-std::string package(const std::string& name, Version version,
-                    const std::vector<std::string>& files = {},
-                    const std::vector<Dependency>& depends = {},
-                    const std::vector<Dependency>& conflicts = {}) {
+std::string package(const std::string& name, Version version, const std::string& file = "",
+                    const std::vector<Dependency>& depends = {}) {
     PackageSpec spec = package_spec(name, version);
-    for (const std::string& f : files) spec.files.push_back(file_entry(f, name));
+    if (!file.empty()) spec.files.push_back(file_entry(file, name));
     spec.depends = depends;
-    spec.conflicts = conflicts;
     return build_package(spec, dev_sign());
 }
 
@@ -84,9 +78,8 @@ std::string bundle(const std::string& name, Version version,
                    const std::vector<Dependency>& optional = {}) {
     std::vector<PackageSpec> specs;
     for (const std::string& m : members) {
-        PackageSpec spec = package_spec(m, version);
-        spec.files = {file_entry("lib/" + m, m)};
-        specs.push_back(spec);
+        specs.push_back(package_spec(m, version));
+        specs.back().files = {file_entry("lib/" + m, m)};
     }
     return build_bundle({name, version, 1000, 0}, specs, dev_sign(), optional);
 }
@@ -95,9 +88,8 @@ class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SKIP_WITHOUT_CHROOT();
-        write_file(root / "flash/var/pdb/.keep", "");
-        write_file(root / "ram/.keep", "");
-        write_file(root / "tmp/.keep", "");
+        for (const char* keep : {"flash/var/pdb/.keep", "ram/.keep", "tmp/.keep"})
+            write_file(root / keep, "");
     }
     // Runs `body` in the chrooted child with an Installer for "i386".
     std::string in_root(const std::function<std::string(Transaction&)>& body) {
@@ -112,261 +104,192 @@ protected:
     TempDir root;
 };
 
-TEST_F(DriverTest, ConflictingPackageIsInstalledDisabledWithoutMessage) {
-    const std::string bytes = package("b", ver(7, 2));
+TEST_F(DriverTest, ConflictOrTheUsersChoiceInstallsDisabled) {
+    const std::string b = package("b", ver(7, 2)), p = package("p", ver(7, 2));
     EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("a", ver(7, 1)).conflicts = {{"b", 0, 0, 0}};
-                  const int status = stream(txn, bytes);
-                  return std::to_string(status) + "|" + messages() + "|" + state();
+                  add("a", ver(7, 1)).conflicts = {{"b", 0, 0, 0}};
+                  const int first = stream(txn, b);
+                  const int second = stream(txn, p, {{"p", true}});
+                  return std::to_string(first + second) + "|" + messages() + "|" + state();
               }),
-              "0|installed (disabled) b-7.2\n|a-7.1 b-7.2(disabled)");
+              "0|installed (disabled) b-7.2\ninstalled (disabled) p-7.2\n|a-7.1 b-7.2(disabled) "
+              "p-7.2(disabled)(user) ");
 }
 
-TEST_F(DriverTest, UserChoiceDecidesTheStateOfAStandalonePackage) {
-    const std::string bytes = package("p", ver(7, 2));
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  UserForcedMap forced;
-                  forced["p"] = true;
-                  const int status = stream(txn, bytes, kRun, forced);
-                  return std::to_string(status) + "|" + state();
-              }),
-              "0|p-7.2(disabled)(user)");
+TEST_F(DriverTest, SameBuildIsOnlyReinstalledOnRequestAndNeverUnpackedAgain) {
+    const std::string bytes = package("p", ver(7, 2), "bin/p");
+    for (const std::uint32_t flags : {kRun | kAdmitSame, kRun}) {
+        EXPECT_EQ(in_root([&](Transaction& txn) {
+                      add("p", ver(7, 2));
+                      return summary(stream(txn, bytes, {}, flags), txn);
+                  }),
+                  flags & kAdmitSame
+                      ? "0|installed p-7.2\n|p-7.2 |"
+                      : "0|WARNING: omitting package p-7.2: it is already installed\n|p-7.2 |");
+    }
 }
 
-TEST_F(DriverTest, SameBuildReinstalledOnlyWithReinstallAndNeverUnpackedAgain) {
-    const std::string bytes = package("p", ver(7, 2), {"bin/p"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("p", ver(7, 2));
-                  const int status = stream(txn, bytes, kRun | kAdmitSame);
-                  return std::to_string(status) + "|" + messages() + "|" + pending(txn);
-              }),
-              "0|installed p-7.2\n|");
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("p", ver(7, 2));
-                  const int status = stream(txn, bytes);
-                  return std::to_string(status) + "|" + messages() + "|" + pending(txn);
-              }),
-              "0|WARNING: omitting package p-7.2: it is already installed\n|");
-}
-
-TEST_F(DriverTest, OlderCandidateIsSkippedWithItsWarningAndKeepsNoImage) {
+TEST_F(DriverTest, OlderCandidateIsSkippedAndKeepsNoImage) {
     PackageSpec spec = package_spec("p", ver(7, 1));
     spec.image = "image bytes";
     spec.files = {file_entry("bin/p", "old")};
     const std::string bytes = build_package(spec, dev_sign());
     EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("p", ver(7, 2));
+                  add("p", ver(7, 2));
                   std::string dir = "unset";
                   bool boot = true;
-                  const int status = stream(txn, bytes, kRun, {}, &dir, &boot);
-                  return std::to_string(status) + "|" + dir + "|" + std::to_string(boot) + "|" +
-                         messages() + "|" + pending(txn) + "|" + state();
+                  const int status = stream(txn, bytes, {}, kRun, &dir, &boot);
+                  return dir + "|" + std::to_string(boot) + "|" + summary(status, txn);
               }),
-              "0||0|WARNING: omitting package p-7.1: newer package p-7.2 is already installed\n"
-              "||p-7.2");
+              "|0|0|WARNING: omitting package p-7.1: newer package p-7.2 is already installed\n"
+              "|p-7.2 |");
 }
 
-TEST_F(DriverTest, CanNotInstallRefusalsStillFail) {
-    const std::string bytes = package("p", ver(7, 2), {}, {{"missing", 0, 0, 0}});
+TEST_F(DriverTest, RefusalsAndBrokenStreamsFailWithTheBootFlagCleared) {
+    const std::string refused = package("p", ver(7, 2), "", {{"missing", 0, 0, 0}});
     EXPECT_EQ(in_root([&](Transaction& txn) {
                   bool boot = true;
-                  const int status = stream(txn, bytes, kRun, {}, nullptr, &boot);
-                  return std::to_string(status) + std::to_string(boot) + "|" + messages();
+                  const int status = stream(txn, refused, {}, kRun, nullptr, &boot);
+                  return std::to_string(boot) + summary(status, txn);
               }),
-              "10|ERROR: can not install p-7.2: missing is not installed, but is required\n");
-}
-
-TEST_F(DriverTest, BrokenStreamsFailWithTheBootFlagCleared) {
+              "01|ERROR: can not install p-7.2: missing is not installed, but is required\n||");
     for (const std::string& bytes : {std::string(), std::string("not a package"),
                                      package("p", ver(7, 2)).substr(0, 60)}) {
         SCOPED_TRACE(bytes.size());
         EXPECT_EQ(in_root([&](Transaction& txn) {
                       bool boot = true;
-                      const int status = stream(txn, bytes, kRun, {}, nullptr, &boot);
+                      const int status = stream(txn, bytes, {}, kRun, nullptr, &boot);
                       return std::to_string(status != 0) + std::to_string(boot) + pending(txn);
                   }),
                   "10");
     }
 }
 
-TEST_F(DriverTest, UpgradeReplacesTheInstalledRecordAndItsFiles) {
+TEST_F(DriverTest, UpgradeReplacesTheRecordAndItsFilesButAlternateMagicKeepsThem) {
     write_file(root / "flash/bin/old", "x");
-    const std::string bytes = package("p", ver(7, 2), {"bin/new"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("p", ver(7, 1), {"/flash/bin/old"});
-                  const int status = stream(txn, bytes);
-                  std::string text = pending(txn);
-                  return std::to_string(status) + "|" + state() + "|" +
-                         std::to_string(text.find("U /flash/bin/old\n") != std::string::npos) +
-                         std::to_string(text.find("M /flash/bin/new\n") != std::string::npos);
-              }),
-              "0|p-7.2|11");
-}
-
-TEST_F(DriverTest, AlternateMagicKeepsTheEarlierInstallation) {
-    write_file(root / "flash/bin/old", "x");
+    const std::string upgrade = package("p", ver(7, 2), "bin/new");
     PackageWriter w(kAltPackageMagic);
     w.sha256_marker();
     PackageSpec spec = package_spec("p", ver(7, 2));
     spec.files = {file_entry("bin/new", "n")};
     append_package(w, spec, dev_sign());
-    const std::string bytes = w.finish();
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("p", ver(7, 1), {"/flash/bin/old"});
-                  const int status = stream(txn, bytes);
-                  return std::to_string(status) + "|" + pending(txn);
-              }),
-              "0|M /flash/bin/new\n");
+    const std::string alternate = w.finish();
+    for (const std::string* bytes : {&upgrade, &alternate}) {
+        const std::string out = in_root([&](Transaction& txn) {
+            add("p", ver(7, 1), "/flash/bin/old");
+            return summary(stream(txn, *bytes), txn);
+        });
+        SCOPED_TRACE(out);
+        EXPECT_NE(out.find("M /flash/bin/new\n"), std::string::npos);
+        EXPECT_EQ(out.find("U /flash/bin/old\n") != std::string::npos, bytes == &upgrade);
+        EXPECT_EQ(out.find("|p-7.2 |") != std::string::npos, bytes == &upgrade);
+    }
 }
 
-TEST_F(DriverTest, FileMovedToAnotherPackageSurvivesTheOldOwnersRemoval) {
-    write_file(root / "flash/lib/shared", "from a 1.0");
-    const std::string b2 = package("b", ver(2, 0), {"lib/shared"});
-    const std::string a2 = package("a", ver(2, 0), {"bin/a"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("a", ver(1, 0), {"/flash/lib/shared"});
-                  add_installed("b", ver(1, 0));
-                  const int first = stream(txn, b2);
-                  const int second = stream(txn, a2);
-                  txn.commit(false);
-                  return std::to_string(first) + std::to_string(second) + "|" +
-                         read_file("/flash/lib/shared");
-              }),
-              "00|b");
-}
-
-TEST_F(DriverTest, FileTakenOverFromADroppedMemberSurvivesItsRemoval) {
-    write_file(root / "flash/lib/shared", "from old");
-    const std::string b2 = package("b", ver(2, 0), {"lib/shared"});
+TEST_F(DriverTest, FileTakenOverSurvivesTheRemovalOfItsOldOwner) {
+    const std::string b2 = package("b", ver(2, 0), "lib/shared");
+    const std::string a2 = package("a", ver(2, 0), "bin/a");
     const std::string next = bundle("suite", ver(7, 3), {"core"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("b", ver(1, 0));
-                  add_installed("suite", ver(7, 2)).isBundle = true;
-                  add_installed("core", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  add_installed("old", ver(7, 2), {"/flash/lib/shared"}).bundle =
-                      {"suite", ver(7, 2), ver(7, 2), 0};
-                  const int first = stream(txn, b2);
-                  const int second = stream(txn, next);
-                  txn.commit(false);
-                  return std::to_string(first) + std::to_string(second) + "|" + state() + "|" +
-                         read_file("/flash/lib/shared");
-              }),
-              "00|b-2.0 suite-7.3 core-7.3|b");
+    for (bool member : {false, true}) {
+        SCOPED_TRACE(member ? "from a dropped bundle member" : "from an upgraded package");
+        write_file(root / "flash/lib/shared", "old");
+        EXPECT_EQ(in_root([&](Transaction& txn) {
+                      add("b", ver(1, 0));
+                      if (member) {
+                          add("suite", ver(7, 2)).isBundle = true;
+                          add("core", ver(7, 2), "", "suite");
+                          add("old", ver(7, 2), "/flash/lib/shared", "suite");
+                      } else {
+                          add("a", ver(1, 0), "/flash/lib/shared");
+                      }
+                      const int first = stream(txn, b2);
+                      const int second = stream(txn, member ? next : a2);
+                      txn.commit(false);
+                      return std::to_string(first + second) + read_file("/flash/lib/shared");
+                  }),
+                  "0b");
+    }
 }
 
 TEST_F(DriverTest, BundleInstallsOptionalMembersDisabledUnlessTheUserChose) {
     const std::string bytes = bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  const int status = stream(txn, bytes);
-                  return std::to_string(status) + "|" + messages() + "|" + state();
-              }),
-              "0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(disabled)");
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  UserForcedMap forced;
-                  forced["extra"] = false;
-                  const int status = stream(txn, bytes, kRun, forced);
-                  return std::to_string(status) + "|" + state();
-              }),
-              "0|suite-7.2 core-7.2 extra-7.2(user)");
-}
-
-TEST_F(DriverTest, BundleResultCodes) {
-    PackageWriter headerOnly;
-    headerOnly.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    PackageWriter withDepends;
-    withDepends.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    withDepends.depends({{"system", 0, 0, 0}});
-    append_package(withDepends, package_spec("core", ver(7, 2)), dev_sign());
-    PackageWriter badMember;
-    badMember.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    append_package(badMember, package_spec("..", ver(7, 2)), dev_sign());
-    PackageWriter badName;
-    badName.sha256_marker().bundle_header({"a/b", ver(7, 2), 1000, 0});
-    append_package(badName, package_spec("core", ver(7, 2)), dev_sign());
-    struct Row {
-        std::string bytes;
-        int code;
-    };
-    for (const Row& row : {Row{headerOnly.finish(), 3}, Row{withDepends.finish(), 1},
-                           Row{badMember.finish(), 2}, Row{badName.finish(), 1}}) {
-        SCOPED_TRACE(row.code);
-        EXPECT_EQ(in_root([&](Transaction& txn) { return std::to_string(stream(txn, row.bytes)); }),
-                  std::to_string(row.code));
+    for (bool chosen : {false, true}) {
+        EXPECT_EQ(in_root([&](Transaction& txn) {
+                      UserForcedMap forced;
+                      if (chosen) forced["extra"] = false;
+                      const int status = stream(txn, bytes, forced);
+                      return std::to_string(status) + messages() + state();
+                  }),
+                  chosen ? "0installed suite-7.2\nsuite-7.2 core-7.2 extra-7.2(user) "
+                         : "0installed suite-7.2\nsuite-7.2 core-7.2 extra-7.2(disabled) ");
     }
 }
 
-TEST_F(DriverTest, BundleOfTheSameBuildIsTreatedLikeASinglePackage) {
-    const std::string bytes = bundle("suite", ver(7, 2), {"core"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("suite", ver(7, 2)).isBundle = true;
-                  add_installed("core", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  const int status = stream(txn, bytes);
-                  return std::to_string(status) + "|" + messages() + "|" + pending(txn);
-              }),
-              "0|WARNING: omitting package suite-7.2: it is already installed\n|");
+TEST_F(DriverTest, BundleResultCodes) {
+    PackageWriter headerOnly, withDepends, badMember, badName;
+    headerOnly.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
+    withDepends.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
+    withDepends.depends({{"system", 0, 0, 0}});
+    append_package(withDepends, package_spec("core", ver(7, 2)), dev_sign());
+    badMember.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
+    append_package(badMember, package_spec("..", ver(7, 2)), dev_sign());
+    badName.sha256_marker().bundle_header({"a/b", ver(7, 2), 1000, 0});
+    append_package(badName, package_spec("core", ver(7, 2)), dev_sign());
+    const std::pair<std::string, int> rows[] = {{headerOnly.finish(), 3}, {withDepends.finish(), 1},
+                                                {badMember.finish(), 2}, {badName.finish(), 1}};
+    for (const auto& [bytes, code] : rows) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(in_root([&](Transaction& txn) { return std::to_string(stream(txn, bytes)); }),
+                  std::to_string(code));
+    }
 }
 
-TEST_F(DriverTest, MemberDroppedByANewBundleVersionIsUninstalled) {
+TEST_F(DriverTest, NewBundleVersionDropsMembersAndWhatNeededOnlyThem) {
+    const std::string same = bundle("suite", ver(7, 2), {"core"});
     const std::string next = bundle("suite", ver(7, 3), {"core"});
+    // A disabled package installed earlier in the run that needed only the dropped member goes
+    // with it, and nothing of it may reach flash.
+    const std::string tool = package("tool", ver(7, 2), "bin/tool", {{"old", 0, 0, 0}});
     EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("suite", ver(7, 2)).isBundle = true;
-                  add_installed("core", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  add_installed("old", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  const int status = stream(txn, next);
-                  return std::to_string(status) + "|" + state();
-              }),
-              "0|suite-7.3 core-7.3");
-}
-
-// A disabled package installed earlier in the run that needed only a dropped member goes with
-// it, and nothing of it may reach flash: not its files, not its database entry.
-TEST_F(DriverTest, PackageInstalledEarlierAndRemovedBySettlingLeavesNothingBehind) {
-    const std::string tool = package("tool", ver(7, 2), {"bin/tool"}, {{"old", 0, 0, 0}});
-    const std::string next = bundle("suite", ver(7, 3), {"core"});
-    EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("suite", ver(7, 2)).isBundle = true;
-                  add_installed("core", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  add_installed("old", ver(7, 2)).bundle = {"suite", ver(7, 2), ver(7, 2), 0};
-                  UserForcedMap forced;
-                  forced["tool"] = true;
-                  const int first = stream(txn, tool, kRun, forced);
+                  add("suite", ver(7, 2)).isBundle = true;
+                  add("core", ver(7, 2), "", "suite");
+                  add("old", ver(7, 2), "", "suite");
+                  const std::string sameBuild = summary(stream(txn, same), txn);
+                  Installer::instance().messages.clear();
+                  const int first = stream(txn, tool, {{"tool", true}});
                   const std::string between = state();
-                  const int second = stream(txn, next, kRun, forced);
+                  const int second = stream(txn, next, {{"tool", true}});
                   std::string left;
                   for (const auto& [path, op] : txn.entries())
                       if (path.find("tool") != std::string::npos) left += path + " ";
-                  return std::to_string(first) + std::to_string(second) + "|" + between + "|" +
+                  return sameBuild + std::to_string(first + second) + "|" + between + "|" +
                          state() + "|" + left;
               }),
-              "00|suite-7.2 core-7.2 old-7.2 tool-7.2(disabled)(user)|suite-7.3 core-7.3|");
+              "0|WARNING: omitting package suite-7.2: it is already installed\n"
+              "|suite-7.2 core-7.2 old-7.2 |"
+              "0|suite-7.2 core-7.2 old-7.2 tool-7.2(disabled)(user) |suite-7.3 core-7.3 |");
 }
 
 TEST_F(DriverTest, InstalledPackageRemovedAgainBySettlingCountsAsFailed) {
-    const std::string bytes = package("p", ver(7, 2), {"bin/p"}, {{"q", 0, 0, 0}});
+    const std::string bytes = package("p", ver(7, 2), "bin/p", {{"q", 0, 0, 0}});
     EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("keep", ver(7, 2));
-                  add_installed("q", ver(7, 2)).action = kActionUninstall;
-                  UserForcedMap forced;
-                  forced["p"] = true;
-                  const int status = stream(txn, bytes, kRun, forced);
-                  return std::to_string(status) + "|" + state() + "|" + pending(txn);
+                  add("keep", ver(7, 2));
+                  add("q", ver(7, 2)).action = kActionUninstall;
+                  return summary(stream(txn, bytes, {{"p", true}}), txn);
               }),
-              "1|keep-7.2|");
+              "1|installed (disabled) p-7.2\n|keep-7.2 |");
 }
 
 TEST_F(DriverTest, CleanupRemovesPackagesNotMadeForACurrentSystem) {
     EXPECT_EQ(in_root([&](Transaction& txn) {
-                  add_installed("system", ver(7, 2));
-                  add_installed("zephlin", ver(7, 2));
-                  add_installed("disk-drivers", ver(7, 2));
-                  add_installed("suite", ver(7, 2)).isBundle = true;
-                  add_installed("bare", ver(7, 2));
-                  add_installed("old", ver(7, 2)).depends = {{"system", 0x031665FF, 0, 0}};
-                  add_installed("new", ver(7, 2)).depends = {{"system", 0x03166600, 0, 0}};
+                  for (const char* name : {"system", "zephlin", "disk-drivers", "suite", "bare"})
+                      add(name, ver(7, 2)).isBundle = std::string(name) == "suite";
+                  add("old", ver(7, 2)).depends = {{"system", 0x031665FF, 0, 0}};
+                  add("new", ver(7, 2)).depends = {{"system", 0x03166600, 0, 0}};
                   const bool applied = cleanup(Installer::instance(), txn);
                   return std::to_string(applied) + "|" + state();
               }),
-              "1|system-7.2 zephlin-7.2 disk-drivers-7.2 new-7.2");
+              "1|system-7.2 zephlin-7.2 disk-drivers-7.2 new-7.2 ");
 }
 
 }  // namespace

@@ -12,12 +12,6 @@
 
 namespace {
 
-const char* word(std::uint32_t action) {
-    return action == kActionUninstall ? "uninstall"
-           : action == kActionEnable  ? "enable"
-                                      : "disable";
-}
-
 bool active(const InstalledPackage& p) {
     return p.action == kActionEnable || (p.action == kActionNone && !p.disabled);
 }
@@ -31,11 +25,10 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose);
 void require_active(Installer& in, InstalledPackage& q, const InstalledPackage& p, bool verbose) {
     if (q.name.empty()) return;
     if (q.action == kActionUninstall || q.action == kActionDisable) {
-        if (verbose) {
-            const std::string label = package_label(q);
-            in.warning("can not %s %s: %s depends on it", word(q.action), label.c_str(),
-                       p.name.c_str());
-        }
+        if (verbose)
+            in.warning("can not %s %s: %s depends on it",
+                       q.action == kActionUninstall ? "uninstall" : "disable",
+                       package_label(q).c_str(), p.name.c_str());
         q.action = kActionNone;
     } else if (q.disabled) {
         q.action = kActionEnable;
@@ -66,66 +59,53 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
 void resolve_enable_conflicts(Installer& in, InstalledPackage& p, bool verbose) {
     for (const auto& owned : in.packages) {
         InstalledPackage& r = *owned;
-        if (&r == &p) continue;
-        if (!(r.disabled ? r.action == kActionEnable : r.action == kActionNone)) continue;
+        if (&r == &p || r.action != (r.disabled ? kActionEnable : kActionNone)) continue;
         if (conflicts_with(p, r)) {
             if (r.action == kActionNone && !r.name.empty()) r.action = kActionDisable;
         } else if (p.action == kActionEnable && conflicts_with(r, p)) {
-            if (r.action == kActionNone) {
-                if (!r.name.empty()) r.action = kActionDisable;
-            } else {
-                if (verbose) {
-                    const std::string label = package_label(r);
+            if (r.action == kActionEnable) {
+                if (verbose)
                     in.warning("can not enable %s: %s conflicts with it", p.name.c_str(),
-                               label.c_str());
-                }
+                               package_label(r).c_str());
                 p.action = kActionNone;
                 return;
             }
+            if (!r.name.empty()) r.action = kActionDisable;
         }
     }
 }
 
-void drop_unsatisfied(Installer& in) {
-    for (bool restart = true; restart;) {
-        restart = false;
-        for (const auto& owned : in.packages) {
-            InstalledPackage& p = *owned;
-            if (p.name.empty()) continue;
-            for (const Dependency& d : p.depends) {
-                const int s = summarize_satisfiers(collect_satisfiers(in, d, true));
-                if (s == kNoneLeft && p.action != kActionUninstall) {
-                    p.action = kActionUninstall;
-                } else if (s == kOnlyInactive && p.action != kActionUninstall &&
-                           p.action != kActionDisable && (!p.disabled || p.action != kActionNone)) {
-                    p.action = kActionDisable;
-                } else {
-                    continue;
-                }
-                restart = true;
-                break;
-            }
-            if (restart) break;
+// One change per scan, then the scan starts over, until a scan changes nothing.
+bool drop_one_unsatisfied(Installer& in) {
+    for (const auto& owned : in.packages) {
+        InstalledPackage& p = *owned;
+        if (p.name.empty() || p.action == kActionUninstall) continue;
+        for (const Dependency& d : p.depends) {
+            const int s = summarize_satisfiers(collect_satisfiers(in, d, true));
+            if (s == kNoneLeft) return p.action = kActionUninstall, true;
+            if (s == kOnlyInactive && p.action != kActionDisable &&
+                (!p.disabled || p.action != kActionNone))
+                return p.action = kActionDisable, true;
         }
     }
+    return false;
 }
 
 void settle_bundles(Installer& in) {
     for (const auto& owned : in.packages) {
         InstalledPackage& b = *owned;
         if (!b.isBundle || b.action == kActionUninstall || b.name.empty()) continue;
-        bool inactive = false;
-        bool keeps = false;
+        bool inactive = false, keeps = false;
         for (const auto& q : in.packages) {
             if (q->is_placeholder() || q->bundle.name != b.name) continue;
-            if (!q->disabled) {
-                if (q->action == kActionNone || q->action == kActionEnable) keeps = true;
-                if (q->action == kActionDisable) inactive = true;
-            } else {
-                if (q->action == kActionEnable) keeps = true;
-                if (q->action == kActionNone || q->action == kActionDisable) inactive = true;
+            const bool on = q->disabled ? q->action == kActionEnable
+                                        : q->action == kActionNone || q->action == kActionEnable;
+            if (on) {
+                keeps = true;
+                break;
             }
-            if (keeps) break;
+            if (q->disabled ? q->action != kActionUninstall : q->action == kActionDisable)
+                inactive = true;
         }
         if (keeps) continue;
         if (!inactive || !b.disabled)
@@ -141,7 +121,7 @@ bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& remova
                            std::vector<InstalledPackage*>& enables, bool verbose) {
     for (const auto& p : in.packages) {
         if (p->bundle.name.empty() || p->name.empty()) continue;
-        InstalledPackage* b = find_package(in, p->bundle.name);
+        const InstalledPackage* b = find_package(in, p->bundle.name);
         if (!b) continue;
         if (b->action == kActionUninstall)
             p->action = kActionUninstall;
@@ -154,15 +134,14 @@ bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& remova
         if (active(*p)) keep_requirements(in, *p, verbose);
     for (const auto& p : in.packages)
         if (active(*p)) resolve_enable_conflicts(in, *p, verbose);
-    drop_unsatisfied(in);
+    while (drop_one_unsatisfied(in)) {
+    }
     settle_bundles(in);
 
-    bool anyNamed = false;
-    bool anyActive = false;
+    bool anyNamed = false, anyActive = false;
     for (const auto& p : in.packages) {
-        if (p->name.empty()) continue;
-        anyNamed = true;
-        if (active(*p)) anyActive = true;
+        anyNamed |= !p->name.empty();
+        anyActive |= !p->name.empty() && active(*p);
     }
     if (anyNamed && !anyActive) {
         for (const auto& p : in.packages) p->action = kActionNone;

@@ -9,6 +9,7 @@
 #include "txn/transaction.h"
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,34 @@ public:
         installer.packages.push_back(std::make_unique<InstalledPackage>(name));
         installer.packages.back()->version = version;
         return {*installer.packages.back(), installer.packages.back().get()};
+    }
+    // Installed records from a short text, one word per record: a name, then "@41" for version
+    // 6.41, "~" disabled, "!u", "!e" or "!d" for the action, ">x" needs x, "+x" or "+x:-1"
+    // provides x (with a priority), "#x" conflicts with x, "^x" member of bundle x, "*" bundle.
+    void given(const std::string& text) {
+        std::istringstream words(text);
+        for (std::string w; words >> w;) {
+            auto arg = [&](std::size_t& i) {
+                const std::size_t end = w.find_first_of("@~!>+#^*:", i);
+                std::string a = w.substr(i, end - i);
+                i = std::min(end, w.size());
+                return a;
+            };
+            std::size_t i = 0;
+            RecordBuilder r = installed(arg(i));
+            while (i < w.size()) {
+                const char mark = w[i++];
+                if (mark == '@') r.record.version = ver(6, unsigned(std::stoi(arg(i))));
+                if (mark == '~') r.disabled();
+                if (mark == '!') r.action(std::string("-ued").find(w[i++]));
+                if (mark == '>') r.needs(arg(i));
+                if (mark == '#') r.conflicts(arg(i));
+                if (mark == '^') r.member_of(arg(i));
+                if (mark == '*') r.bundle();
+                if (mark == '+') r.provides(arg(i));
+                if (mark == ':') r.record.provides.back().priority = std::stoi(arg(i));
+            }
+        }
     }
     // A blocker record as bundle installation adds it: empty name, conflicting with `member`.
     void blocker(const std::string& member) { installed("", 0).conflicts(member); }

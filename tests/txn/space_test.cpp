@@ -23,51 +23,42 @@ namespace {
 class SpaceTest : public ::testing::Test {
 protected:
     std::string make(const std::string& rel, std::size_t bytes) {
-        std::string path = dir / rel;
-        write_file(path, std::string(bytes, 'f'));
-        return path;
+        write_file(dir / rel, std::string(bytes, 'f'));
+        return dir / rel;
     }
-    // A file of `bytes` bytes that takes no space (holes only).
-    std::string make_sparse(const std::string& rel, std::uint64_t bytes) {
-        std::string path = dir / rel;
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(::ftruncate(fd, off_t(bytes)), 0);
-        ::close(fd);
-        return path;
+    // A temporary file for `path` as create_file makes it, with /ram and /tmp below `dir`.
+    std::ofstream create(const std::string& path, std::uint32_t size = 10, std::uint32_t mode = 0,
+                         const std::string& ram = "ram", const std::string& tmp = "tmp") {
+        return create_file_in(txn, path, size, mode, dir / ram, dir / tmp);
     }
-    std::string dir_of_temp(const std::string& path) const {
+    std::string temp_of(const std::string& path) const {
         const FileOp* op = txn.pending(path);
-        return op ? parent_dir(op->source) : std::string("(none)");
+        return op ? op->source : std::string("(none)");
     }
 
     TempDir dir;
     Transaction txn;
 };
 
-TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEnd) {
+TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEndAndBlockCountsDoNotWrap) {
     FsSpace boot("/nonexistent/flash/boot");
     boot.fs_path = "/flash/boot";
     const std::pair<const char*, bool> cases[] = {
-        {"/flash/boot", true},       {"/flash/boot/kernel", true}, {"/flash/bootimage", false},
-        {"/flash/boo", false},       {"/flash", false},            {"/flash/boot2/x", false},
+        {"/flash/boot", true}, {"/flash/boot/kernel", true}, {"/flash/bootimage", false},
+        {"/flash/boo", false}, {"/flash", false},            {"/flash/boot2/x", false},
     };
     for (const auto& [path, holds] : cases) {
         SCOPED_TRACE(path);
         EXPECT_EQ(boot.holds(path), holds);
     }
-}
-
-TEST_F(SpaceTest, BlockCountsOfLargeFilesDoNotWrap) {
-    FsSpace fs("/nonexistent");
-    fs.block_size = 4096;
-    EXPECT_EQ(fs.blocks_of((std::int64_t(1) << 32) + 1), (std::int64_t(1) << 20) + 1);
-    EXPECT_EQ(fs.blocks_of(0), 0);
+    boot.block_size = 4096;
+    EXPECT_EQ(boot.blocks_of((std::int64_t(1) << 32) + 1), (std::int64_t(1) << 20) + 1);
+    EXPECT_EQ(boot.blocks_of(0), 0);
 }
 
 TEST_F(SpaceTest, UnreadableFileSystemRefusesAnyMoveOntoIt) {
     // The source must lie on another file system than the destination's nearest ancestor.
-    std::string source = "/dev/shm/space-test-" + std::to_string(::getpid());
+    const std::string source = "/dev/shm/space-test-" + std::to_string(::getpid());
     struct stat a, b;
     if (!write_file(source, "0123456789") || ::stat(source.c_str(), &a) != 0 ||
         ::stat(dir.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
@@ -80,76 +71,58 @@ TEST_F(SpaceTest, UnreadableFileSystemRefusesAnyMoveOntoIt) {
     EXPECT_TRUE(has_flash_space_of(removals, dir / "nofs/flash/boot", dir / "nofs/flash"));
 }
 
-TEST_F(SpaceTest, EmptyFileGoesToRamOrToTmpWhenRamIsMissing) {
+TEST_F(SpaceTest, TemporaryFilePlacementModesAndReplacement) {
     ::mkdir((dir / "ram").c_str(), 0755);
     ::mkdir((dir / "tmp").c_str(), 0755);
-    std::ofstream a =
-        create_file_in(txn, dir / "flash/PCKGS_CHANGED", 0, 0, dir / "ram", dir / "tmp");
-    EXPECT_TRUE(a.is_open());
-    EXPECT_EQ(dir_of_temp(dir / "flash/PCKGS_CHANGED"), dir / "ram");
-    std::ofstream b =
-        create_file_in(txn, dir / "flash/UPGRADED", 0, 0, dir / "noram", dir / "tmp");
-    EXPECT_EQ(dir_of_temp(dir / "flash/UPGRADED"), dir / "tmp");
-}
+    std::ofstream a = create(dir / "flash/PCKGS_CHANGED", 0);  // empty files go to /ram
+    EXPECT_EQ(parent_dir(temp_of(dir / "flash/PCKGS_CHANGED")), dir / "ram");
+    std::ofstream b = create(dir / "flash/UPGRADED", 0, 0, "noram");
+    EXPECT_EQ(parent_dir(temp_of(dir / "flash/UPGRADED")), dir / "tmp");
 
-TEST_F(SpaceTest, TemporaryFileKeepsMkstempModeOrTakesTheGivenOne) {
-    std::ofstream a = create_file_in(txn, dir / "a", 10, 0, dir / "ram", dir / "tmp");
-    std::ofstream b = create_file_in(txn, dir / "b", 10, 0100755, dir / "ram", dir / "tmp");
+    std::ofstream c = create(dir / "c"), d = create(dir / "d", 10, 0100755);
     struct stat st;
-    ASSERT_EQ(::stat(txn.pending(dir / "a")->source.c_str(), &st), 0);
+    ASSERT_EQ(::stat(temp_of(dir / "c").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    ASSERT_EQ(::stat(txn.pending(dir / "b")->source.c_str(), &st), 0);
+    ASSERT_EQ(::stat(temp_of(dir / "d").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-}
 
-TEST_F(SpaceTest, FailedMkstempRegistersNothingAndKeepsErrno) {
-    errno = 0;
-    std::ofstream out = create_file_in(txn, dir / "x", 0, 0, dir / "noram", dir / "notmp");
-    int reason = errno;
-    EXPECT_FALSE(out.is_open());
-    EXPECT_TRUE(out.fail());
-    EXPECT_EQ(reason, ENOENT);
-    EXPECT_TRUE(txn.is_empty());
+    const std::string first = temp_of(dir / "c");
+    std::ofstream again = create(dir / "c");
+    EXPECT_FALSE(path_exists(first));
+    EXPECT_TRUE(path_exists(temp_of(dir / "c")));
+    EXPECT_EQ(txn.size(), 4u);
+
+    errno = 0;  // a failed mkstemp registers nothing and keeps its error number
+    std::ofstream failed = create(dir / "x", 0, 0, "noram", "notmp");
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(failed.is_open());
+    EXPECT_TRUE(failed.fail());
+    EXPECT_EQ(txn.size(), 4u);
 }
 
 TEST_F(SpaceTest, DeepDestinationsGetDistinctFullLengthNames) {
     std::string deep = dir.path();
     while (deep.size() < 200) deep += "/a-rather-long-directory-name";
     std::filesystem::create_directories(deep);
-    std::ofstream a = create_file_in(txn, deep + "/one", 10, 0, dir / "ram", dir / "tmp");
-    std::ofstream b = create_file_in(txn, deep + "/two", 10, 0, dir / "ram", dir / "tmp");
+    std::ofstream a = create(deep + "/one"), b = create(deep + "/two");
     ASSERT_TRUE(a.is_open() && b.is_open());
-    std::string nameA = txn.pending(deep + "/one")->source;
-    std::string nameB = txn.pending(deep + "/two")->source;
+    const std::string nameA = temp_of(deep + "/one"), nameB = temp_of(deep + "/two");
     EXPECT_NE(nameA, nameB);
     EXPECT_EQ(parent_dir(nameA), deep);
     EXPECT_EQ(nameA.size(), deep.size() + 10);
-    EXPECT_TRUE(path_exists(nameA));
-    EXPECT_TRUE(path_exists(nameB));
-}
-
-TEST_F(SpaceTest, SecondFileForSamePathDeletesTheFirst) {
-    std::ofstream a = create_file_in(txn, dir / "f", 10, 0, dir / "ram", dir / "tmp");
-    std::string first = txn.pending(dir / "f")->source;
-    std::ofstream b = create_file_in(txn, dir / "f", 10, 0, dir / "ram", dir / "tmp");
-    EXPECT_FALSE(path_exists(first));
-    EXPECT_TRUE(path_exists(txn.pending(dir / "f")->source));
-    EXPECT_EQ(txn.size(), 1u);
+    EXPECT_TRUE(path_exists(nameA) && path_exists(nameB));
 }
 
 TEST_F(SpaceTest, TemporaryFileGoesToNearestExistingAncestorWithRoom) {
     SKIP_WITHOUT_MOUNTS();
-    TmpfsMount ram(dir / "ram", 64);
-    TmpfsMount flash(dir / "flash", 10);
+    TmpfsMount ram(dir / "ram", 64), flash(dir / "flash", 10);
     ASSERT_TRUE(ram.ok() && flash.ok()) << ram.error() << flash.error();
     const std::uint32_t block = std::uint32_t(tmpfs_block_size());
     // 10 blocks free: size plus a tenth must stay below them.
-    std::ofstream fits =
-        create_file_in(txn, dir / "flash/new/deeper/f", 9 * block, 0, dir / "ram", "/tmp");
-    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/f"), dir / "flash");
-    std::ofstream tooBig =
-        create_file_in(txn, dir / "flash/g", 10 * block, 0, dir / "ram", "/tmp");
-    EXPECT_EQ(dir_of_temp(dir / "flash/g"), dir / "ram");
+    std::ofstream fits = create(dir / "flash/new/deeper/f", 9 * block);
+    EXPECT_EQ(parent_dir(temp_of(dir / "flash/new/deeper/f")), dir / "flash");
+    std::ofstream tooBig = create(dir / "flash/g", 10 * block);
+    EXPECT_EQ(parent_dir(temp_of(dir / "flash/g")), dir / "ram");
 }
 
 TEST_F(SpaceTest, RoomTestDoesNotWrapOnFileSystemsAboveFourGiB) {
@@ -158,32 +131,28 @@ TEST_F(SpaceTest, RoomTestDoesNotWrapOnFileSystemsAboveFourGiB) {
     // Free bytes are 2^32 + 4 blocks: cut to 32 bits they would look like 4 blocks.
     TmpfsMount flash(dir / "flash", (std::uint64_t(1) << 32) / block + 4);
     ASSERT_TRUE(flash.ok()) << flash.error();
-    std::ofstream out = create_file_in(txn, dir / "flash/big", std::uint32_t(64 * block), 0,
-                                       dir / "ram", "/tmp");
-    EXPECT_EQ(dir_of_temp(dir / "flash/big"), dir / "flash");
+    std::ofstream out = create(dir / "flash/big", std::uint32_t(64 * block));
+    EXPECT_EQ(parent_dir(temp_of(dir / "flash/big")), dir / "flash");
 }
 
+// /flash and /flash/boot as tmpfs of 20 blocks each, and the check between them.
 class FlashSpaceTest : public SpaceTest {
 protected:
     void SetUp() override {
-        enter_private_mount_namespace(why);
-        if (!why.empty()) return;
+        SKIP_WITHOUT_MOUNTS();
         flash = std::make_unique<TmpfsMount>(dir / "flash", 20);
         boot = std::make_unique<TmpfsMount>(dir / "flash/boot", 20);
+        ASSERT_TRUE(flash->ok() && boot->ok()) << flash->error() << boot->error();
+        ASSERT_EQ(free_blocks(dir / "flash"), 20);
         ::mkdir((dir / "ram").c_str(), 0755);
     }
-    bool mounted() const { return flash && flash->ok() && boot && boot->ok(); }
     bool check() { return has_flash_space_of(txn, dir / "flash/boot", dir / "flash"); }
     std::size_t blocks(int n) const { return std::size_t(n) * tmpfs_block_size(); }
 
-    std::string why;
     std::unique_ptr<TmpfsMount> flash, boot;
 };
 
 TEST_F(FlashSpaceTest, SixteenFreeBlocksAfterLosingSpaceFail) {
-    SKIP_WITHOUT_MOUNTS();
-    ASSERT_TRUE(mounted());
-    ASSERT_EQ(free_blocks(dir / "flash"), 20);
     txn.add_move(make("ram/three", blocks(3)), dir / "flash/a");
     EXPECT_TRUE(check());  // 17 left
     txn.add_move(make("ram/one", blocks(1)), dir / "flash/b");
@@ -191,8 +160,6 @@ TEST_F(FlashSpaceTest, SixteenFreeBlocksAfterLosingSpaceFail) {
 }
 
 TEST_F(FlashSpaceTest, ReplacedDestinationGivesItsBlocksBack) {
-    SKIP_WITHOUT_MOUNTS();
-    ASSERT_TRUE(mounted());
     make("flash/old", blocks(2));  // 18 free now
     txn.add_move(make("ram/new", blocks(3)), dir / "flash/old");
     EXPECT_TRUE(check());  // 18 - 3 + 2 = 17
@@ -201,8 +168,6 @@ TEST_F(FlashSpaceTest, ReplacedDestinationGivesItsBlocksBack) {
 }
 
 TEST_F(FlashSpaceTest, MoveWithinFlashAndRemovalsAlwaysPass) {
-    SKIP_WITHOUT_MOUNTS();
-    ASSERT_TRUE(mounted());
     make("flash/fill", blocks(15));  // 5 free, already below the threshold
     txn.add_move(make("flash/tmpX", blocks(1)), dir / "flash/new/place");
     txn.add_remove(dir / "flash/fill");
@@ -210,8 +175,6 @@ TEST_F(FlashSpaceTest, MoveWithinFlashAndRemovalsAlwaysPass) {
 }
 
 TEST_F(FlashSpaceTest, BootImageIsChargedToFlashNotToBoot) {
-    SKIP_WITHOUT_MOUNTS();
-    ASSERT_TRUE(mounted());
     make("flash/boot/kernel", blocks(10));  // boot: 10 free
     txn.add_move(make("ram/image", blocks(2)), dir / "flash/bootimage");
     EXPECT_TRUE(check());  // flash 18, boot untouched
@@ -220,10 +183,12 @@ TEST_F(FlashSpaceTest, BootImageIsChargedToFlashNotToBoot) {
 }
 
 TEST_F(FlashSpaceTest, HugeSparseSourceIsNotCutTo32Bits) {
-    SKIP_WITHOUT_MOUNTS();
-    ASSERT_TRUE(mounted());
-    // 2^32 + one block: as a 32-bit size it would be a single block.
-    std::string source = make_sparse("ram/huge", (std::uint64_t(1) << 32) + tmpfs_block_size());
+    // 2^32 + one block, taking no space: as a 32-bit size it would be a single block.
+    const std::string source = dir / "ram/huge";
+    const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, off_t((std::uint64_t(1) << 32) + tmpfs_block_size())), 0);
+    ::close(fd);
     txn.add_move(source, dir / "flash/huge");
     EXPECT_FALSE(check());
 }

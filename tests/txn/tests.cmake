@@ -3,6 +3,8 @@ target_sources(unit_tests PRIVATE
 )
 target_sources(unit_tests PRIVATE
     txn/transaction_test.cpp
-    txn/commit_test.cpp
     txn/space_test.cpp
+)
+target_sources(unit_tests PRIVATE
+    txn/space_cache_test.cpp
 )

@@ -1,40 +1,59 @@
-// The journal's bookkeeping and its manifest, on files in a scratch directory.
+// The journal: its bookkeeping, its manifest, commit and cancel and their helpers, on a scratch
+// directory and, for cross-device moves and full file systems, on tmpfs mounts in a private
+// mount namespace.
 
 #include "txn/transaction.h"
 
+#include "cli/installer.h"
+#include "support/mount_ns.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 class TransactionTest : public ::testing::Test {
 protected:
-    // A file standing in for a temporary file from create_file.
-    std::string temp_file(const std::string& name) {
-        std::string path = dir / name;
-        write_file(path, "staged");
-        return path;
+    void SetUp() override { ::umask(022); }
+
+    // A file, standing in for a temporary file from create_file or a file on flash.
+    std::string make(const std::string& rel, const std::string& content = "staged") {
+        write_file(dir / rel, content);
+        return dir / rel;
+    }
+    static std::vector<std::string> paths(const Transaction& t) {
+        std::vector<std::string> out;
+        for (const auto& [path, op] : t.entries()) out.push_back(path);
+        return out;
+    }
+    static mode_t mode_of(const std::string& path) {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+    }
+    // Commits and returns what it wrote to standard error.
+    std::string commit(bool spinner = false) {
+        testing::internal::CaptureStderr();
+        txn.commit(spinner);
+        return testing::internal::GetCapturedStderr();
     }
 
     TempDir dir;
     Transaction txn;
+    const std::string manifest = dir / "MANIFEST";
 };
 
-TEST_F(TransactionTest, MoveThenRemoveOfExistingPathLeavesOneRemove) {
-    std::string target = temp_file("target");
+TEST_F(TransactionTest, LaterOperationsReplaceEarlierOnesDeletingOnlyTemporaryFiles) {
+    const std::string target = make("target"), first = make("tmp1"),
+                      plain = make("plain");
     txn.add_move("/src", target);
     txn.add_remove(target);
     ASSERT_EQ(txn.size(), 1u);
     EXPECT_EQ(txn.pending(target)->op, Remove);
     EXPECT_EQ(txn.pending(target)->source, "");
-}
 
-TEST_F(TransactionTest, ReplacingAMoveTempDeletesItsTemporaryFileButNotAMoveSource) {
-    std::string first = temp_file("tmp1");
-    std::string plain = temp_file("plain");
     txn.add_op("/flash/a", MoveTemp, first);
     txn.add_op("/flash/a", Move, plain);
     EXPECT_FALSE(path_exists(first));
@@ -43,123 +62,93 @@ TEST_F(TransactionTest, ReplacingAMoveTempDeletesItsTemporaryFileButNotAMoveSour
     EXPECT_EQ(txn.pending("/flash/a")->op, Remove);
 }
 
-TEST_F(TransactionTest, RemoveOfMissingPathDropsEntryAndDeletesItsTemporaryFile) {
-    std::string staged = temp_file("tmpabc");
-    std::string missing = dir / "not-there";
+TEST_F(TransactionTest, RemoveOfMissingPathAndCancelDeleteTemporaryFilesOnly) {
+    const std::string staged = make("tmpabc"), missing = dir / "not-there", plain = make("plain");
+    txn.add_move(plain, "/flash/keep");
+    txn.add_remove(dir / "never-there");
+    EXPECT_EQ(txn.size(), 1u);
     txn.add_op(missing, MoveTemp, staged);
     txn.add_remove(missing);
-    EXPECT_TRUE(txn.is_empty());
+    EXPECT_EQ(txn.size(), 1u);
     // A leftover in the package database directory would load as a package next run.
     EXPECT_FALSE(path_exists(staged));
-}
-
-TEST_F(TransactionTest, RemoveOfMissingPathWithoutEntryChangesNothing) {
-    txn.add_move("/x", "/flash/keep");
-    txn.add_remove(dir / "not-there");
-    EXPECT_EQ(txn.size(), 1u);
+    txn.add_op(dir / "a", MoveTemp, make("tmp1"));
+    txn.cancel();
+    EXPECT_TRUE(txn.is_empty());
+    EXPECT_FALSE(path_exists(dir / "tmp1"));
+    EXPECT_TRUE(path_exists(plain));
 }
 
 TEST_F(TransactionTest, TakeBackRemoveTellsWhetherPathCanServeAsDirectory) {
-    std::string pkgDir = dir / "pdb/pkg/";
+    const std::string pkgDir = dir / "pdb/pkg/";
     ::mkdir((dir / "pdb").c_str(), 0755);
     ::mkdir(pkgDir.c_str(), 0755);
-    std::string file = temp_file("plainfile");
-
     txn.add_remove(pkgDir);
     EXPECT_TRUE(txn.take_back_remove(pkgDir));
     EXPECT_EQ(txn.pending(pkgDir), nullptr);
-
-    EXPECT_FALSE(txn.take_back_remove(file));
+    EXPECT_FALSE(txn.take_back_remove(make("plainfile")));
     EXPECT_TRUE(txn.take_back_remove(dir / "missing/"));
-
     txn.add_move("/src", pkgDir);
     EXPECT_FALSE(txn.take_back_remove(pkgDir));
     EXPECT_NE(txn.pending(pkgDir), nullptr);
 }
 
 TEST_F(TransactionTest, DropBelowRemovesOnlyTheDirectoryAndItsDescendants) {
-    std::string staged = temp_file("tmpdrop");
+    const std::string staged = make("tmpdrop");
     txn.add_remove("/flash/var/pdb/a");
     txn.add_op("/flash/var/pdb/a/files", MoveTemp, staged);
     txn.add_move("/s1", "/flash/var/pdb/a/sub/deep");
     txn.add_move("/s2", "/flash/var/pdb/a-b/files");
     txn.add_move("/s3", "/flash/var/pdb/ab");
     txn.add_move("/s4", "/flash/var/pdb/0");
-
     txn.drop_below("/flash/var/pdb/a/");
-
-    std::vector<std::string> left;
-    for (const auto& [path, op] : txn.entries()) left.push_back(path);
-    EXPECT_EQ(left, (std::vector<std::string>{"/flash/var/pdb/0", "/flash/var/pdb/a-b/files",
-                                              "/flash/var/pdb/ab"}));
+    EXPECT_EQ(paths(txn), (std::vector<std::string>{"/flash/var/pdb/0", "/flash/var/pdb/a-b/files",
+                                                    "/flash/var/pdb/ab"}));
     EXPECT_FALSE(path_exists(staged));
 }
 
-TEST_F(TransactionTest, SavesOneLinePerEntryInPathOrder) {
-    Transaction t;
-    t.add_op("/b", Remove, "");
-    t.add_move("/tmp/x", "/a");
-    t.add_link("d", "/c");
-    std::string manifest = dir / "MANIFEST";
-    ASSERT_TRUE(t.save_manifest(manifest));
-    EXPECT_EQ(read_file(manifest), "M /a /tmp/x\nU /b\nL /c d\n");
-}
-
-TEST_F(TransactionTest, EmptyJournalSavesEmptyFileThatLoadsAsSuccess) {
-    std::string manifest = dir / "MANIFEST";
+TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
     ASSERT_TRUE(txn.save_manifest(manifest));
     EXPECT_EQ(read_file(manifest), "");
+    Transaction empty;
+    EXPECT_TRUE(empty.load_manifest(manifest));
+    EXPECT_TRUE(empty.is_empty());
+
+    txn.add_op("/b", Remove, "");
+    txn.add_op("/a", MoveTemp, "/ram/tmp with space");
+    txn.add_link("d", "/c");
+    ASSERT_TRUE(txn.save_manifest(manifest));
+    EXPECT_EQ(read_file(manifest), "M /a /ram/tmp with space\nU /b\nL /c d\n");
     Transaction back;
-    EXPECT_TRUE(back.load_manifest(manifest));
-    EXPECT_TRUE(back.is_empty());
+    ASSERT_TRUE(back.load_manifest(manifest));
+    ASSERT_NE(back.pending("/a"), nullptr);
+    EXPECT_EQ(back.pending("/a")->op, Move);  // a reloaded temporary file is a plain move
+    EXPECT_EQ(back.pending("/a")->source, "/ram/tmp with space");
+    EXPECT_EQ(back.pending("/c")->source, "d");
+    EXPECT_FALSE(txn.save_manifest(dir / "no/such/MANIFEST"));
+    EXPECT_FALSE(back.load_manifest(dir / "absent"));
+    EXPECT_EQ(back.size(), 3u);
 }
 
 TEST_F(TransactionTest, SaveRefusesEntriesTheManifestCannotHoldAndWritesNothing) {
-    struct Case {
-        const char* path;
-        const char* source;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"/flash/with space", "/ram/tmp1"},
         {"/flash/with\nnewline", "/ram/tmp1"},
         {"/flash/ok", "/ram/line\nfeed"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        std::string manifest = dir / "MANIFEST";
+    for (const auto& [path, source] : cases) {
+        SCOPED_TRACE(path);
         write_file(manifest, "old\n");
         Transaction t;
         t.add_move("/ram/fine", "/flash/a");
-        t.add_move(c.source, c.path);
+        t.add_move(source, path);
         EXPECT_FALSE(t.save_manifest(manifest));
         EXPECT_EQ(read_file(manifest), "old\n");
     }
 }
 
-TEST_F(TransactionTest, SaveIntoMissingDirectoryFails) {
-    txn.add_move("/a", "/b");
-    EXPECT_FALSE(txn.save_manifest(dir / "no/such/MANIFEST"));
-}
-
-TEST_F(TransactionTest, MoveTempComesBackAsMoveWithSourceAndSpacesKept) {
-    txn.add_op("/flash/a", MoveTemp, "/ram/tmp with space");
-    std::string manifest = dir / "MANIFEST";
-    ASSERT_TRUE(txn.save_manifest(manifest));
-    Transaction back;
-    ASSERT_TRUE(back.load_manifest(manifest));
-    ASSERT_NE(back.pending("/flash/a"), nullptr);
-    EXPECT_EQ(back.pending("/flash/a")->op, Move);
-    EXPECT_EQ(back.pending("/flash/a")->source, "/ram/tmp with space");
-}
-
 TEST_F(TransactionTest, LoadFollowsTheLineRules) {
-    struct Case {
-        const char* name;
-        std::string text;
-        bool result;
-        std::vector<std::string> paths;  // entries afterwards
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, bool, std::vector<std::string>> cases[] = {
         {"unknown letter skipped", "X /q r\nU /a\n", true, {"/a"}},
         {"U ignores a third field", "U /a extra\n", true, {"/a"}},
         {"M with two fields stops", "U /a\nM /b\nU /c\n", false, {"/a"}},
@@ -169,22 +158,138 @@ TEST_F(TransactionTest, LoadFollowsTheLineRules) {
         {"cut last line is not obeyed", "U /a\nU /flash/", false, {"/a"}},
         {"cut only line", "M /a /ram/tm", false, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string manifest = dir / "MANIFEST";
-        write_file(manifest, c.text);
+    for (const auto& [what, text, result, entries] : cases) {
+        SCOPED_TRACE(what);
+        write_file(manifest, text);
         Transaction t;
-        EXPECT_EQ(t.load_manifest(manifest), c.result);
-        std::vector<std::string> got;
-        for (const auto& [path, op] : t.entries()) got.push_back(path);
-        EXPECT_EQ(got, c.paths);
+        EXPECT_EQ(t.load_manifest(manifest), result);
+        EXPECT_EQ(paths(t), entries);
     }
 }
 
-TEST_F(TransactionTest, LoadOfMissingManifestFailsAndChangesNothing) {
-    txn.add_move("/a", "/b");
-    EXPECT_FALSE(txn.load_manifest(dir / "absent"));
-    EXPECT_EQ(txn.size(), 1u);
+TEST_F(TransactionTest, ParentDirStripsTrailingSlashesFirst) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a/b", "/a"}, {"/a/b/", "/a"}, {"/a//b//", "/a"}, {"/a", "/"}, {"/", "."},
+        {"///", "."},   {"a", "."},      {"", "."},         {"a/b", "a"},
+    };
+    for (const auto& [path, parent] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(parent_dir(path), parent);
+    }
+}
+
+TEST_F(TransactionTest, MovesRemovesAndLinksAndASecondCommitConverges) {
+    const std::string source = make("stage", "content");
+    make("pkg/a");
+    make("pkg/.keep");
+    make("gone/a");
+    const std::string at = make("boot/image", "old");
+    txn.add_move(source, dir / "x/y/z");
+    txn.add_remove(dir / "pkg");
+    txn.add_remove(dir / "gone");
+    txn.add_link("/flash/bootimage", at);
+    EXPECT_EQ(commit(), "");
+    EXPECT_EQ(read_file(dir / "x/y/z"), "content");
+    EXPECT_FALSE(path_exists(source));
+    EXPECT_EQ(mode_of(dir / "x") & 07777, 0755u);
+    EXPECT_EQ(mode_of(dir / "x/y") & 07777, 0755u);
+    // A removed directory loses its plain files, and itself once empty.
+    EXPECT_FALSE(path_exists(dir / "pkg/a"));
+    EXPECT_TRUE(path_exists(dir / "pkg/.keep"));
+    EXPECT_FALSE(path_exists(dir / "gone"));
+    char buf[64] = {};
+    ASSERT_GT(::readlink(at.c_str(), buf, sizeof buf - 1), 0);
+    EXPECT_STREQ(buf, "/flash/bootimage");
+
+    EXPECT_EQ(txn.size(), 4u);  // commit keeps the entries
+    EXPECT_EQ(commit(), "rename: No such file or directory\n");
+    EXPECT_EQ(read_file(dir / "x/y/z"), "content");
+    EXPECT_TRUE(S_ISLNK(mode_of(at)));
+}
+
+TEST_F(TransactionTest, FailuresAreReportedAndTheCommitGoesOn) {
+    make("file");
+    txn.add_move(dir / "missing", dir / "a");
+    txn.add_move(make("good", "g"), dir / "b");
+    txn.add_link("text", dir / "file/inside");  // parent is a plain file
+    EXPECT_EQ(commit(), "symlink: Not a directory\nrename: No such file or directory\n");
+    EXPECT_EQ(read_file(dir / "b"), "g");
+}
+
+TEST_F(TransactionTest, CopyKeepsPermissionsStepsOncePerBlockAndRefusesNonRegularSources) {
+    const std::string source = make("big", std::string(16384 + 8192, 'q'));
+    ::chmod(source.c_str(), 0751);
+    int steps = 0;
+    ASSERT_TRUE(copy_file_with(source, dir / "copy", [&] { ++steps; }));
+    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(read_file(dir / "copy"), read_file(source));
+    EXPECT_EQ(mode_of(dir / "copy") & 07777, 0751u);
+    EXPECT_TRUE(path_exists(source));
+
+    ::mkdir((dir / "adir").c_str(), 0755);
+    EXPECT_FALSE(copy_file(dir / "adir", dir / "d1", false));
+    EXPECT_FALSE(copy_file(dir / "missing", dir / "d2", false));
+    EXPECT_FALSE(path_exists(dir / "d1"));
+    EXPECT_FALSE(path_exists(dir / "d2"));
+}
+
+// A terminal and clock for the spinner: every tick read is a full period later.
+class RecordingTerminal : public Terminal {
+public:
+    void write(std::string_view bytes) override { text.append(bytes); }
+    void flush() override {}
+    std::string text;
+};
+class FastClock : public TickClock {
+public:
+    std::uint32_t ticks() override { return now += 21; }
+    std::uint32_t now = 30000;
+};
+
+TEST_F(TransactionTest, CrossDeviceMoveCopiesWithSpinnerAndKeepsSource) {
+    SKIP_WITHOUT_MOUNTS();
+    TmpfsMount ram(dir / "ram", 64), flash(dir / "flash", 64);
+    ASSERT_TRUE(ram.ok() && flash.ok()) << ram.error() << flash.error();
+    const std::string payload(3 * 16384 - 5, 'p');
+    const std::string source = make("ram/tmpAAAAAA", payload);
+    ::chmod(source.c_str(), 0700);
+    RecordingTerminal term;
+    FastClock clock;
+    Installer& inst = Installer::reset();
+    inst.terminal = &term;
+    inst.clock = &clock;
+    txn.add_move(source, dir / "flash/sys/file");
+    txn.commit(true);
+    Installer::reset();
+    EXPECT_EQ(read_file(dir / "flash/sys/file"), payload);
+    EXPECT_EQ(mode_of(dir / "flash/sys/file") & 07777, 0700u);
+    EXPECT_TRUE(path_exists(source));
+    EXPECT_EQ(term.text, "|\b/\b-");
+}
+
+TEST_F(TransactionTest, FullDestinationFailsThatCopyAndTheCommitGoesOn) {
+    SKIP_WITHOUT_MOUNTS();
+    TmpfsMount ram(dir / "ram", 64), flash(dir / "flash", 4);
+    ASSERT_TRUE(ram.ok() && flash.ok()) << ram.error() << flash.error();
+    const std::size_t block = tmpfs_block_size();
+    const std::string big = make("ram/big", std::string(8 * block, 'b'));
+    txn.add_move(big, dir / "flash/a-big");
+    txn.add_move(make("flash/tmpS", "small"), dir / "flash/b-small");  // a rename: no new block
+    EXPECT_EQ(commit(), "");
+    EXPECT_EQ(free_blocks(dir / "flash"), 0);
+    EXPECT_EQ(read_file(dir / "flash/b-small"), "small");
+    EXPECT_LT(read_file(dir / "flash/a-big").size(), 8 * block);  // partial copy stays
+    EXPECT_TRUE(path_exists(big));
+}
+
+TEST_F(TransactionTest, ManifestThatDoesNotFitIsDeleted) {
+    SKIP_WITHOUT_MOUNTS();
+    TmpfsMount ram(dir / "ram", 1);
+    ASSERT_TRUE(ram.ok()) << ram.error();
+    for (int i = 0; i < 400; ++i)
+        txn.add_move("/ram/tmp" + std::to_string(i), "/flash/some/long/path/" + std::to_string(i));
+    EXPECT_FALSE(txn.save_manifest(dir / "ram/MANIFEST"));
+    EXPECT_FALSE(path_exists(dir / "ram/MANIFEST"));
 }
 
 }  // namespace

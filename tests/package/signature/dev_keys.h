@@ -9,26 +9,17 @@
 #include <memory>
 #include <string>
 
-inline std::string dev_public_path() { return std::string(INSTALLER_KEYS_DIR) + "/public.txt"; }
-inline std::string dev_private_path() {
-    return std::string(INSTALLER_KEYS_DIR) + "/dev-private.txt";
-}
+inline const std::string kDevPublicPath = std::string(INSTALLER_KEYS_DIR) + "/public.txt";
+inline const std::string kDevPrivatePath = std::string(INSTALLER_KEYS_DIR) + "/dev-private.txt";
 
 inline PublicKeys dev_public_keys() {
     PublicKeys keys{};
-    EXPECT_TRUE(parse_public_keys(read_file(dev_public_path()), keys));
+    EXPECT_TRUE(parse_public_keys(read_file(kDevPublicPath), keys));
     return keys;
 }
 
 inline PrivateKeys dev_private_keys() {
     PrivateKeys keys{};
-    EXPECT_TRUE(parse_private_keys(read_file(dev_private_path()), keys));
+    EXPECT_TRUE(parse_private_keys(read_file(kDevPrivatePath), keys));
     return keys;
-}
-
-inline std::unique_ptr<PackageSigner> dev_signer(bool withEddsa) {
-    std::string err;
-    auto signer = PackageSigner::from_files(dev_public_path(), dev_private_path(), withEddsa, err);
-    EXPECT_NE(signer, nullptr) << err;
-    return signer;
 }

@@ -7,6 +7,7 @@
 #include <openssl/rand.h>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace fe = field25519;
@@ -17,13 +18,12 @@ using Bytes = std::array<std::uint8_t, 32>;
 
 class FieldTest : public ::testing::Test {
 protected:
-    FieldTest() : ctx_(BN_CTX_new()), p_(BN_new()) {
+    FieldTest() : p_(fresh()) {
         BN_set_bit(p_, 255);
         BN_sub_word(p_, 19);
     }
     ~FieldTest() override {
         for (BIGNUM* n : owned_) BN_free(n);
-        BN_free(p_);
         BN_CTX_free(ctx_);
     }
 
@@ -32,17 +32,13 @@ protected:
         RAND_bytes(b.data(), 32);
         return b;
     }
+    BIGNUM* fresh() { return owned_.emplace_back(BN_new()); }
     BIGNUM* bn(const Bytes& b) {
-        BIGNUM* n = BN_lebin2bn(b.data(), 32, nullptr);
+        BIGNUM* n = BN_lebin2bn(b.data(), 32, fresh());
         BN_nnmod(n, n, p_, ctx_);
-        owned_.push_back(n);
         return n;
     }
-    BIGNUM* fresh() {
-        owned_.push_back(BN_new());
-        return owned_.back();
-    }
-    Bytes bytes_of(const BIGNUM* n) {
+    static Bytes bytes_of(const BIGNUM* n) {
         Bytes b{};
         BN_bn2lebinpad(n, b.data(), 32);
         return b;
@@ -53,17 +49,21 @@ protected:
         return b;
     }
 
-    BN_CTX* ctx_;
-    BIGNUM* p_;
     std::vector<BIGNUM*> owned_;
+    BN_CTX* ctx_ = BN_CTX_new();
+    BIGNUM* p_;
 };
 
-TEST_F(FieldTest, MulSquareAddSubMatchBignum) {
-    for (int round = 0; round < 200; ++round) {
+TEST_F(FieldTest, OperationsMatchBignum) {
+    BIGNUM *r = fresh(), *e = fresh();
+    BN_copy(e, p_);  // (p - 5) / 8, the exponent of the square root power
+    BN_sub_word(e, 5);
+    BN_rshift(e, e, 3);
+    for (int round = 0; round < 100; ++round) {
         SCOPED_TRACE(round);
         const Bytes x = random_bytes(), y = random_bytes();
         const fe::Fe fx = fe::from_bytes(x.data()), fy = fe::from_bytes(y.data());
-        BIGNUM *bx = bn(x), *by = bn(y), *r = fresh();
+        BIGNUM *bx = bn(x), *by = bn(y);
         BN_mod_mul(r, bx, by, p_, ctx_);
         EXPECT_EQ(bytes_of(fe::mul(fx, fy)), bytes_of(r));
         BN_mod_sqr(r, bx, p_, ctx_);
@@ -72,11 +72,20 @@ TEST_F(FieldTest, MulSquareAddSubMatchBignum) {
         EXPECT_EQ(bytes_of(fe::carried(fe::add(fx, fy))), bytes_of(r));
         BN_mod_sub(r, bx, by, p_, ctx_);
         EXPECT_EQ(bytes_of(fe::carried(fe::sub(fx, fy))), bytes_of(r));
-        BN_copy(r, bx);
-        BN_mul_word(r, 121665);
+        BN_mul_word(BN_copy(r, bx), 121665);
         BN_nnmod(r, r, p_, ctx_);
         EXPECT_EQ(bytes_of(fe::mul_small(fx, 121665)), bytes_of(r));
+        if (round % 5 != 0) continue;
+        ASSERT_NE(BN_mod_inverse(r, bx, p_, ctx_), nullptr);
+        EXPECT_EQ(bytes_of(fe::invert(fx)), bytes_of(r));
+        BN_mod_exp(r, bx, e, p_, ctx_);
+        EXPECT_EQ(bytes_of(fe::pow22523(fx)), bytes_of(r));
+        // The root formula for p = 5 (mod 8) applied to w = x^2.
+        const fe::Fe w = fe::sq(fx), w2 = fe::mul_small(w, 2), t = fe::pow22523(w2);
+        const fe::Fe i = fe::mul(w2, fe::sq(t));
+        EXPECT_EQ(bytes_of(fe::sq(fe::mul(fe::mul(w, t), fe::sub(i, fe::one())))), bytes_of(w));
     }
+    EXPECT_EQ(bytes_of(fe::invert(fe::zero())), Bytes{});
 }
 
 TEST_F(FieldTest, UnreducedSumsAndDifferencesFeedMultiplication) {
@@ -86,59 +95,20 @@ TEST_F(FieldTest, UnreducedSumsAndDifferencesFeedMultiplication) {
     BIGNUM *bx = bn(x), *by = bn(y), *s = fresh(), *d = fresh();
     for (int round = 0; round < 2000; ++round) {
         const fe::Fe nx = fe::mul(fe::add(fx, fy), fe::sub(fx, fy));
-        const fe::Fe ny = fe::sq(fe::sub(fy, fx));
+        fy = fe::sq(fe::sub(fy, fx));
+        fx = nx;
         BN_mod_add(s, bx, by, p_, ctx_);
         BN_mod_sub(d, bx, by, p_, ctx_);
         BN_mod_sub(by, by, bx, p_, ctx_);
         BN_mod_mul(bx, s, d, p_, ctx_);
         BN_mod_sqr(by, by, p_, ctx_);
-        fx = nx;
-        fy = ny;
     }
     EXPECT_EQ(bytes_of(fx), bytes_of(bx));
     EXPECT_EQ(bytes_of(fy), bytes_of(by));
 }
 
-TEST_F(FieldTest, InvertMatchesBignumAndMapsZeroToZero) {
-    for (int round = 0; round < 20; ++round) {
-        SCOPED_TRACE(round);
-        const Bytes x = random_bytes();
-        BIGNUM* r = fresh();
-        ASSERT_NE(BN_mod_inverse(r, bn(x), p_, ctx_), nullptr);
-        EXPECT_EQ(bytes_of(fe::invert(fe::from_bytes(x.data()))), bytes_of(r));
-    }
-    EXPECT_EQ(bytes_of(fe::invert(fe::zero())), Bytes{});
-}
-
-TEST_F(FieldTest, SquareRootPowerGivesRootsOfSquares) {
-    BIGNUM* e = fresh();
-    BN_copy(e, p_);
-    BN_sub_word(e, 5);
-    BN_rshift(e, e, 3);
-    for (int round = 0; round < 20; ++round) {
-        SCOPED_TRACE(round);
-        const Bytes x = random_bytes();
-        BIGNUM* r = fresh();
-        BN_mod_exp(r, bn(x), e, p_, ctx_);
-        const fe::Fe fx = fe::from_bytes(x.data());
-        EXPECT_EQ(bytes_of(fe::pow22523(fx)), bytes_of(r));
-
-        // The root formula for p = 5 (mod 8) applied to w = x^2.
-        const fe::Fe w = fe::sq(fx);
-        const fe::Fe w2 = fe::mul_small(w, 2);
-        const fe::Fe t = fe::pow22523(w2);
-        const fe::Fe i = fe::mul(w2, fe::sq(t));
-        const fe::Fe y = fe::mul(fe::mul(w, t), fe::sub(i, fe::one()));
-        EXPECT_EQ(bytes_of(fe::sq(y)), bytes_of(w));
-    }
-}
-
 TEST_F(FieldTest, EncodingIsCanonicalAndTakesAllBits) {
-    struct Case {
-        const char* name;
-        const char* hexValue;  // big-endian
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {  // big-endian values
         {"zero", "0"},
         {"p - 1", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffec"},
         {"p", "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed"},
@@ -147,10 +117,10 @@ TEST_F(FieldTest, EncodingIsCanonicalAndTakesAllBits) {
         {"2^255", "8000000000000000000000000000000000000000000000000000000000000000"},
         {"2^256 - 1", "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, hex] : cases) {
+        SCOPED_TRACE(name);
         BIGNUM* n = fresh();
-        BN_hex2bn(&n, c.hexValue);
+        BN_hex2bn(&n, hex);
         const Bytes raw = bytes_of(n);
         BN_nnmod(n, n, p_, ctx_);
         EXPECT_EQ(bytes_of(fe::from_bytes(raw.data())), bytes_of(n));

@@ -24,35 +24,28 @@ Bytes from_hex(const std::string& hex) {
     return out;
 }
 
-void clamp(Bytes& k) {
+Bytes clamped(Bytes k) {
     k[0] &= 0xf8;
-    k[31] &= 0x7f;
-    k[31] |= 0x40;
+    k[31] = (k[31] & 0x7f) | 0x40;
+    return k;
 }
 
 Bytes openssl_x25519_base(const Bytes& k) {
     Bytes u{};
     EVP_PKEY* key = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, k.data(), 32);
     std::size_t size = 32;
-    EXPECT_NE(key, nullptr);
     EXPECT_EQ(EVP_PKEY_get_raw_public_key(key, u.data(), &size), 1);
     EVP_PKEY_free(key);
     return u;
 }
 
-Bytes combine(const Bytes& a, const Bytes& s, const LegacyKey& key) {
-    Bytes out;
-    legacy_combine(a.data(), s.data(), key, out.data());
-    return out;
-}
-
 class LegacyTest : public ::testing::Test {
 protected:
-    PublicKeys pub = dev_public_keys();
-    PrivateKeys priv = dev_private_keys();
-    std::uint8_t digest[32] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xa0,
-                               0xb0, 0xc0, 0xd0, 0xe0, 0xf0, 0x01, 0x02, 0x03, 0x04, 0x05};
-
+    Bytes chain_with_zero_s(const Bytes& a) {
+        Bytes out;
+        legacy_combine(a.data(), Bytes{}.data(), pub.legacy, out.data());
+        return out;
+    }
     std::array<std::uint8_t, 68> sign() {
         std::array<std::uint8_t, 68> sig;
         EXPECT_TRUE(legacy_sign(priv.legacyScalar, pub.h25, digest, sig.data()));
@@ -61,77 +54,57 @@ protected:
     bool check(const std::array<std::uint8_t, 68>& sig) {
         return legacy_check(sig.data(), digest, pub.legacy, pub.h25);
     }
+
+    PublicKeys pub = dev_public_keys();
+    PrivateKeys priv = dev_private_keys();
+    std::uint8_t digest[32] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xa0,
+                               0xb0, 0xc0, 0xd0, 0xe0, 0xf0, 0x01, 0x02, 0x03, 0x04, 0x05};
 };
 
-TEST_F(LegacyTest, ChainWithZeroSMatchesRfc7748Keys) {
-    struct Case {
-        const char* scalar;
-        const char* u;
-    };
-    const Case cases[] = {
+TEST_F(LegacyTest, ChainWithZeroSMatchesX25519AndTheSignerArithmetic) {
+    const std::pair<const char*, const char*> rfc7748[] = {
         {"77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a",
          "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a"},
         {"5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb",
          "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.scalar);
-        Bytes a = from_hex(c.scalar);
-        clamp(a);
-        EXPECT_EQ(combine(a, Bytes{}, pub.legacy), from_hex(c.u));
+    for (const auto& [scalar, u] : rfc7748) {
+        SCOPED_TRACE(scalar);
+        EXPECT_EQ(chain_with_zero_s(clamped(from_hex(scalar))), from_hex(u));
     }
-}
-
-TEST_F(LegacyTest, ChainWithZeroSMatchesOpensslX25519) {
     for (int round = 0; round < 16; ++round) {
         SCOPED_TRACE(round);
-        Bytes a;
+        Bytes a, u, xEven;
         RAND_bytes(a.data(), 32);
-        clamp(a);
-        EXPECT_EQ(combine(a, Bytes{}, pub.legacy), openssl_x25519_base(a));
+        EXPECT_EQ(chain_with_zero_s(clamped(a)), openssl_x25519_base(clamped(a)));
+        // Unclamped scalars below the group order: the signer's affine public key computation.
+        a[31] &= 0x0f;
+        ASSERT_TRUE(legacy_public_key(a.data(), u.data(), xEven.data()));
+        EXPECT_EQ(chain_with_zero_s(a), u);
     }
 }
 
-TEST_F(LegacyTest, ChainAgreesWithSignerAffineArithmetic) {
-    // u(x*B) by the chain (a = x, s = 0) equals the signer's affine public key computation,
-    // including for unclamped scalars with any bit pattern.
+TEST_F(LegacyTest, SignaturesFromDevelopmentAndGeneratedKeysVerify) {
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
-        Bytes x, u, xEven;
-        RAND_bytes(x.data(), 32);
-        x[31] &= 0x0f;  // below the group order, so the chain's scalar is x itself
-        ASSERT_TRUE(legacy_public_key(x.data(), u.data(), xEven.data()));
-        EXPECT_EQ(combine(x, Bytes{}, pub.legacy), u);
-    }
-}
-
-TEST_F(LegacyTest, SignatureFromDevelopmentKeysVerifies) {
-    for (int round = 0; round < 8; ++round) {
-        SCOPED_TRACE(round);
-        digest[0] = static_cast<std::uint8_t>(round);
+        digest[0] = std::uint8_t(round);
         EXPECT_TRUE(check(sign()));
     }
-}
-
-TEST_F(LegacyTest, SignatureFromGeneratedKeysVerifies) {
     ASSERT_TRUE(generate_keys("test-label", priv, pub));
     EXPECT_TRUE(check(sign()));
 }
 
-TEST_F(LegacyTest, OneFlippedBitOfCheckValueOrScalarFails) {
+TEST_F(LegacyTest, EveryBitOfCheckValueAndScalarMattersAndLeadingBytesDoNot) {
     const auto good = sign();
     ASSERT_TRUE(check(good));
     for (int bit = kLegacyCheckOffset * 8; bit < int(kLegacySignatureSize) * 8; ++bit) {
         SCOPED_TRACE(bit);
         auto bad = good;
-        bad[bit / 8] ^= static_cast<std::uint8_t>(1 << (bit % 8));
+        bad[bit / 8] ^= std::uint8_t(1 << (bit % 8));
         EXPECT_FALSE(check(bad));
     }
-}
-
-TEST_F(LegacyTest, UnusedLeadingBytesDoNotMatter) {
-    auto sig = sign();
-    for (int i = 0; i < kLegacyCheckOffset; ++i) sig[i] = static_cast<std::uint8_t>(0xa5 ^ i);
+    auto sig = good;
+    for (int i = 0; i < kLegacyCheckOffset; ++i) sig[i] = std::uint8_t(0xa5 ^ i);
     EXPECT_TRUE(check(sig));
 }
 
@@ -149,24 +122,18 @@ TEST_F(LegacyTest, OtherDigestKeyOrTablesFail) {
 
 TEST_F(LegacyTest, KeyWithOddRootIsRefusedBySigner) {
     // l - x has the same u but an odd y: the verifier's even-root P is then -P of the signer.
-    Bytes u, xEven;
-    ASSERT_TRUE(legacy_public_key(priv.legacyScalar, u.data(), xEven.data()));
-    ASSERT_TRUE(std::equal(u.begin(), u.end(), pub.legacy.u));
-    std::uint8_t flipped[32];
     const Bytes order =  // the group order l, little-endian
         from_hex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
-    int borrow = 0;
-    for (int i = 0; i < 32; ++i) {
-        const int d = order[i] - priv.legacyScalar[i] - borrow;
-        flipped[i] = static_cast<std::uint8_t>(d & 0xff);
-        borrow = d < 0 ? 1 : 0;
-    }
-    Bytes u2, x2;
-    ASSERT_TRUE(legacy_public_key(flipped, u2.data(), x2.data()));
-    EXPECT_EQ(u2, u);
-    EXPECT_TRUE(std::equal(x2.begin(), x2.end(), priv.legacyScalar));
     PrivateKeys odd = priv;
-    std::copy(flipped, flipped + 32, odd.legacyScalar);
+    for (int i = 0, borrow = 0; i < 32; ++i) {
+        const int d = order[i] - priv.legacyScalar[i] - borrow;
+        odd.legacyScalar[i] = std::uint8_t(d & 0xff);
+        borrow = d < 0;
+    }
+    Bytes u, x2;
+    ASSERT_TRUE(legacy_public_key(odd.legacyScalar, u.data(), x2.data()));
+    EXPECT_TRUE(std::equal(u.begin(), u.end(), pub.legacy.u));
+    EXPECT_TRUE(std::equal(x2.begin(), x2.end(), priv.legacyScalar));
     std::string err;
     EXPECT_EQ(PackageSigner::create(odd, pub, false, err), nullptr);
 }

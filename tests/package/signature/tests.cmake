@@ -2,14 +2,11 @@
 target_sources(unit_tests PRIVATE
     package/signature/crypto_test.cpp
     package/signature/field25519_test.cpp
-    package/signature/h25_test.cpp
-    package/signature/key_file_test.cpp
     package/signature/legacy_test.cpp
     package/signature/verify_test.cpp
 )
 # The development key files of the source tree, and the public key file built in.
 set_source_files_properties(
-    package/signature/key_file_test.cpp
     package/signature/legacy_test.cpp
     package/signature/verify_test.cpp
     PROPERTIES COMPILE_DEFINITIONS

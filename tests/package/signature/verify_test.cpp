@@ -1,5 +1,5 @@
-// verify_signature on a ChunkBuf standing at a signature chunk: how much it reads, which scheme
-// it tries, and what reaches the copy target.
+// verify_signature on a ChunkBuf standing at a signature chunk (how much it reads, which scheme
+// it tries, what reaches the copy target), and the key files it takes its keys from.
 #include "package/signature/verify.h"
 
 #include "package/package_reader.h"
@@ -8,145 +8,146 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 
 namespace {
 
-const std::string kPackageBytes = "bytes the package digest covered before the signature chunk";
+const std::string kCovered = "bytes the package digest covered before the signature chunk";
+
+const std::uint8_t* u8(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
 
 class VerifySignatureTest : public ::testing::Test {
 protected:
-    PublicKeys keys = dev_public_keys();
-    std::unique_ptr<PackageSigner> signer = dev_signer(true);
-
-    // The digest buffer the ChunkBuf will finish: SHA-1 (or SHA-256) of the covered bytes.
-    std::string digest_of(bool sha256) {
-        std::uint8_t digest[32] = {};
-        if (sha256) {
-            SHA256 sha;
-            sha.add(reinterpret_cast<const std::uint8_t*>(kPackageBytes.data()),
-                    kPackageBytes.size());
-            sha.finish(digest);
-        } else {
-            SHA1 sha;
-            sha.add(reinterpret_cast<const std::uint8_t*>(kPackageBytes.data()),
-                    kPackageBytes.size());
-            sha.finish(digest);
-        }
-        return std::string(reinterpret_cast<char*>(digest), 32);
-    }
+    // A signature over the digest buffer the ChunkBuf will finish (SHA-1 or SHA-256 of kCovered).
     std::string sign(bool sha256 = false) {
-        return signer->sign(reinterpret_cast<const std::uint8_t*>(digest_of(sha256).data()));
+        SHA1 sha1;
+        SHA256 sha2;
+        Hash& hash = sha256 ? static_cast<Hash&>(sha2) : sha1;
+        std::uint8_t digest[32] = {};
+        hash.add(u8(kCovered), kCovered.size());
+        hash.finish(digest);
+        return signer->sign(digest);
     }
 
-    // Runs verify_signature on a chunk of `chunkLength` bytes whose data is `data`, followed
-    // in the source by a marker byte; returns the result and leaves the buffer for checks.
+    // Runs verify_signature on a chunk of `chunkLength` bytes whose source holds `data` and then
+    // a marker byte; `covered` is what the digest took in before.
     int run(const std::string& data, std::uint32_t chunkLength, bool digestOn = true,
-            bool sha256 = false) {
+            bool sha256 = false, const std::string& covered = kCovered) {
+        copy.str("");
         source = std::make_unique<std::stringbuf>(data + "#");
         buf = std::make_unique<ChunkBuf>(source.get(), digestOn, &copy);
         if (sha256) buf->activeHasher = &buf->sha256;
-        buf->activeHasher->add(reinterpret_cast<const std::uint8_t*>(kPackageBytes.data()),
-                               kPackageBytes.size());
-        buf->chunkLength = chunkLength;
-        buf->remaining = chunkLength;
+        buf->activeHasher->add(u8(covered), covered.size());
+        buf->chunkLength = buf->remaining = chunkLength;
         return verify_signature(*buf, keys);
     }
     // Bytes still in the source, the marker included.
-    std::size_t unread() const { return static_cast<std::size_t>(source->in_avail()); }
+    std::size_t unread() const { return std::size_t(source->in_avail()); }
 
+    PublicKeys keys = dev_public_keys();
+    std::string err;
+    std::unique_ptr<PackageSigner> signer =
+        PackageSigner::from_files(kDevPublicPath, kDevPrivatePath, true, err);
     std::unique_ptr<std::stringbuf> source;
     std::unique_ptr<ChunkBuf> buf;
     std::stringbuf copy;
 };
 
-TEST_F(VerifySignatureTest, FullChunkPassesWithEddsa) {
+TEST_F(VerifySignatureTest, LevelByWhichPartsVerify) {
+    ASSERT_NE(signer, nullptr) << err;  // the development key files match
     const std::string sig = sign();
     ASSERT_EQ(sig.size(), 132u);
-    EXPECT_EQ(run(sig, 132), 2);
-    EXPECT_EQ(buf->remaining, 0u);
-    EXPECT_TRUE(buf->digestFinished);
-    EXPECT_EQ(copy.str(), sig);
-    EXPECT_EQ(unread(), 1u);
+    std::string eddsaBroken = sig, bothBroken = sig;
+    eddsaBroken[100] ^= 0x04;
+    bothBroken[100] ^= 0x04;
+    bothBroken[40] ^= 0x04;
+    const std::tuple<const char*, std::string, int> cases[] = {
+        {"both good", sig, 2},
+        {"EdDSA part broken", eddsaBroken, 1},
+        {"both broken", bothBroken, 0},
+    };
+    for (const auto& [what, bytes, level] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(run(bytes, 132), level);
+        EXPECT_EQ(buf->remaining, 0u);
+        EXPECT_TRUE(buf->digestFinished);
+        EXPECT_EQ(copy.str(), bytes);
+        EXPECT_EQ(unread(), 1u);
+    }
+    EXPECT_EQ(run(sign(true), 132, true, true), 2) << "EdDSA covers the whole SHA-256 digest";
+    EXPECT_EQ(run(sig, 132, true, false, "other"), 0) << "another digest fails both schemes";
 }
 
-TEST_F(VerifySignatureTest, EddsaCoversTheWholeSha256Digest) {
-    EXPECT_EQ(run(sign(true), 132, true, true), 2);
-}
-
-TEST_F(VerifySignatureTest, BrokenEddsaPartFallsBackToLegacy) {
-    std::string sig = sign();
-    sig[100] ^= 0x04;
-    EXPECT_EQ(run(sig, 132), 1);
-}
-
-TEST_F(VerifySignatureTest, BothPartsBrokenGiveZeroAndConsumeTheBytes) {
-    std::string sig = sign();
-    sig[100] ^= 0x04;
-    sig[40] ^= 0x04;
-    EXPECT_EQ(run(sig, 132), 0);
-    EXPECT_EQ(buf->remaining, 0u);
-    EXPECT_EQ(copy.str(), sig);
-}
-
-TEST_F(VerifySignatureTest, ChunkOf67BytesGivesZeroAndConsumesNothing) {
-    const std::string sig = sign().substr(0, 67);
-    EXPECT_EQ(run(sig, 67), 0);
-    EXPECT_EQ(buf->remaining, 67u);
-    EXPECT_EQ(unread(), 68u);
-    EXPECT_EQ(copy.str(), "");
-    EXPECT_TRUE(buf->digestFinished);
-}
-
-TEST_F(VerifySignatureTest, ShortChunkReads68AndTriesOnlyLegacy) {
-    // A whole valid 132-byte signature in a 131-byte chunk: only the legacy part is read, so
+TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadAndTried) {
+    // A whole valid 132-byte signature in a shorter chunk: only the legacy part is read, so
     // a broken legacy part fails although the EdDSA part would pass.
     std::string sig = sign();
     for (std::uint32_t length : {68u, 100u, 131u}) {
         SCOPED_TRACE(length);
-        copy.str("");
         EXPECT_EQ(run(sig, length), 1);
         EXPECT_EQ(buf->remaining, length - 68);
         EXPECT_EQ(copy.str(), sig.substr(0, 68));
         EXPECT_EQ(unread(), sig.size() + 1 - 68);
     }
-    sig[30] ^= 0x01;
-    EXPECT_EQ(run(sig, 131), 0);
-}
-
-TEST_F(VerifySignatureTest, LongChunkReads132AndLeavesTheRest) {
-    const std::string sig = sign() + std::string(8, 'x');
-    EXPECT_EQ(run(sig, 140), 2);
+    EXPECT_EQ(run(sig + "12345678", 140), 2);
     EXPECT_EQ(buf->remaining, 8u);
     EXPECT_EQ(unread(), 9u);
-}
 
-TEST_F(VerifySignatureTest, DigestOffGivesZeroWithoutReading) {
-    EXPECT_EQ(run(sign(), 132, false), 0);
+    EXPECT_EQ(run(sig.substr(0, 67), 67), 0);  // too short for any scheme: nothing is read
+    EXPECT_EQ(buf->remaining, 67u);
+    EXPECT_EQ(unread(), 68u);
+    EXPECT_EQ(copy.str(), "");
+    EXPECT_TRUE(buf->digestFinished);
+
+    sig[30] ^= 0x01;
+    EXPECT_EQ(run(sig, 131), 0);
+
+    EXPECT_EQ(run(sign(), 132, false), 0);  // digest off: nothing is read
     EXPECT_EQ(buf->remaining, 132u);
     EXPECT_FALSE(buf->digestFinished);
     EXPECT_EQ(unread(), 133u);
-}
 
-TEST_F(VerifySignatureTest, ShortReadGivesZeroAndLeavesRemaining) {
-    const std::string sig = sign().substr(0, 100);
-    source = std::make_unique<std::stringbuf>(sig);
-    buf = std::make_unique<ChunkBuf>(source.get(), true, &copy);
-    buf->chunkLength = buf->remaining = 132;
-    EXPECT_EQ(verify_signature(*buf, keys), 0);
+    // The source ends (after the marker byte) inside the chunk.
+    EXPECT_EQ(run(sign().substr(0, 99), 132), 0);
     EXPECT_EQ(buf->remaining, 132u);
     EXPECT_EQ(copy.str(), "");
 }
 
-TEST_F(VerifySignatureTest, OtherDigestFailsBothSchemes) {
-    const std::string sig = sign();
-    source = std::make_unique<std::stringbuf>(sig);
-    buf = std::make_unique<ChunkBuf>(source.get(), true, nullptr);
-    const std::uint8_t other[] = {'o', 't', 'h', 'e', 'r'};
-    buf->activeHasher->add(other, sizeof other);
-    buf->chunkLength = buf->remaining = 132;
-    EXPECT_EQ(verify_signature(*buf, keys), 0);
+TEST(KeyFileTest, FormattedKeysParseBackAndMalformedEntriesAreRefused) {
+    PublicKeys pub{}, pub2{};
+    PrivateKeys priv{}, priv2{};
+    ASSERT_TRUE(generate_keys("round-trip", priv, pub));
+    const std::string good = format_public_keys(pub);
+    ASSERT_TRUE(parse_public_keys("# comment\n\n" + good, pub2));
+    ASSERT_TRUE(parse_private_keys(format_private_keys(priv), priv2));
+    EXPECT_EQ(std::memcmp(&pub, &pub2, sizeof pub), 0);
+    EXPECT_EQ(std::memcmp(&priv, &priv2, sizeof priv), 0);
+
+    const std::string rest = good.substr(good.find('\n') + 1);  // without the eddsa line
+    const std::pair<const char*, std::string> cases[] = {
+        {"missing entry", rest},
+        {"short hex", "eddsa-public: abcd\n" + rest},
+        {"non-hex digit", "eddsa-public: " + std::string(63, '0') + "g\n" + rest},
+        {"line without colon", good + "stray words\n"},
+        {"too few words", good.substr(0, good.find("h25-k:")) + "h25-k: 01234567\n"},
+        {"extra word", good.substr(0, good.size() - 1) + " 01234567\n"},
+    };
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(parse_public_keys(text, pub2));
+    }
+}
+
+TEST(KeyFileTest, EmbeddedKeysAreTheConfiguredFile) {
+    const PublicKeys* embedded = embedded_public_keys();
+    ASSERT_NE(embedded, nullptr);
+    PublicKeys configured{};
+    ASSERT_TRUE(parse_public_keys(read_file(INSTALLER_PUBLIC_KEYS_FILE), configured));
+    EXPECT_EQ(std::memcmp(embedded, &configured, sizeof configured), 0);
 }
 
 }  // namespace
