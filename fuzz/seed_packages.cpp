@@ -18,7 +18,7 @@ constexpr std::uint16_t kModeDir = 0x41ed;
 constexpr std::uint16_t kModeLink = 0xa1ff;
 constexpr std::uint16_t kModeExec = 0x81ed;
 
-PackageSpec spec(const std::string& name, Version version, std::vector<FileEntry> files) {
+PackageSpec recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
     PackageSpec s;
     s.header = HeaderInfo{name, version, 0x5f000000u, 0};
     s.files = std::move(files);
@@ -26,7 +26,7 @@ PackageSpec spec(const std::string& name, Version version, std::vector<FileEntry
 }
 
 PackageSpec system_spec(Version version) {
-    return spec("system", version,
+    return recipe("system", version,
                 {{kModeDir, 0, "bin", ""},
                  {kModeExec, 0, "bin/sh", "#!/bin/sh\necho router\n"},
                  {0x81a4, 0, "etc/version", "7\n"},
@@ -34,7 +34,7 @@ PackageSpec system_spec(Version version) {
 }
 
 PackageSpec routing_spec(Version version) {
-    PackageSpec s = spec("routing", version,
+    PackageSpec s = recipe("routing", version,
                          {{0x81a4, 0, "lib/routing/ospf.so", std::string(300, 'o')},
                           {0x81a4, 3, "lib/routing/bgp.so", "bgp for variant 3"}});
     s.arch = "i386";
@@ -46,7 +46,7 @@ PackageSpec routing_spec(Version version) {
 }
 
 PackageSpec wireless_spec(Version version) {
-    PackageSpec s = spec("wireless", version, {{0x81a4, 0, "lib/wl/fw.bin", "\x01\x02\x03"}});
+    PackageSpec s = recipe("wireless", version, {{0x81a4, 0, "lib/wl/fw.bin", "\x01\x02\x03"}});
     s.depends = {{"system", ver(7, 0), 0, 0}};
     return s;
 }
@@ -70,12 +70,12 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     sha1.sha256 = false;
     seeds["wireless-sha1-legacy.npk"] = signed_with(signers.legacy(), sha1);
 
-    PackageSpec imaged = spec("container", ver(7, 15), {{0x81a4, 0, "lib/ct", "ct"}});
+    PackageSpec imaged = recipe("container", ver(7, 15), {{0x81a4, 0, "lib/ct", "ct"}});
     imaged.image = "image payload, kept as the database image";
     imaged.level = 0;
     seeds["container-image.npk"] = signed_with(full, imaged);
 
-    seeds["empty-files.npk"] = signed_with(full, spec("extra", ver(7, 15, 'b', 2), {}));
+    seeds["empty-files.npk"] = signed_with(full, recipe("extra", ver(7, 15, 'b', 2), {}));
 
     PackageWriter alt(kAltPackageMagic);
     alt.sha256_marker();
@@ -93,7 +93,7 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
         {{0x81a4, 0, "etc/ups", "ups"}});
     seeds["unsigned.npk"] = unsigned_pkg.finish();
 
-    PackageSpec traversal = spec("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
+    PackageSpec traversal = recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
     seeds["traversal.npk"] = signed_with(full, traversal);
     return seeds;
 }

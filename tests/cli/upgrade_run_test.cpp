@@ -15,9 +15,9 @@
 namespace {
 
 std::string unsigned_package(const std::string& name) {
-    PackageSpec spec;
-    spec.header = {name, ver(6, 40), 1, 0};
-    return build_package(spec, [](const std::uint8_t*) { return std::string(132, '\0'); });
+    PackageSpec recipe;
+    recipe.header = {name, ver(6, 40), 1, 0};
+    return build_package(recipe, [](const std::uint8_t*) { return std::string(132, '\0'); });
 }
 
 TEST(UpgradeRun, ScanTakesExactSuffixesAndReportsBrokenFiles) {

@@ -112,8 +112,8 @@ TEST(InstallRun, TakesCandidatesFromTheFirstUploadDirectoryThatHasOne) {
 
 TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     ROUTER(r);
-    const std::vector<PackageSpec> v40 = {spec("core", ver(6, 40), {"bin/core=c"}),
-                                          spec("extra", ver(6, 40), {"bin/extra=e"})};
+    const std::vector<PackageSpec> v40 = {recipe("core", ver(6, 40), {"bin/core=c"}),
+                                          recipe("extra", ver(6, 40), {"bin/extra=e"})};
     r.upload("suite.npk", bundle("suite", ver(6, 40), v40, {"extra"}));
     RunResult first = r.upgrade();
     EXPECT_EQ(first.status, 0) << first.out;
@@ -127,8 +127,8 @@ TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     ASSERT_EQ(r.upgrade().status, 0);
     ::unlink(r.at("ram/pdb/extra/schedule").c_str());
     EXPECT_EQ(r.installed(), "core B 6.40, extra B 6.40, suite 6.40");
-    const std::vector<PackageSpec> v41 = {spec("core", ver(6, 41), {"bin/core=c2"}),
-                                          spec("extra", ver(6, 41), {"bin/extra=e2"})};
+    const std::vector<PackageSpec> v41 = {recipe("core", ver(6, 41), {"bin/core=c2"}),
+                                          recipe("extra", ver(6, 41), {"bin/extra=e2"})};
     r.upload("suite.npk", bundle("suite", ver(6, 41), v41, {"extra"}));
     RunResult up = r.upgrade();
     EXPECT_EQ(up.status, 0) << up.out;
@@ -136,7 +136,7 @@ TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     EXPECT_EQ(r.read("flash/bin/extra"), "e2");
 
     // A member the new version no longer holds is uninstalled.
-    r.upload("suite.npk", bundle("suite", ver(6, 42), {spec("core", ver(6, 42), {"bin/core=c3"})}));
+    r.upload("suite.npk", bundle("suite", ver(6, 42), {recipe("core", ver(6, 42), {"bin/core=c3"})}));
     RunResult dropped = r.upgrade();
     EXPECT_EQ(dropped.status, 0) << dropped.out;
     EXPECT_EQ(r.installed(), "core B 6.42, suite 6.42");

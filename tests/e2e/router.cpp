@@ -147,7 +147,7 @@ std::string bundle(const std::string& name, Version version,
     return build_bundle({name, version, 1700000000, 0}, members, sign, optionalList);
 }
 
-PackageSpec spec(const std::string& name, Version version, const std::vector<std::string>& files) {
+PackageSpec recipe(const std::string& name, Version version, const std::vector<std::string>& files) {
     PackageSpec s;
     s.header = {name, version, 1700000000, 0};
     for (const std::string& f : files) {

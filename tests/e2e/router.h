@@ -24,8 +24,8 @@ std::string package(const std::string& description);
 std::string bundle(const std::string& name, Version version,
                    const std::vector<PackageSpec>& members,
                    const std::vector<std::string>& optional = {});
-// A member or package spec: name, version, and files given as "path=content".
-PackageSpec spec(const std::string& name, Version version,
+// A member or package recipe: name, version, and files given as "path=content".
+PackageSpec recipe(const std::string& name, Version version,
                  const std::vector<std::string>& files = {});
 
 // Packed version: ver(6, 40) is 6.40, ver(6, 41, 'b', 3) is 6.41beta3.

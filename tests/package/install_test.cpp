@@ -59,9 +59,9 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
 // A signed package "name-7.2" (or `version`) with the given files.
 std::string signed_package(const std::string& name, std::vector<FileEntry> files,
                            Version version = ver(7, 2), bool withEddsa = true) {
-    PackageSpec spec = package_spec(name, version);
-    spec.files = std::move(files);
-    return build_package(spec, dev_sign(withEddsa));
+    PackageSpec recipe = package_spec(name, version);
+    recipe.files = std::move(files);
+    return build_package(recipe, dev_sign(withEddsa));
 }
 
 class InstallPackageTest : public ::testing::Test {
@@ -143,10 +143,10 @@ TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) 
     }
     for (const std::string name : {"", "two words", "line\nfeed", "\x01"}) {
         SCOPED_TRACE("relation name \"" + name + "\"");
-        PackageSpec spec = package_spec("p", ver(7, 2));
-        spec.files = {file_entry("bin/a", "x")};
-        spec.provides = {{name, 0, 0, 0}};
-        EXPECT_EQ(install(build_package(spec, dev_sign())), broken("p-7.2"));
+        PackageSpec recipe = package_spec("p", ver(7, 2));
+        recipe.files = {file_entry("bin/a", "x")};
+        recipe.provides = {{name, 0, 0, 0}};
+        EXPECT_EQ(install(build_package(recipe, dev_sign())), broken("p-7.2"));
     }
 }
 
@@ -210,10 +210,10 @@ TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
 }
 
 TEST_F(InstallPackageTest, AlternateMagicLeavesTheDatabaseUntouched) {
-    PackageSpec spec = package_spec("p", ver(7, 2));
-    spec.files = {file_entry("a", "x")};
+    PackageSpec recipe = package_spec("p", ver(7, 2));
+    recipe.files = {file_entry("a", "x")};
     PackageWriter w(kAltPackageMagic);
-    append_package(w.sha256_marker(), spec, dev_sign());
+    append_package(w.sha256_marker(), recipe, dev_sign());
     EXPECT_EQ(install(w.finish()), "ok\ninstalled p-7.2\nT /flash/a\n");
 }
 

@@ -121,11 +121,11 @@ TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
 }
 
 TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
-    PackageSpec spec;
-    spec.header = {"tool", 0x01020304, 9, 1};
-    spec.image = "image";
-    spec.files = {{0x81a4, 0, "x", "y"}};
-    const std::string good = build_package(spec, fixed_signer());
+    PackageSpec recipe;
+    recipe.header = {"tool", 0x01020304, 9, 1};
+    recipe.image = "image";
+    recipe.files = {{0x81a4, 0, "x", "y"}};
+    const std::string good = build_package(recipe, fixed_signer());
     PackageFile f;
     ASSERT_TRUE(scan(good, f));
     EXPECT_EQ(f.filePath, dir / "p.npk");

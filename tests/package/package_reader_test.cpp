@@ -112,17 +112,17 @@ TEST(PackageReaderTest, CopyTargetReceivesEveryByteOnceIncludingPutBackBytes) {
 }
 
 TEST(PackageReaderTest, EveryTruncationOfASignedPackageAndABundleReadsCleanly) {
-    PackageSpec spec;
-    spec.header = kHeader;
-    spec.arch = "powerpc";
-    spec.depends = {{"system", 0x06000000, 0, 0}};
-    spec.files = {{0x81ed, 0, "bin/tool", "payload"}, {0x41ed, 0, "lib", ""}};
-    PackageSpec second = spec;
+    PackageSpec recipe;
+    recipe.header = kHeader;
+    recipe.arch = "powerpc";
+    recipe.depends = {{"system", 0x06000000, 0, 0}};
+    recipe.files = {{0x81ed, 0, "bin/tool", "payload"}, {0x41ed, 0, "lib", ""}};
+    PackageSpec second = recipe;
     second.header.name = "other";
     auto signer = [](const std::uint8_t*) { return std::string(132, 's'); };
     const std::string files[] = {
-        build_package(spec, signer),
-        build_bundle({"all", 1, 1, 0}, {spec, second}, signer, {{"other", 0, 0, 0}})};
+        build_package(recipe, signer),
+        build_bundle({"all", 1, 1, 0}, {recipe, second}, signer, {{"other", 0, 0, 0}})};
     for (const std::string& good : files) {
         for (std::size_t len = 0; len <= good.size(); ++len) {
             SCOPED_TRACE(len);

@@ -41,12 +41,12 @@ inline FileEntry file_entry(const std::string& name, const std::string& data,
 
 inline PackageSpec package_spec(const std::string& name, Version version,
                                 std::uint32_t flags = 0) {
-    PackageSpec spec;
-    spec.header.name = name;
-    spec.header.version = version;
-    spec.header.buildTime = 1000;
-    spec.header.flags = flags;
-    return spec;
+    PackageSpec recipe;
+    recipe.header.name = name;
+    recipe.header.version = version;
+    recipe.header.buildTime = 1000;
+    recipe.header.flags = flags;
+    return recipe;
 }
 
 // Opens a reader on `in` as the stream installation does and moves it to the first chunk.

@@ -56,9 +56,9 @@ std::string load_root(const TempDir& root) {
 std::string bundle_image(const std::vector<std::string>& members) {
     std::vector<PackageSpec> specs;
     for (const std::string& name : members) {
-        PackageSpec& spec = specs.emplace_back();
-        spec.header = {name, kV2, std::uint32_t(specs.size() + 1), 0};
-        spec.conflicts = {{"old-" + name, 0, 0, 0}};
+        PackageSpec& recipe = specs.emplace_back();
+        recipe.header = {name, kV2, std::uint32_t(specs.size() + 1), 0};
+        recipe.conflicts = {{"old-" + name, 0, 0, 0}};
     }
     return build_bundle({"routeros", kV2, 5, 0}, specs, no_signature);
 }

@@ -67,10 +67,10 @@ int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forc
 
 std::string package(const std::string& name, Version version, const std::string& file = "",
                     const std::vector<Dependency>& depends = {}) {
-    PackageSpec spec = package_spec(name, version);
-    if (!file.empty()) spec.files.push_back(file_entry(file, name));
-    spec.depends = depends;
-    return build_package(spec, dev_sign());
+    PackageSpec recipe = package_spec(name, version);
+    if (!file.empty()) recipe.files.push_back(file_entry(file, name));
+    recipe.depends = depends;
+    return build_package(recipe, dev_sign());
 }
 
 std::string bundle(const std::string& name, Version version,
@@ -130,10 +130,10 @@ TEST_F(DriverTest, SameBuildIsOnlyReinstalledOnRequestAndNeverUnpackedAgain) {
 }
 
 TEST_F(DriverTest, OlderCandidateIsSkippedAndKeepsNoImage) {
-    PackageSpec spec = package_spec("p", ver(7, 1));
-    spec.image = "image bytes";
-    spec.files = {file_entry("bin/p", "old")};
-    const std::string bytes = build_package(spec, dev_sign());
+    PackageSpec recipe = package_spec("p", ver(7, 1));
+    recipe.image = "image bytes";
+    recipe.files = {file_entry("bin/p", "old")};
+    const std::string bytes = build_package(recipe, dev_sign());
     EXPECT_EQ(in_root([&](Transaction& txn) {
                   add("p", ver(7, 2));
                   std::string dir = "unset";
@@ -170,9 +170,9 @@ TEST_F(DriverTest, UpgradeReplacesTheRecordAndItsFilesButAlternateMagicKeepsThem
     const std::string upgrade = package("p", ver(7, 2), "bin/new");
     PackageWriter w(kAltPackageMagic);
     w.sha256_marker();
-    PackageSpec spec = package_spec("p", ver(7, 2));
-    spec.files = {file_entry("bin/new", "n")};
-    append_package(w, spec, dev_sign());
+    PackageSpec recipe = package_spec("p", ver(7, 2));
+    recipe.files = {file_entry("bin/new", "n")};
+    append_package(w, recipe, dev_sign());
     const std::string alternate = w.finish();
     for (const std::string* bytes : {&upgrade, &alternate}) {
         const std::string out = in_root([&](Transaction& txn) {

@@ -94,7 +94,7 @@ bool collect_file_entries(const PackageDescription& desc, std::vector<FileEntry>
     }
     for (const auto& [path, variant] : desc.variants) {
         auto it = std::find_if(out.begin(), out.end(),
-                               [&](const FileEntry& f) { return f.name == path; });
+                               [&path = path](const FileEntry& f) { return f.name == path; });
         if (it == out.end()) {
             err = "variant names " + path + ", which is not in " + desc.filesDir;
             return false;

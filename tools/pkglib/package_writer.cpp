@@ -193,22 +193,22 @@ std::string PackageWriter::finish(std::optional<std::uint32_t> declaredLength) c
     return out;
 }
 
-void append_package(PackageWriter& writer, const PackageSpec& spec, const Signer& sign) {
-    writer.package_header(spec.header);
-    if (spec.arch) writer.arch(*spec.arch);
-    if (spec.note) writer.note(*spec.note);
-    if (!spec.depends.empty()) writer.depends(spec.depends);
-    if (!spec.provides.empty()) writer.provides(spec.provides);
-    if (!spec.conflicts.empty()) writer.conflicts(spec.conflicts);
-    if (spec.image) writer.image(*spec.image);
-    writer.files(spec.files, spec.level);
+void append_package(PackageWriter& writer, const PackageSpec& recipe, const Signer& sign) {
+    writer.package_header(recipe.header);
+    if (recipe.arch) writer.arch(*recipe.arch);
+    if (recipe.note) writer.note(*recipe.note);
+    if (!recipe.depends.empty()) writer.depends(recipe.depends);
+    if (!recipe.provides.empty()) writer.provides(recipe.provides);
+    if (!recipe.conflicts.empty()) writer.conflicts(recipe.conflicts);
+    if (recipe.image) writer.image(*recipe.image);
+    writer.files(recipe.files, recipe.level);
     writer.signature(sign);
 }
 
-std::string build_package(const PackageSpec& spec, const Signer& sign) {
+std::string build_package(const PackageSpec& recipe, const Signer& sign) {
     PackageWriter writer;
-    if (spec.sha256) writer.sha256_marker();
-    append_package(writer, spec, sign);
+    if (recipe.sha256) writer.sha256_marker();
+    append_package(writer, recipe, sign);
     return writer.finish();
 }
 

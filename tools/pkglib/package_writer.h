@@ -100,10 +100,10 @@ struct PackageSpec {
     bool sha256 = true;  // a SHA-256 marker before the header
 };
 
-// Appends one package, header through signature, to `writer` (`spec.sha256` is left to the
+// Appends one package, header through signature, to `writer` (`recipe.sha256` is left to the
 // caller, since a bundle's members share the marker before the bundle header).
-void append_package(PackageWriter& writer, const PackageSpec& spec, const Signer& sign);
-std::string build_package(const PackageSpec& spec, const Signer& sign);
+void append_package(PackageWriter& writer, const PackageSpec& recipe, const Signer& sign);
+std::string build_package(const PackageSpec& recipe, const Signer& sign);
 // A bundle: marker (when `sha256`), bundle header, optional members, then each member signed.
 std::string build_bundle(const HeaderInfo& bundle, const std::vector<PackageSpec>& members,
                          const Signer& sign, const std::vector<Dependency>& optionalMembers = {},
