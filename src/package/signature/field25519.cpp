@@ -46,6 +46,24 @@ Fe reduce(std::int64_t* h) {
     return out;
 }
 
+// Limbs that each fit in about 32 bits plus a small factor: carrying the odd limbs first and
+// then the even ones leaves every limb within its 25 or 26 bits.
+Fe carry_odd_then_even(std::int64_t* h) {
+    carry(h, 9, 25);
+    carry(h, 1, 25);
+    carry(h, 3, 25);
+    carry(h, 5, 25);
+    carry(h, 7, 25);
+    carry(h, 0, 26);
+    carry(h, 2, 26);
+    carry(h, 4, 26);
+    carry(h, 6, 26);
+    carry(h, 8, 26);
+    Fe out;
+    for (int i = 0; i < 10; ++i) out.v[i] = static_cast<std::int32_t>(h[i]);
+    return out;
+}
+
 Fe sq_times(Fe f, int times) {
     for (int i = 0; i < times; ++i) f = sq(f);
     return f;
@@ -76,19 +94,7 @@ Fe from_bytes(const std::uint8_t in[32]) {
     h[7] = load3(in + 23) << 5;
     h[8] = load3(in + 26) << 4;
     h[9] = (load3(in + 29) & 0x7fffff) << 2;
-    carry(h, 9, 25);
-    carry(h, 1, 25);
-    carry(h, 3, 25);
-    carry(h, 5, 25);
-    carry(h, 7, 25);
-    carry(h, 0, 26);
-    carry(h, 2, 26);
-    carry(h, 4, 26);
-    carry(h, 6, 26);
-    carry(h, 8, 26);
-    Fe out;
-    for (int i = 0; i < 10; ++i) out.v[i] = static_cast<std::int32_t>(h[i]);
-    return out;
+    return carry_odd_then_even(h);
 }
 
 void to_bytes(std::uint8_t out[32], const Fe& f) {
@@ -189,19 +195,7 @@ Fe sq(const Fe& f) {
 Fe mul_small(const Fe& f, std::int32_t n) {
     std::int64_t h[10];
     for (int i = 0; i < 10; ++i) h[i] = m(f.v[i], n);
-    carry(h, 9, 25);
-    carry(h, 1, 25);
-    carry(h, 3, 25);
-    carry(h, 5, 25);
-    carry(h, 7, 25);
-    carry(h, 0, 26);
-    carry(h, 2, 26);
-    carry(h, 4, 26);
-    carry(h, 6, 26);
-    carry(h, 8, 26);
-    Fe out;
-    for (int i = 0; i < 10; ++i) out.v[i] = static_cast<std::int32_t>(h[i]);
-    return out;
+    return carry_odd_then_even(h);
 }
 
 Fe carried(const Fe& f) { return mul_small(f, 1); }
