@@ -13,6 +13,15 @@
 #include <set>
 #include <sstream>
 
+bool read_whole_file(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    out = buf.str();
+    return !in.bad();
+}
+
 namespace {
 
 constexpr std::size_t kMaxName = 16;
@@ -21,15 +30,6 @@ constexpr std::uint32_t kMaxImageSize = 64u << 20;  // a typo must not fill the 
 std::string join_path(const std::string& base, const std::string& path) {
     if (path.empty() || path.front() == '/' || base.empty()) return path;
     return base + "/" + path;
-}
-
-bool read_whole_file(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    out = buf.str();
-    return !in.bad();
 }
 
 // Splits off the next space-separated word; `rest` keeps what follows the separating spaces.

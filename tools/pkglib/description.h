@@ -73,3 +73,6 @@ struct PackageDescription {
 // None gets no signature chunk. False with a message on failure.
 [[nodiscard]] bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
                                       std::string& out, std::string& err);
+
+// Reads a whole file into `out`; false when it cannot be opened or read.
+[[nodiscard]] bool read_whole_file(const std::string& path, std::string& out);

@@ -16,15 +16,6 @@
 
 namespace {
 
-bool read_whole_file(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    out = buf.str();
-    return !in.bad();
-}
-
 }  // namespace
 
 namespace {
