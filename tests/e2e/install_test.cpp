@@ -10,12 +10,7 @@
 
 namespace {
 
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {}) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
-}
-
-TEST(InstallRun, InstallsUpgradesAndSkipsWhatIsInstalled) {
+TEST(InstallRun, InstallsSkipsOrReinstallsWhatIsInstalledAndUpgrades) {
     ROUTER(r);
     r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 one\nfile etc/a.conf 0644 conf\n"));
     RunResult first = r.upgrade();
@@ -33,6 +28,11 @@ TEST(InstallRun, InstallsUpgradesAndSkipsWhatIsInstalled) {
     RunResult again = r.upgrade();
     EXPECT_EQ(again.status, 0) << again.out;
     EXPECT_EQ(r.flash(), before);
+    RunResult re = r.upgrade({"--reinstall"});
+    EXPECT_EQ(re.status, 0) << re.out;
+    EXPECT_TRUE(has(re.out, "\nResuming upgrade...\n")) << re.out;
+    EXPECT_TRUE(has(re.out, "installed a-6.40")) << re.out;
+    EXPECT_EQ(r.read("flash/bin/a"), "one");
 
     r.upload("a.npk", pkg("a", "6.41", "file bin/a 0755 two\nfile bin/new 0755 new\n"));
     RunResult up = r.upgrade();
@@ -73,19 +73,6 @@ TEST(InstallRun, DowngradeNeedsPermissionAndRespectsTheFloor) {
     RunResult down = r.upgrade({"-down"});
     EXPECT_EQ(down.status, 0) << down.out;
     EXPECT_EQ(r.installed(), "a 6.38");
-}
-
-TEST(InstallRun, ReinstallReportsTheSameBuildAsInstalled) {
-    ROUTER(r);
-    r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 one\n"));
-    ASSERT_EQ(r.upgrade().status, 0);
-    const auto before = r.flash();
-    RunResult re = r.upgrade({"--reinstall"});
-    EXPECT_EQ(re.status, 0) << re.out;
-    EXPECT_TRUE(has(re.out, "\nResuming upgrade...\n")) << re.out;
-    EXPECT_TRUE(has(re.out, "installed a-6.40")) << re.out;
-    EXPECT_EQ(r.installed(), "a 6.40");
-    EXPECT_EQ(r.read("flash/bin/a"), "one");
 }
 
 TEST(InstallRun, TakesCandidatesFromTheFirstUploadDirectoryThatHasOne) {
@@ -136,7 +123,8 @@ TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     EXPECT_EQ(r.read("flash/bin/extra"), "e2");
 
     // A member the new version no longer holds is uninstalled.
-    r.upload("suite.npk", bundle("suite", ver(6, 42), {recipe("core", ver(6, 42), {"bin/core=c3"})}));
+    r.upload("suite.npk",
+             bundle("suite", ver(6, 42), {recipe("core", ver(6, 42), {"bin/core=c3"})}));
     RunResult dropped = r.upgrade();
     EXPECT_EQ(dropped.status, 0) << dropped.out;
     EXPECT_EQ(r.installed(), "core B 6.42, suite 6.42");
@@ -144,55 +132,39 @@ TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     EXPECT_FALSE(r.exists("flash/var/pdb/extra"));
 }
 
-TEST(InstallRun, ConflictingPackageGoesInDisabledAside) {
-    ROUTER(r);
-    // The installed package declares the conflict, so the newcomer gives way.
-    r.upload("a.npk", pkg("a", "6.40", "conflicts b\nfile bin/a 0755 a\n"));
-    ASSERT_EQ(r.upgrade().status, 0);
-    ::unlink(r.at("flash/rw/pckg/a.npk").c_str());
-    r.upload("b.npk", pkg("b", "6.40", "file bin/b 0755 b\n"));
-    RunResult run = r.upgrade();
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(r.installed(), "a 6.40, b X 6.40");
-    EXPECT_EQ(r.read("flash/x/b/bin/b"), "b");
-    EXPECT_FALSE(r.exists("flash/bin/b"));
-}
-
 TEST(InstallRun, SafeStagesForCommitOrCancel) {
     ROUTER(r);
     r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 a\n"));
-    RunResult safe = r.upgrade({"--safe"});
-    EXPECT_EQ(safe.status, 0) << safe.out;
+    // A manifest that cannot be saved fails the run, and nothing changes.
+    ASSERT_EQ(::mkdir(r.at("ram/MANIFEST").c_str(), 0755), 0);
+    const auto before = r.flash();
+    RunResult unsaved = r.upgrade({"--safe"});
+    EXPECT_EQ(unsaved.status, 1) << unsaved.out;
+    EXPECT_TRUE(has(unsaved.out, "ERROR: could not save manifest")) << unsaved.out;
+    EXPECT_EQ(r.flash(), before);
+    ASSERT_EQ(::rmdir(r.at("ram/MANIFEST").c_str()), 0);
+
+    EXPECT_EQ(r.upgrade({"--safe"}).status, 0);
     EXPECT_TRUE(r.exists("ram/MANIFEST"));
     EXPECT_FALSE(r.exists("flash/bin/a"));
-    RunResult cancel = r.run({"--cancel"});
-    EXPECT_EQ(cancel.status, 0);
+    EXPECT_EQ(r.run({"--cancel"}).status, 0);
     EXPECT_FALSE(r.exists("ram/MANIFEST"));
     EXPECT_FALSE(r.exists("flash/bin/a"));
 
     ASSERT_EQ(r.upgrade({"--safe"}).status, 0);
-    RunResult commit = r.run({"--commit"});
-    EXPECT_EQ(commit.status, 0);
+    EXPECT_EQ(r.run({"--commit"}).status, 0);
     EXPECT_EQ(r.read("flash/bin/a"), "a");
     EXPECT_EQ(r.installed(), "a 6.40");
 }
 
-TEST(InstallRun, SafeFailsWhenTheManifestCannotBeSaved) {
-    ROUTER(r);
-    r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 a\n"));
-    ASSERT_EQ(::mkdir(r.at("ram/MANIFEST").c_str(), 0755), 0);  // no file can be written there
-    RunResult safe = r.upgrade({"--safe"});
-    EXPECT_EQ(safe.status, 1) << safe.out;
-    EXPECT_TRUE(has(safe.out, "ERROR: could not save manifest")) << safe.out;
-    auto left = r.flash();
-    left.erase("rw");
-    left.erase("rw/pckg");
-    left.erase("rw/pckg/a.npk");
-    EXPECT_TRUE(left.empty()) << left.begin()->first;
-}
-
 TEST(InstallRun, FailuresChangeNothingAndExitWithAFailure) {
     ROUTER(r);
+    r.put("flash/var/pdb/.keep", "");
+    RunResult empty = r.upgrade();
+    EXPECT_EQ(empty.status, 1) << empty.out;
+    EXPECT_TRUE(has(empty.out, "ERROR: router installation failed!!!")) << empty.out;
+    EXPECT_FALSE(r.exists("flash/PCKGS_CHANGED"));
+
     r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 a\n"));
     ASSERT_EQ(r.upgrade().status, 0);
     r.schedule("a", "disable");
@@ -202,45 +174,33 @@ TEST(InstallRun, FailuresChangeNothingAndExitWithAFailure) {
     EXPECT_EQ(failed.status, 1) << failed.out;
     EXPECT_TRUE(has(failed.out, "ERROR: can not install b-6.40")) << failed.out;
     EXPECT_EQ(r.flash(), before);  // the scheduled disable too waits for the next run
-
 }
 
-TEST(InstallRun, RunThatLeavesNoPackageFails) {
-    ROUTER(r);
-    r.put("flash/var/pdb/.keep", "");
-    RunResult run = r.upgrade();
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(has(run.out, "ERROR: router installation failed!!!")) << run.out;
-    EXPECT_FALSE(r.exists("flash/PCKGS_CHANGED"));
-}
-
-TEST(InstallRun, FailedSpaceCheckIsStatus28AndChangesNothing) {
-    const std::uint64_t block = tmpfs_block_size();
-    ROUTER(r, 40, 512);
-    // Too big for a temporary file on flash, so it waits on /ram; moved over, it would leave
-    // the flash with fewer than 17 free blocks.
-    r.put("flash/var/pdb/.keep", "");
-    r.upload("big.npk", pkg("big", "6.40", "file big.bin 0644 " + std::string(38 * block, 'x') +
-                                               "\n"), "rw/pckg/.download/");
-    const auto before = r.flash();
-    RunResult run = r.upgrade();
-    EXPECT_EQ(run.status, 28) << run.out;
-    EXPECT_TRUE(has(run.out, "ERROR: not enough space for upgrade")) << run.out;
-    EXPECT_EQ(r.flash(), before);
-}
-
-TEST(InstallRun, FullDisksFailTheInstallationAndChangeNothing) {
-    const std::uint64_t block = tmpfs_block_size();
-    ROUTER(r, 8, 8);
-    r.put("flash/var/pdb/.keep", "");
-    r.upload("big.npk", pkg("big", "6.40", "file big.bin 0644 " + std::string(12 * block, 'x') +
-                                               "\n"), "rw/pckg/.download/");
-    const auto before = r.flash();
-    RunResult run = r.upgrade();
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(has(run.out, "ERROR: installation of big-6.40 failed: disk is too small"))
-        << run.out;
-    EXPECT_EQ(r.flash(), before);
+TEST(InstallRun, TooLittleSpaceFailsAndChangesNothing) {
+    const struct {
+        std::uint64_t flash, ram, fileBlocks;
+        int status;
+        const char* error;
+    } cases[] = {
+        // Too big for a temporary file on flash, so it waits on /ram; moved over, it would
+        // leave fewer than 17 free blocks on flash.
+        {40, 512, 38, 28, "ERROR: not enough space for upgrade"},
+        // Fits neither disk: creating the file fails with no space.
+        {8, 8, 12, 1, "ERROR: installation of big-6.40 failed: disk is too small"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        ROUTER(r, c.flash, c.ram);
+        r.put("flash/var/pdb/.keep", "");
+        const std::string data(c.fileBlocks * tmpfs_block_size(), 'x');
+        r.upload("big.npk", pkg("big", "6.40", "file big.bin 0644 " + data + "\n"),
+                 "rw/pckg/.download/");
+        const auto before = r.flash();
+        RunResult run = r.upgrade();
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_TRUE(has(run.out, c.error)) << run.out;
+        EXPECT_EQ(r.flash(), before);
+    }
 }
 
 TEST(InstallRun, CleanupDropsPackagesNotMadeForARecentSystem) {
@@ -303,15 +263,25 @@ TEST(InstallRun, PackageWithImageIsKeptAsTheDatabaseImage) {
     EXPECT_EQ(r.read("flash/var/pdb/a/image"), file);
 }
 
-TEST(InstallRun, AlternateMagicUnpacksWithoutTouchingTheDatabase) {
+TEST(InstallRun, ConflictingPackageGoesAsideAndAlternateMagicOnlyUnpacks) {
     ROUTER(r);
-    r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 a\n"));
+    // The installed package declares the conflict, so the newcomer gives way.
+    r.upload("a.npk", pkg("a", "6.40", "conflicts b\nfile bin/a 0755 a\n"));
     ASSERT_EQ(r.upgrade().status, 0);
     ::unlink(r.at("flash/rw/pckg/a.npk").c_str());
-    r.upload("patch.npk", pkg("a", "6.41", "magic alternate\nfile bin/patch 0755 p\n"));
+    r.upload("b.npk", pkg("b", "6.40", "file bin/b 0755 b\n"));
     RunResult run = r.upgrade();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(has(run.out, "installed a-6.41")) << run.out;
+    EXPECT_EQ(r.installed(), "a 6.40, b X 6.40");
+    EXPECT_EQ(r.read("flash/x/b/bin/b"), "b");
+    EXPECT_FALSE(r.exists("flash/bin/b"));
+
+    // The alternate magic unpacks files without touching the database.
+    ::unlink(r.at("flash/rw/pckg/b.npk").c_str());
+    r.upload("patch.npk", pkg("a", "6.41", "magic alternate\nfile bin/patch 0755 p\n"));
+    RunResult patch = r.upgrade();
+    EXPECT_EQ(patch.status, 0) << patch.out;
+    EXPECT_TRUE(has(patch.out, "installed a-6.41")) << patch.out;
     EXPECT_EQ(r.read("flash/bin/patch"), "p");
     EXPECT_EQ(r.read("flash/bin/a"), "a");
     EXPECT_EQ(r.read("flash/var/pdb/a/files"), "bin/a\n");

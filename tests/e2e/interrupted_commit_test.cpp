@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -18,92 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One path of a tree: kind 'd', 'f' or 'l', its permission bits, and a file's content or a
-// link's target.
-struct Node {
-    char kind = 'f';
-    mode_t mode = 0;
-    std::string data;
-};
-using Tree = std::map<std::string, Node>;
-
-// The parts of the root that a commit reads or writes: flash, the RAM disk holding the
-// manifest and temporary files, and the off-flash upload directory.
-const char* const kTops[] = {"flash", "ram", "rw"};
-
-Tree capture(const Router& r) {
-    Tree tree;
-    for (const char* top : kTops) {
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(r.at(top), ec), end; !ec && it != end;
-             it.increment(ec)) {
-            const std::string path = it->path().string();
-            struct stat st;
-            if (::lstat(path.c_str(), &st) != 0) continue;
-            Node node;
-            node.mode = st.st_mode & 07777;
-            if (S_ISDIR(st.st_mode)) {
-                node.kind = 'd';
-            } else if (S_ISLNK(st.st_mode)) {
-                node.kind = 'l';
-                node.data = fs::read_symlink(path, ec).string();
-            } else {
-                node.data = read_file(path);
-            }
-            tree[path.substr(r.at("").size())] = node;
-        }
-    }
-    return tree;
-}
-
-// Puts the tree back: everything below the tops is deleted (the tmpfs mount points stay) and
-// made again, directory modes last so that no directory is closed before it is filled.
-void restore(const Router& r, const Tree& tree) {
-    for (const char* top : kTops) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(r.at(top), ec))
-            fs::remove_all(entry.path(), ec);
-    }
-    for (const auto& [rel, node] : tree) {
-        const std::string path = r.at(rel);
-        if (node.kind == 'd') {
-            ::mkdir(path.c_str(), 0700);
-        } else if (node.kind == 'l') {
-            ASSERT_EQ(::symlink(node.data.c_str(), path.c_str()), 0) << path;
-        } else {
-            ASSERT_TRUE(write_file(path, node.data)) << path;
-            ::chmod(path.c_str(), node.mode);
-        }
-    }
-    for (const auto& [rel, node] : tree)
-        if (node.kind == 'd') ::chmod(r.at(rel).c_str(), node.mode);
-}
-
-// Every path whose kind, mode, content or target differs, one per line.
-std::string differences(const Tree& want, const Tree& got) {
-    std::ostringstream out;
-    auto describe = [](const Node& n) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", unsigned(n.mode));
-        return std::string(1, n.kind) + " " + mode + " " + std::to_string(n.data.size()) +
-               " bytes " + std::to_string(std::hash<std::string>{}(n.data));
-    };
-    for (const auto& [path, node] : want) {
-        auto it = got.find(path);
-        if (it == got.end())
-            out << "missing " << path << "\n";
-        else if (describe(it->second) != describe(node))
-            out << "differs " << path << ": " << describe(it->second) << " instead of "
-                << describe(node) << "\n";
-    }
-    for (const auto& [path, node] : got)
-        if (!want.count(path)) out << "left over " << path << " (" << describe(node) << ")\n";
-    return out.str();
-}
-
-std::string pkg(const std::string& name, const std::string& version, const std::string& lines) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
-}
+Tree capture(const Router& r) { return snapshot(r.at(""), true); }
 
 // File content that differs in every block, so that a copy cut between blocks shows. One line, as
 // a package description takes it.
@@ -160,57 +74,24 @@ void stage(const Router& r, Tree& beforeSafe) {
     ASSERT_TRUE(r.exists("ram/MANIFEST"));
 }
 
-class InterruptedCommitTest : public ::testing::Test {
-protected:
-    // "--commit" with the shim preloaded and `settings` ("COMMIT_SHIM_...=...") for it.
-    RunResult commit_with_shim(std::vector<std::string> settings) {
-        settings.push_back(std::string("LD_PRELOAD=") + COMMIT_SHIM_LIB);
-        // GCC's ASan insists on coming first in the library list unless told otherwise.
-        settings.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-        return router->run({"--commit"}, {}, settings);
-    }
+RunResult commit_with_shim(const Router& r, const std::string& setting) {
+    // GCC's ASan insists on coming first in the library list unless told otherwise.
+    return r.run({"--commit"}, {},
+                 {setting, std::string("LD_PRELOAD=") + COMMIT_SHIM_LIB,
+                  "ASAN_OPTIONS=verify_asan_link_order=0"});
+}
 
-    // The steps (tree calls, file writes) of an uninterrupted commit of the staged state.
-    std::pair<unsigned, unsigned> count_steps() {
-        const std::string countFile = scratch / "counts";
-        RunResult r = commit_with_shim({"COMMIT_SHIM_COUNT_FILE=" + countFile});
-        EXPECT_EQ(r.status, 0) << r.err;
-        unsigned calls = 0, writes = 0;
-        std::istringstream(read_file(countFile)) >> calls >> writes;
-        return {calls, writes};
+// For each cut 1..steps of `setting`: back to `start`, the commit killed at the cut, `check`.
+void each_cut(const Router& r, const char* setting, unsigned steps, const Tree& start,
+              const std::function<void(unsigned)>& check) {
+    for (unsigned n = 1; n <= steps; ++n) {
+        const std::string cut = std::string(setting) + "=" + std::to_string(n);
+        SCOPED_TRACE(cut);
+        r.restore(start);
+        ASSERT_EQ(commit_with_shim(r, cut).status, 128 + SIGKILL) << "the shim did not cut";
+        check(n);
     }
-
-    // For each cut 1..steps: restore, commit killed at the cut, commit again, compare.
-    void sweep(const char* setting, unsigned steps, const Tree& start, const Tree& want) {
-        for (unsigned n = 1; n <= steps; ++n) {
-            SCOPED_TRACE(std::string(setting) + "=" + std::to_string(n));
-            restore(*router, start);
-            RunResult cut = commit_with_shim({std::string(setting) + "=" + std::to_string(n)});
-            ASSERT_EQ(cut.status, 128 + SIGKILL) << "the shim did not stop the commit";
-            RunResult again = router->run({"--commit"});
-            EXPECT_EQ(again.status, 0);
-            EXPECT_EQ(differences(want, capture(*router)), "") << again.err;
-        }
-    }
-
-    // Stages the run and records the starting state; false (with a failure) when it cannot.
-    bool prepare() {
-        router = std::make_unique<Router>();
-        if (!router->ok()) {
-            ADD_FAILURE() << router->error();
-            return false;
-        }
-        stage(*router, beforeSafe);
-        if (HasFatalFailure()) return false;
-        start = capture(*router);
-        return true;
-    }
-
-    TempDir scratch;
-    std::unique_ptr<Router> router;
-    Tree beforeSafe;
-    Tree start;
-};
+}
 
 // The flash part of a tree, without the post-install log.
 Tree flash_only(const Tree& tree) {
@@ -224,51 +105,22 @@ bool is_temporary(const std::string& path) {
     return path.substr(path.rfind('/') + 1).starts_with("tmp");
 }
 
-TEST_F(InterruptedCommitTest, CommitRunAgainAfterAnyCutEndsAsAnUninterruptedOne) {
-    SKIP_WITHOUT_MOUNTS();
-    if (!prepare()) return;
+TEST(InterruptedCommit, RunAgainAfterAnyCutEndsAsAnUninterruptedOneAndPowerLossKeepsTheCut) {
+    ROUTER(r);
+    Tree beforeSafe;
+    stage(r, beforeSafe);
+    if (HasFatalFailure()) return;
+    const Tree start = capture(r);
 
     // The staging covers what it claims: moves within flash, across file systems from /ram
     // (the big file spans several copy blocks) and from the upload directory, and removals.
-    const std::string manifest = router->read("ram/MANIFEST");
-    EXPECT_TRUE(has(manifest, "M /flash/data/big.bin /ram/")) << manifest;
-    EXPECT_TRUE(has(manifest, "M /flash/bootimage /rw/pckg/.download/system.npk")) << manifest;
-    EXPECT_TRUE(has(manifest, "M /flash/bin/a /flash/")) << manifest;
-    EXPECT_TRUE(has(manifest, "L /flash/var/pdb/system/image /flash/bootimage")) << manifest;
-    EXPECT_TRUE(has(manifest, "U /flash/var/pdb/old/\n")) << manifest;
-    EXPECT_TRUE(has(manifest, "U /flash/etc/a.conf\n")) << manifest;
-
-    RunResult plain = router->run({"--commit"});
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    const Tree want = capture(*router);
-    EXPECT_EQ(want.at("flash/data/big.bin").data, blocks_of(kBigBlocks, 'b'));
-    // Copied across file systems over the old file, yet with the new file's mode, as a rename
-    // would have given it.
-    EXPECT_EQ(want.at("flash/data/big.bin").mode, 0640u);
-    EXPECT_EQ(want.at("flash/var/pdb/system/image").data, "/flash/bootimage");
-    EXPECT_FALSE(want.count("flash/var/pdb/old"));
-    // Known limit: copied sources stay.
-    EXPECT_TRUE(want.count("rw/pckg/.download/system.npk"));
-
-    // The shim itself changes nothing when it does not cut.
-    restore(*router, start);
-    const auto [calls, writes] = count_steps();
-    EXPECT_EQ(differences(want, capture(*router)), "");
-    ASSERT_GT(calls, 10u);
-    ASSERT_GT(writes, 2u);
-
-    sweep("COMMIT_SHIM_KILL_AFTER", calls, start, want);
-    sweep("COMMIT_SHIM_KILL_AFTER_WRITE", writes, start, want);
-}
-
-// A power loss also empties /ram: the manifest and the files staged there are gone, so the
-// "--commit" after the restart has nothing to do, and flash keeps what the cut left.
-TEST_F(InterruptedCommitTest, PowerLossLeavesFlashAsTheCutLeftIt) {
-    SKIP_WITHOUT_MOUNTS();
-    if (!prepare()) return;
-
-    // Between "--safe" and "--commit", flash holds only the staged temporary files beyond what
-    // it held before (and the run's post-install log).
+    const std::string manifest = r.read("ram/MANIFEST");
+    for (const char* entry :
+         {"M /flash/data/big.bin /ram/", "M /flash/bootimage /rw/pckg/.download/system.npk",
+          "M /flash/bin/a /flash/", "L /flash/var/pdb/system/image /flash/bootimage",
+          "U /flash/var/pdb/old/\n", "U /flash/etc/a.conf\n"})
+        EXPECT_TRUE(has(manifest, entry)) << entry << " in\n" << manifest;
+    // Beyond what flash held before, "--safe" left only staged temporary files there.
     const Tree flashBefore = flash_only(beforeSafe);
     std::size_t stagedOnFlash = 0;
     for (const auto& [path, node] : flash_only(start)) {
@@ -277,24 +129,48 @@ TEST_F(InterruptedCommitTest, PowerLossLeavesFlashAsTheCutLeftIt) {
         ++stagedOnFlash;
     }
     for (const auto& [path, node] : flashBefore)
-        EXPECT_TRUE(start.count(path) && start.at(path).data == node.data) << path;
+        EXPECT_TRUE(start.count(path) && start.at(path) == node) << path;
     EXPECT_GT(stagedOnFlash, 5u);
 
-    const auto [calls, writes] = count_steps();
-    (void)writes;
-    for (unsigned n = 1; n <= calls; ++n) {
-        SCOPED_TRACE("COMMIT_SHIM_KILL_AFTER=" + std::to_string(n));
-        restore(*router, start);
-        ASSERT_EQ(commit_with_shim({"COMMIT_SHIM_KILL_AFTER=" + std::to_string(n)}).status,
-                  128 + SIGKILL);
-        const Tree cut = flash_only(capture(*router));
+    RunResult plain = r.run({"--commit"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const Tree want = capture(r);
+    // Copied across file systems over the old file, yet with the new file's mode, as a rename
+    // would have given it.
+    EXPECT_TRUE(want.at("flash/data/big.bin") == "file 0640 " + blocks_of(kBigBlocks, 'b'));
+    EXPECT_EQ(want.at("flash/var/pdb/system/image"), "-> /flash/bootimage");
+    EXPECT_FALSE(want.count("flash/var/pdb/old"));
+    EXPECT_TRUE(want.count("rw/pckg/.download/system.npk"));  // known limit: copied sources stay
+
+    // The steps (tree calls, file writes) of an uncut commit; the shim itself changes nothing.
+    r.restore(start);
+    TempDir scratch;
+    EXPECT_EQ(commit_with_shim(r, "COMMIT_SHIM_COUNT_FILE=" + scratch / "counts").status, 0);
+    unsigned calls = 0, writes = 0;
+    std::istringstream(read_file(scratch / "counts")) >> calls >> writes;
+    EXPECT_EQ(difference(want, capture(r)), "");
+    ASSERT_GT(calls, 10u);
+    ASSERT_GT(writes, 2u);
+
+    const auto commit_again = [&](unsigned) {
+        RunResult again = r.run({"--commit"});
+        EXPECT_EQ(again.status, 0);
+        EXPECT_EQ(difference(want, capture(r)), "") << again.err;
+    };
+    each_cut(r, "COMMIT_SHIM_KILL_AFTER", calls, start, commit_again);
+    each_cut(r, "COMMIT_SHIM_KILL_AFTER_WRITE", writes, start, commit_again);
+
+    // A power loss also empties /ram: the manifest and the files staged there are gone, so the
+    // "--commit" after the restart has nothing to do, and flash keeps what the cut left.
+    each_cut(r, "COMMIT_SHIM_KILL_AFTER", calls, start, [&](unsigned n) {
+        const Tree cut = flash_only(capture(r));
         std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(router->at("ram"), ec))
+        for (const auto& entry : fs::directory_iterator(r.at("ram"), ec))
             fs::remove_all(entry.path(), ec);
-        RunResult after = router->run({"--commit"});
+        RunResult after = r.run({"--commit"});
         EXPECT_EQ(after.status, 0);
         EXPECT_EQ(after.out, "finishing install... \b \n");
-        EXPECT_EQ(differences(cut, flash_only(capture(*router))), "");
+        EXPECT_EQ(difference(cut, flash_only(capture(r))), "");
         if (n == 1) {
             // Cut before any move: every file staged on flash is still there, under its
             // temporary name, and nothing will ever delete it.
@@ -302,14 +178,14 @@ TEST_F(InterruptedCommitTest, PowerLossLeavesFlashAsTheCutLeftIt) {
             for (const auto& [path, node] : cut) temporaries += is_temporary(path);
             EXPECT_EQ(temporaries, stagedOnFlash);
         }
-    }
+    });
 
     // A copy across file systems writes over its destination: cut after its first block, the
     // old big file is gone and the new one holds that block only. (The boot image, copied
     // before it, takes the first write.)
-    restore(*router, start);
-    ASSERT_EQ(commit_with_shim({"COMMIT_SHIM_KILL_AFTER_WRITE=2"}).status, 128 + SIGKILL);
-    EXPECT_EQ(router->read("flash/data/big.bin"), blocks_of(kBigBlocks, 'b').substr(0, 16384));
+    r.restore(start);
+    ASSERT_EQ(commit_with_shim(r, "COMMIT_SHIM_KILL_AFTER_WRITE=2").status, 128 + SIGKILL);
+    EXPECT_EQ(r.read("flash/data/big.bin"), blocks_of(kBigBlocks, 'b').substr(0, 16384));
 }
 
 }  // namespace

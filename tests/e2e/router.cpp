@@ -12,9 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <cstdio>
 #include <sstream>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const KeySet& dev_keys() {
     static std::unique_ptr<KeySet> keys = [] {
@@ -32,7 +36,7 @@ std::string summary(const std::string& content) {
     return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
 }
 
-void walk(const std::string& dir, const std::string& prefix,
+void walk(const std::string& dir, const std::string& prefix, bool exact,
           std::map<std::string, std::string>& out) {
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) return;
@@ -47,13 +51,18 @@ void walk(const std::string& dir, const std::string& prefix,
         const std::string rel = prefix + n;
         struct stat st;
         if (::lstat(path.c_str(), &st) != 0) continue;
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%04o ", unsigned(st.st_mode & 07777));
         if (S_ISLNK(st.st_mode)) {
             char target[4096];
             const ssize_t len = ::readlink(path.c_str(), target, sizeof target);
             out[rel] = "-> " + std::string(target, len > 0 ? std::size_t(len) : 0);
         } else if (S_ISDIR(st.st_mode)) {
-            out[rel] = "/";
-            walk(path, rel + "/", out);
+            out[rel] = exact ? std::string("dir ") + mode : "/";
+            walk(path, rel + "/", exact, out);
+        } else if (exact) {
+            out[rel] = std::string(S_ISREG(st.st_mode) ? "file " : "other ") + mode +
+                       read_file(path);
         } else {
             // Large files by size and hash, so that a failed comparison stays readable.
             const std::string content = read_file(path);
@@ -76,6 +85,32 @@ std::string package(const std::string& description) {
         ADD_FAILURE() << "build: " << err;
         return {};
     }
+    return out;
+}
+
+std::string pkg(const std::string& name, const std::string& version, const std::string& lines) {
+    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
+}
+
+Tree snapshot(const std::string& dir, bool exact) {
+    Tree out;
+    walk(dir, "", exact, out);
+    return out;
+}
+
+std::string difference(const Tree& before, const Tree& after) {
+    std::string out;
+    int shown = 0;
+    auto note = [&](const std::string& line) {
+        if (shown++ < 6) out += "\n      " + line;
+    };
+    for (const auto& [path, v] : before) {
+        const auto it = after.find(path);
+        if (it == after.end()) note("removed " + path);
+        else if (it->second != v) note("changed " + path + ": " + it->second.substr(0, 60));
+    }
+    for (const auto& [path, v] : after)
+        if (before.count(path) == 0) note("added " + path + ": " + v.substr(0, 60));
     return out;
 }
 
@@ -103,25 +138,14 @@ void Router::put(const std::string& relative, const std::string& content) const 
 }
 
 std::string Router::installed() const {
-    RunResult r = run({"--show"});
-    std::istringstream lines(r.out);
+    std::istringstream lines(run({"--show"}).out);
     std::string line;
     std::vector<std::string> entries;
-    int skip = 2;  // header and rule
-    while (std::getline(lines, line)) {
-        if (skip > 0) {
-            --skip;
-            continue;
-        }
-        if (line.size() < 34) continue;
-        std::string name = line.substr(0, 16);
-        name.erase(0, name.find_first_not_of(' '));
-        std::string entry = name;
-        if (line[17] == 'X') entry += " X";
-        if (line[18] == 'B') entry += " B";
-        std::string version = line.substr(20, 13);
-        version.erase(0, version.find_first_not_of(' '));
-        entries.push_back(entry + " " + version);
+    for (int n = 0; std::getline(lines, line); ++n) {
+        if (n < 2 || line.size() < 34) continue;  // header and rule
+        auto trimmed = [](std::string text) { return text.erase(0, text.find_first_not_of(' ')); };
+        entries.push_back(trimmed(line.substr(0, 16)) + (line[17] == 'X' ? " X" : "") +
+                          (line[18] == 'B' ? " B" : "") + " " + trimmed(line.substr(20, 13)));
     }
     std::sort(entries.begin(), entries.end());
     std::string out;
@@ -129,9 +153,37 @@ std::string Router::installed() const {
     return out;
 }
 
-std::map<std::string, std::string> Router::flash(bool withLog) const {
-    std::map<std::string, std::string> out;
-    walk(at("flash"), "", out);
+// Everything below the root is deleted (the tmpfs mount points stay) and made again, directory
+// modes last so that no directory is closed before it is filled.
+void Router::restore(const Tree& tree) const {
+    std::error_code ec, inner;
+    for (const auto& top : fs::directory_iterator(at(""), ec)) {
+        const std::string name = top.path().filename();
+        if (name != "flash" && name != "ram") fs::remove_all(top.path(), inner);
+        else
+            for (const auto& entry : fs::directory_iterator(top.path(), inner))
+                fs::remove_all(entry.path(), inner);
+    }
+    auto mode_of = [](const std::string& node, std::size_t at) {
+        return mode_t(std::stoul(node.substr(at, 4), nullptr, 8));
+    };
+    for (const auto& [rel, node] : tree) {
+        const std::string path = at(rel);
+        if (node.starts_with("-> ")) {
+            ASSERT_EQ(::symlink(node.c_str() + 3, path.c_str()), 0) << path;
+        } else if (node.starts_with("file ")) {
+            ASSERT_TRUE(write_file(path, node.substr(10))) << path;
+            ::chmod(path.c_str(), mode_of(node, 5));
+        } else {
+            ::mkdir(path.c_str(), 0700);
+        }
+    }
+    for (const auto& [rel, node] : tree)
+        if (node.starts_with("dir ")) ::chmod(at(rel).c_str(), mode_of(node, 4));
+}
+
+Tree Router::flash(bool withLog) const {
+    auto out = snapshot(at("flash"));
     if (!withLog) out.erase("postlog");
     return out;
 }
@@ -147,7 +199,8 @@ std::string bundle(const std::string& name, Version version,
     return build_bundle({name, version, 1700000000, 0}, members, sign, optionalList);
 }
 
-PackageSpec recipe(const std::string& name, Version version, const std::vector<std::string>& files) {
+PackageSpec recipe(const std::string& name, Version version,
+                   const std::vector<std::string>& files) {
     PackageSpec s;
     s.header = {name, version, 1700000000, 0};
     for (const std::string& f : files) {

@@ -18,6 +18,9 @@
 // The package file for a description (see docs/package-description.md), signed with the
 // development keys; empty (with a test failure) when it cannot be built.
 std::string package(const std::string& description);
+// package() of "name", "version", a fixed build time and further description `lines`.
+std::string pkg(const std::string& name, const std::string& version,
+                const std::string& lines = {});
 
 // A bundle of the given members (built as single packages are), signed with the development
 // keys; `optional` names the optional members.
@@ -33,6 +36,14 @@ constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned 
     return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
            Version(revision);
 }
+
+// Every path below `dir` by relative path: directories as "/", links as "-> target", files by
+// content (large ones by size and hash). `exact` adds the kind and permission bits and keeps
+// every file's whole content.
+using Tree = std::map<std::string, std::string>;
+Tree snapshot(const std::string& dir, bool exact = false);
+// What differs from `before` in `after`, one line per path (the first few); empty when equal.
+std::string difference(const Tree& before, const Tree& after);
 
 // The package file with one byte altered, `offsetFromEnd` bytes before its last one.
 std::string tampered(const std::string& packageBytes, std::size_t offsetFromEnd);
@@ -52,12 +63,9 @@ public:
     RunResult run(const std::vector<std::string>& args, const std::string& input = {},
                   const std::vector<std::string>& env = {}) const;
     RunResult upgrade(const std::vector<std::string>& args = {},
-                      const std::vector<std::string>& env = {}) const {
-        return run(args, {}, env);
-    }
-    RunResult stream(const std::string& packageBytes, const std::vector<std::string>& env = {})
-        const {
-        return run({"-"}, packageBytes, env);
+                      const std::vector<std::string>& env = {}) const { return run(args, {}, env); }
+    RunResult stream(const std::string& bytes, const std::vector<std::string>& env = {}) const {
+        return run({"-"}, bytes, env);
     }
     // Writes a file below the root (parents made).
     void put(const std::string& relative, const std::string& content) const;
@@ -71,12 +79,13 @@ public:
         put("ram/pdb/" + name + "/schedule", word + "\n");
     }
 
-    // The installed packages as "--show" lists them, sorted by name: "name version" with
-    // " X" for disabled and " B" for bundle members after the name, joined by ", ".
+    // "--show" as "name version" sorted by name, joined by ", "; " X" (disabled) and " B"
+    // (bundle member) follow the name.
     std::string installed() const;
-    // Every path below /flash (except the post-install log unless asked for) with its
-    // content: files as text, links as "-> target", directories as "/".
-    std::map<std::string, std::string> flash(bool withLog = false) const;
+    // snapshot() of /flash, without the post-install log unless asked for.
+    Tree flash(bool withLog = false) const;
+    // Makes the root hold exactly `tree`, a snapshot(at(""), true).
+    void restore(const Tree& tree) const;
     bool exists(const std::string& relative) const { return path_exists(at(relative)); }
     std::string read(const std::string& relative) const { return read_file(at(relative)); }
 

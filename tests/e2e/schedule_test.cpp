@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {}) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
-}
-
 // base, app (needs base), tool (independent).
 void install_three(Router& r) {
     r.upload("base.npk", pkg("base", "6.40", "provides core\nfile bin/base 0755 b\n"));
@@ -25,47 +20,28 @@ void install_three(Router& r) {
     ASSERT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
 }
 
-TEST(ScheduleRun, UninstallKeepsWhatActivePackagesNeed) {
+TEST(ScheduleRun, RequestsFollowDependencies) {
     ROUTER(r);
     install_three(r);
-    r.schedule("base", "uninstall");
-    RunResult refused = r.upgrade();
-    EXPECT_EQ(refused.status, 0) << refused.out;
-    EXPECT_TRUE(has(refused.out, "WARNING: can not uninstall base-6.40: app depends on it"))
-        << refused.out;
-    EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
+    for (const char* word : {"uninstall", "disable"}) {
+        SCOPED_TRACE(word);
+        r.schedule("base", word);
+        RunResult refused = r.upgrade();
+        EXPECT_EQ(refused.status, 0) << refused.out;
+        EXPECT_TRUE(has(refused.out, std::string("WARNING: can not ") + word +
+                                         " base-6.40: app depends on it"))
+            << refused.out;
+        EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
+        ::unlink(r.at("ram/pdb/base/schedule").c_str());
+    }
 
-    // A disabled package whose requirement goes is uninstalled with it.
-    ::unlink(r.at("ram/pdb/base/schedule").c_str());
-    r.schedule("app", "disable");
-    ASSERT_EQ(r.upgrade().status, 0);
-    ::unlink(r.at("ram/pdb/app/schedule").c_str());
-    r.schedule("base", "uninstall");
-    RunResult both = r.upgrade();
-    EXPECT_EQ(both.status, 0) << both.out;
-    EXPECT_EQ(r.installed(), "tool 6.40");
-    EXPECT_FALSE(r.exists("flash/bin/base"));
-    EXPECT_FALSE(r.exists("flash/bin/app"));
-    EXPECT_FALSE(r.exists("flash/var/pdb/app"));
-    EXPECT_TRUE(r.exists("flash/bin/tool"));
-}
-
-TEST(ScheduleRun, DisableAndEnableFollowDependencies) {
-    ROUTER(r);
-    install_three(r);
-    r.schedule("base", "disable");
-    RunResult refused = r.upgrade();
-    EXPECT_TRUE(has(refused.out, "WARNING: can not disable base-6.40: app depends on it"))
-        << refused.out;
-    EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
-
-    ::unlink(r.at("ram/pdb/base/schedule").c_str());
     r.schedule("app", "disable");
     RunResult off = r.upgrade();
     EXPECT_EQ(off.status, 0) << off.out;
     EXPECT_TRUE(has(off.out, "disabled app-6.40")) << off.out;
     EXPECT_EQ(r.installed(), "app X 6.40, base 6.40, tool 6.40");
     EXPECT_EQ(r.read("flash/var/pdb/app/disabled"), "user\n");
+    ::unlink(r.at("ram/pdb/app/schedule").c_str());
     r.schedule("base", "disable");
     ASSERT_EQ(r.upgrade().status, 0);
     EXPECT_EQ(r.installed(), "app X 6.40, base X 6.40, tool 6.40");
@@ -78,16 +54,19 @@ TEST(ScheduleRun, DisableAndEnableFollowDependencies) {
     EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
     EXPECT_FALSE(r.exists("flash/var/pdb/base/disabled"));
     EXPECT_EQ(r.read("flash/var/pdb/app/enabled"), "user\n");
-}
+    ::unlink(r.at("ram/pdb/app/schedule").c_str());
 
-TEST(ScheduleRun, EnablingAnEnabledPackageKeepsItsDependents) {
-    ROUTER(r);
-    install_three(r);
-    r.schedule("base", "enable");
-    RunResult run = r.upgrade();
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
-    EXPECT_TRUE(r.exists("flash/bin/app"));
+    // A disabled package whose requirement goes is uninstalled with it.
+    r.schedule("app", "disable");
+    ASSERT_EQ(r.upgrade().status, 0);
+    ::unlink(r.at("ram/pdb/app/schedule").c_str());
+    r.schedule("base", "uninstall");
+    RunResult both = r.upgrade();
+    EXPECT_EQ(both.status, 0) << both.out;
+    EXPECT_EQ(r.installed(), "tool 6.40");
+    for (const char* gone : {"flash/bin/base", "flash/bin/app", "flash/var/pdb/app"})
+        EXPECT_FALSE(r.exists(gone)) << gone;
+    EXPECT_TRUE(r.exists("flash/bin/tool"));
 }
 
 TEST(ScheduleRun, UpgradeEnablesAgainWhatWasActiveOnce) {
@@ -107,9 +86,15 @@ TEST(ScheduleRun, UpgradeEnablesAgainWhatWasActiveOnce) {
     EXPECT_LE(enabled, 1u) << run.out;
 }
 
-TEST(ScheduleRun, UninstallingEverythingIsRefused) {
+TEST(ScheduleRun, EnablingAnEnabledPackageAndUninstallingEverythingChangeNothing) {
     ROUTER(r);
     install_three(r);
+    r.schedule("base", "enable");
+    RunResult enable = r.upgrade();
+    EXPECT_EQ(enable.status, 0) << enable.out;
+    EXPECT_EQ(r.installed(), "app 6.40, base 6.40, tool 6.40");
+    EXPECT_TRUE(r.exists("flash/bin/app"));
+
     for (const char* name : {"base", "app", "tool"}) r.schedule(name, "uninstall");
     const auto before = r.flash();
     RunResult run = r.upgrade();

@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {}) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
-}
-
 TEST(SignatureLevel, LegacySignatureIsEnoughOnlyWhereTheTableSaysSo) {
     SKIP_WITHOUT_MOUNTS();
     const struct {

@@ -10,11 +10,6 @@
 
 namespace {
 
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {}) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
-}
-
 // Nothing of stream mode's scratch copy may stay behind, anywhere.
 void expect_no_copy_left(const Router& r) {
     for (const auto& [path, content] : r.flash()) {
@@ -42,12 +37,27 @@ TEST(StreamMode, CopyBecomesThePackageImageOnlyWithAnImageChunk) {
     expect_no_copy_left(r);
 }
 
-TEST(StreamMode, BootPackageCopyBecomesTheBootImage) {
+TEST(StreamMode, BootPackageCopyBecomesTheBootImageOnlyWhenWhole) {
     ROUTER(r);
     const std::string withImage = pkg("system", "6.40", "flags boot\nimage text k\n");
     ASSERT_EQ(r.stream(withImage, {"bootimage=1"}).status, 0);
     EXPECT_EQ(r.read("flash/bootimage"), withImage);
     EXPECT_EQ(r.flash()["var/pdb/system/image"], "-> /flash/bootimage");
+
+    // The same build, plain or reinstalled, stops after the header part: the copy is a cut
+    // file and must go.
+    auto before = r.flash();
+    before.erase("PCKGS_CHANGED");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-"}, std::vector<std::string>{"--reinstall", "-"}}) {
+        SCOPED_TRACE(args[0]);
+        RunResult again = r.run(args, withImage, {"bootimage=1"});
+        EXPECT_EQ(again.status, 0) << again.out;
+        auto after = r.flash();
+        after.erase("PCKGS_CHANGED");
+        EXPECT_EQ(after, before);
+        expect_no_copy_left(r);
+    }
 
     const std::string plain = pkg("system", "6.41", "flags boot\nfile bin/sys 0755 s\n");
     RunResult up = r.stream(plain, {"bootimage=1"});
@@ -55,26 +65,6 @@ TEST(StreamMode, BootPackageCopyBecomesTheBootImage) {
     EXPECT_EQ(r.read("flash/bootimage"), plain);
     EXPECT_FALSE(r.exists("flash/var/pdb/system/image"));
     expect_no_copy_left(r);
-}
-
-TEST(StreamMode, SameBuildLeavesTheInstalledImageAlone) {
-    ROUTER(r);
-    const std::string file = pkg("system", "6.40", "flags boot\nimage text k\n");
-    ASSERT_EQ(r.stream(file, {"bootimage=1"}).status, 0);
-    const auto before = r.flash();
-    // Both paths stop after the header part: the copy is a cut file and must go.
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-"}, std::vector<std::string>{"--reinstall", "-"}}) {
-        SCOPED_TRACE(args[0]);
-        RunResult again = r.run(args, file, {"bootimage=1"});
-        EXPECT_EQ(again.status, 0) << again.out;
-        auto after = r.flash();
-        after.erase("PCKGS_CHANGED");
-        auto expected = before;
-        expected.erase("PCKGS_CHANGED");
-        EXPECT_EQ(after, expected);
-        expect_no_copy_left(r);
-    }
 }
 
 TEST(StreamMode, FailedInstallationChangesNothingAndKeepsTheSchedule) {
@@ -101,24 +91,20 @@ TEST(StreamMode, FailedInstallationChangesNothingAndKeepsTheSchedule) {
         EXPECT_EQ(r.flash(), before);
         EXPECT_EQ(r.installed(), "a 6.40, b 6.40");
     }
+    // A copy file that cannot be made cancels everything.
+    ASSERT_EQ(::mkdir(r.at("flash/var/pdb/.stream-image").c_str(), 0755), 0);
+    const auto withLog = r.flash(true);
+    RunResult noCopy = r.stream(pkg("c", "6.40", "file bin/c 0755 c\n"));
+    EXPECT_EQ(noCopy.status, 255);
+    EXPECT_TRUE(has(noCopy.out, "ERROR: could not open image\n")) << noCopy.out;
+    EXPECT_EQ(r.flash(true), withLog);
+    ASSERT_EQ(::rmdir(r.at("flash/var/pdb/.stream-image").c_str()), 0);
+
     // The scheduled request waited and is carried out by the next good run.
     RunResult good = r.stream(next);
     EXPECT_EQ(good.status, 0) << good.out;
     EXPECT_EQ(r.installed(), "a 6.41, b X 6.40");
     EXPECT_EQ(r.read("flash/var/pdb/a/image"), next);
-}
-
-TEST(StreamMode, CopyFileThatCannotBeMadeCancelsEverything) {
-    ROUTER(r);
-    ASSERT_EQ(r.stream(pkg("a", "6.40", "file bin/a 0755 a\n")).status, 0);
-    ASSERT_EQ(r.stream(pkg("b", "6.40", "file bin/b 0755 b\n")).status, 0);
-    r.schedule("b", "disable");
-    ASSERT_EQ(::mkdir(r.at("flash/var/pdb/.stream-image").c_str(), 0755), 0);
-    const auto before = r.flash(true);
-    RunResult run = r.stream(pkg("c", "6.40", "file bin/c 0755 c\n"));
-    EXPECT_EQ(run.status, 255);
-    EXPECT_TRUE(has(run.out, "ERROR: could not open image\n")) << run.out;
-    EXPECT_EQ(r.flash(true), before);
 }
 
 TEST(StreamMode, CopyThatDoesNotFitFailsTheInstallation) {

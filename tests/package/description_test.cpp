@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <sstream>
 
 namespace {
@@ -66,7 +65,6 @@ protected:
         }
         return bytes;
     }
-
     TempDir dir;
     std::string err;
     int signs = 0;
@@ -80,23 +78,17 @@ TEST_F(DescriptionTest, InstallerScanReadsBackEveryDescribedHeaderField) {
     PackageFile f;
     const std::string bytes = build(text, &f);
     EXPECT_EQ(build(text), bytes);  // reproducible
-    EXPECT_EQ(f.name, "routing");
-    EXPECT_EQ(f.version, 0x06296203u);
-    EXPECT_EQ(f.buildTime, 0x04030201u);
-    EXPECT_EQ(f.flags, 0x11u);
-    EXPECT_EQ(f.arch, "ppc");
+    EXPECT_EQ(std::tie(f.name, f.version, f.buildTime, f.flags, f.arch, f.hasImage),
+              std::make_tuple("routing", 0x06296203u, 0x04030201u, 0x11u, "ppc", true));
     EXPECT_EQ(f.note, std::string("two  spaces\0zero", 16));
-    EXPECT_TRUE(f.hasImage);
     EXPECT_EQ(f.depends, (std::vector<Dependency>{{"system", 0x06286600, 0, 0}}));
     EXPECT_EQ(f.provides, (std::vector<Dependency>{{"ospf", 0, 0, -5}}));
     EXPECT_EQ(f.conflicts, (std::vector<Dependency>{{"quagga", 0x01006600, 0x02006600, 0}}));
     PackageDescription d;
     ASSERT_TRUE(parse(text, d));
-    EXPECT_TRUE(d.sha256);
-    EXPECT_EQ(d.image, std::string(10, '\0'));
+    EXPECT_TRUE(d.sha256 && d.image == std::string(10, '\0'));
     ASSERT_TRUE(parse("name abcdefghijklmnop\nversion 1.0\narch\n", d)) << err;
-    EXPECT_TRUE(d.hasArch);  // an empty arch line still writes an arch chunk
-    EXPECT_TRUE(d.writeFlags);
+    EXPECT_TRUE(d.hasArch && d.writeFlags);  // an empty arch line still writes an arch chunk
 }
 
 TEST_F(DescriptionTest, RefusesFaultsNamingTheLine) {
@@ -122,9 +114,8 @@ TEST_F(DescriptionTest, RefusesFaultsNamingTheLine) {
     ASSERT_TRUE(write_file(dir / "m.txt", "name m\nversion 1.0\n"));
     ASSERT_TRUE(write_file(dir / "inner.txt", "name i\nversion 1.0\nbundle\nmember m.txt\n"));
     ASSERT_TRUE(write_file(dir / "broken.txt", "name b\nversion 1.0\nflags loud\n"));
-    for (const auto& [lines, part] : cases) {
+    for (const auto& [lines, part] : cases)
         expect_refused(std::string("name a\nversion 1.0\n") + lines, part);
-    }
     expect_refused("name abcdefghijklmnopq\nversion 1.0\n", "line 1: name must be");
     expect_refused("name a\n", "name and version are required");
     // A bundle naming itself as a member ends at once instead of recursing.

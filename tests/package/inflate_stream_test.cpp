@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <zlib.h>
-
 #include <sstream>
 #include <vector>
 
@@ -57,12 +56,10 @@ std::string inflate_all(const std::string& compressed, bool* failed = nullptr) {
 
 TEST(InflateStreamTest, RoundTripsAtLevelsAndFlushModes) {
     const std::string data = sample(70000);
-    for (int level : {0, 1, 6, 9}) {
-        for (int flush : {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_PARTIAL_FLUSH}) {
-            SCOPED_TRACE(testing::Message() << "level " << level << " flush " << flush);
-            EXPECT_EQ(inflate_all(deflate_with(data, level, flush, 777)), data);
-        }
-    }
+    for (int level : {0, 1, 6, 9})
+        for (int flush : {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_PARTIAL_FLUSH})
+            EXPECT_EQ(inflate_all(deflate_with(data, level, flush, 777)), data)
+                << "level " << level << " flush " << flush;
 }
 
 TEST(InflateStreamTest, LastInputStepHoldingOnlyTrailerGivesEndOfData) {
@@ -88,8 +85,7 @@ TEST(InflateStreamTest, DamageTruncationAndTrailingBytesReadAsEndOfData) {
     EXPECT_EQ(inflate_all(z, &failed), data);
     EXPECT_TRUE(failed);  // the read that meets the end is short
     const std::string cut = inflate_all(z.substr(0, z.size() / 2), &failed);
-    EXPECT_TRUE(failed);
-    EXPECT_LT(cut.size(), data.size());
+    EXPECT_TRUE(failed && cut.size() < data.size());
     EXPECT_EQ(data.compare(0, cut.size(), cut), 0);
     std::string broken = z;
     broken[1] ^= 0x20;  // header check fails

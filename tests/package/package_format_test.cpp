@@ -9,7 +9,6 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 
 namespace {
@@ -52,25 +51,18 @@ TEST_F(PackageFormatTest, DecodesHeaderFieldsLittleEndian) {
     HeaderRead h(w.finish());
     const Package& p = h.record;
     ASSERT_TRUE(h.ok);
-    EXPECT_EQ(p.name, "sixteen-chars-ok");
-    EXPECT_EQ(p.version, 0x04030201u);
-    EXPECT_EQ(p.buildTime, 0x0d0c0b0au);
-    EXPECT_EQ(p.flags, 0x80000003u);
-    EXPECT_EQ(p.arch, "powerpc");
+    EXPECT_EQ(std::tie(p.name, p.version, p.buildTime, p.flags, p.arch, p.hasImage, p.isBundle),
+              std::make_tuple("sixteen-chars-ok", 0x04030201u, 0x0d0c0b0au, 0x80000003u,
+                              "powerpc", true, false));
     EXPECT_EQ(p.note, std::string("a\0b", 3));
     EXPECT_EQ(p.depends, (std::vector<Dependency>{{"system", 0x06000000, 0x06ffffff, -2}}));
     EXPECT_EQ(p.provides, (std::vector<Dependency>{{"net", 1, 0, 0x01020304}}));
     EXPECT_EQ(p.conflicts, (std::vector<Dependency>{{"old", 0, 5, 0}}));
-    EXPECT_TRUE(p.hasImage);
-    EXPECT_FALSE(p.isBundle);
     EXPECT_EQ(h.reader.type(), kChunkImage);
-
     PackageWriter noFlags, shortHeader, archFirst;
     noFlags.package_header({"", 1, 2, std::nullopt}).arch("mips");
     HeaderRead n(noFlags.finish());
-    ASSERT_TRUE(n.ok);
-    EXPECT_EQ(n.record.flags, 0u);
-    EXPECT_EQ(n.record.arch, "mips");
+    EXPECT_TRUE(n.ok && n.record.flags == 0 && n.record.arch == "mips");
     shortHeader.chunk(kChunkPackageHeader, std::string(31, 'x'));
     archFirst.arch("x");
     EXPECT_FALSE(HeaderRead(shortHeader.finish()).ok);
@@ -104,13 +96,10 @@ TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
     shortList.chunk(kChunkDepends, dependency_list_payload({{"x", 1, 2, 3}}, 2)).arch("late");
     hugeNote.package_header({"a", 1, 1, 0}).chunk_declared(kChunkNote, 0xfffffff0u, "tiny note");
     HeaderRead z(zero.finish());
-    ASSERT_TRUE(z.ok);
-    EXPECT_TRUE(z.record.depends.empty());
-    EXPECT_EQ(z.reader.type(), -1);
+    EXPECT_TRUE(z.ok && z.record.depends.empty() && z.reader.type() == -1);
     HeaderRead s(shortList.finish());
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.record.depends.size(), 1u);  // the entry read before the cut stays
-
     // A 4 GiB declared note on a few bytes of input allocates little.
     HeaderRead h(hugeNote.finish());
     EXPECT_TRUE(h.ok);
@@ -128,12 +117,8 @@ TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
     const std::string good = build_package(recipe, fixed_signer());
     PackageFile f;
     ASSERT_TRUE(scan(good, f));
-    EXPECT_EQ(f.filePath, dir / "p.npk");
-    EXPECT_EQ(f.size, good.size());
-    EXPECT_EQ(f.name, "tool");
-    EXPECT_TRUE(f.hasImage);
-    EXPECT_FALSE(f.altMagic);
-
+    EXPECT_EQ(std::tie(f.filePath, f.size, f.name, f.hasImage, f.altMagic),
+              std::make_tuple(dir / "p.npk", good.size(), "tool", true, false));
     PackageWriter shortLength;
     shortLength.package_header({"a", 1, 1, 0});
     for (const std::string& bytes : {good + "x", good.substr(0, good.size() - 1),
@@ -144,13 +129,11 @@ TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
         EXPECT_FALSE(scan(bytes, b));
     }
     EXPECT_FALSE(scan_package_file(f, dir / "missing.npk"));
-
     PackageWriter alt(kAltPackageMagic);
     alt.package_header({"min", 1, 1, std::nullopt}).signature(fixed_signer());
     PackageFile a;
     ASSERT_TRUE(scan(alt.finish(), a));
-    EXPECT_TRUE(a.altMagic);
-    EXPECT_EQ(a.arch, "i386");
+    EXPECT_TRUE(a.altMagic && a.arch == "i386");
 }
 
 TEST_F(PackageFormatTest, ScanReadsBundleMembersAndEveryTruncationReadsWithoutFault) {
@@ -164,16 +147,13 @@ TEST_F(PackageFormatTest, ScanReadsBundleMembersAndEveryTruncationReadsWithoutFa
         build_bundle({"all", 3, 3, 0}, {a, b}, fixed_signer(), {{"b", 0, 0, 0}});
     PackageFile f;
     ASSERT_TRUE(scan(bundle, f));
-    EXPECT_TRUE(f.isBundle);
-    ASSERT_EQ(f.members.size(), 2u);
-    EXPECT_EQ(f.members[0]->name, "a");
-    EXPECT_TRUE(f.members[0]->hasImage);
+    ASSERT_TRUE(f.isBundle && f.members.size() == 2u);
+    EXPECT_TRUE(f.members[0]->name == "a" && f.members[0]->hasImage);
     EXPECT_EQ(f.members[1]->arch, "ppc");
     PackageWriter empty;
     empty.sha256_marker().bundle_header({"all", 3, 3, 0}).image("i").arch("x");
     PackageFile e;
-    EXPECT_FALSE(scan(empty.finish(), e));
-
+    EXPECT_FALSE(scan(empty.finish(), e));  // a bundle without members
     for (std::size_t len = 0; len <= bundle.size(); ++len) {
         SCOPED_TRACE(len);
         HeaderRead h(bundle.substr(0, len));

@@ -1,6 +1,5 @@
 // PackageReader/ChunkBuf: digest coverage against an independent OpenSSL recomputation, the copy
 // target as a byte-exact copy, seek rules, truncations and malformed framing.
-
 #include "package/package_reader.h"
 
 #include "package/format.h"
@@ -21,13 +20,11 @@ std::string expected_digest(const std::string& bytes, bool sha256) {
 }
 
 const HeaderInfo kHeader = {"tool", 0x04030201, 0x0a0b0c0d, 0};
-
 std::string image_bytes(std::size_t n) {
     std::string s(n, '\0');
     for (std::size_t i = 0; i < n; ++i) s[i] = char(i * 7 + 3);
     return s;
 }
-
 const std::vector<std::uint32_t> kInstallTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
 
 // A reader over `bytes` wanting the given chunk types.
@@ -70,7 +67,6 @@ TEST(PackageReaderTest, DigestCoversFromHeaderOrLateMarkerThroughSignatureHeader
         const std::string file = w.finish();
         const std::string expected =
             expected_digest(file.substr(start, signedEnd - start), marker != None);
-
         Reading r(file, true);
         while (r.reader.next_chunk() != kChunkSignature) ASSERT_NE(r.reader.type(), -1);
         EXPECT_EQ(r.reader.chunk_length(), sigLength);
@@ -105,9 +101,7 @@ TEST(PackageReaderTest, CopyTargetReceivesEveryByteOnceIncludingPutBackBytes) {
         }
         EXPECT_EQ(copy.str(), file);
         // Without verification the digest runs on to the end; put-back bytes count once.
-        if (digestOn) {
-            EXPECT_EQ(r.digest(), expected_digest(file.substr(headerAt), true));
-        }
+        if (digestOn) { EXPECT_EQ(r.digest(), expected_digest(file.substr(headerAt), true)); }
     }
 }
 
@@ -147,9 +141,7 @@ TEST(PackageReaderTest, EveryTruncationOfASignedPackageAndABundleReadsCleanly) {
             }
             // The copy is the input up to the cut, less a cut header that was never taken in.
             EXPECT_EQ(good.compare(0, copy.str().size(), copy.str()), 0);
-            if (len >= kFileHeaderSize) {
-                EXPECT_GE(copy.str().size() + kChunkHeaderSize, len);
-            }
+            if (len >= kFileHeaderSize) { EXPECT_GE(copy.str().size() + kChunkHeaderSize, len); }
         }
     }
 }
@@ -176,9 +168,7 @@ TEST(PackageReaderTest, SeeksStayInThePayloadGoBackOnlyWithoutDigestAndSkipWhenT
         EXPECT_EQ(reader.tellg(), std::streampos(40000));
         EXPECT_EQ(reader.get(), std::uint8_t(image_bytes(40001)[40000]));
         EXPECT_EQ(reader.seekg(10).fail(), !canGoBack);
-        if (canGoBack) {
-            EXPECT_EQ(reader.get(), std::uint8_t(image_bytes(11)[10]));
-        }
+        if (canGoBack) { EXPECT_EQ(reader.get(), std::uint8_t(image_bytes(11)[10])); }
         reader.clear();
         reader.seekg(0, std::ios_base::end);
         EXPECT_EQ(reader.tellg(), std::streampos(50000));
@@ -187,10 +177,9 @@ TEST(PackageReaderTest, SeeksStayInThePayloadGoBackOnlyWithoutDigestAndSkipWhenT
         EXPECT_TRUE(reader.seekg(60000).fail());  // past the payload
         reader.clear();
         EXPECT_EQ(reader.next_chunk(), kChunkArch);
-        if (digestOn) {
-            EXPECT_EQ(reader.next_chunk(), -1);
-            EXPECT_EQ(r.digest(), expected_digest(file.substr(8), false));
-        }
+        if (!digestOn) continue;
+        EXPECT_EQ(reader.next_chunk(), -1);
+        EXPECT_EQ(r.digest(), expected_digest(file.substr(8), false));
     }
     PackageWriter small;
     small.package_header(kHeader).image("0123456789").arch("x");
@@ -216,7 +205,6 @@ TEST(PackageReaderTest, FramingFaultsAndAChunkHeaderCutShort) {
     Reading a(alt.finish(), false);
     EXPECT_TRUE(a.reader.is_alt_magic());
     EXPECT_EQ(a.reader.total_length(), alt.finish().size());
-
     // Three bytes of a chunk header reach neither the digest nor the copy.
     PackageWriter w;
     w.chunk(1, "abc");

@@ -31,21 +31,13 @@ inline Signer dev_sign(bool withEddsa = true) {
 
 inline FileEntry file_entry(const std::string& name, const std::string& data,
                             std::uint16_t mode = 0x81a4, std::uint8_t variant = 0) {
-    FileEntry e;
-    e.name = name;
-    e.data = data;
-    e.mode = mode;
-    e.hardwareVariant = variant;
-    return e;
+    return {mode, variant, name, data};
 }
 
 inline PackageSpec package_spec(const std::string& name, Version version,
                                 std::uint32_t flags = 0) {
     PackageSpec recipe;
-    recipe.header.name = name;
-    recipe.header.version = version;
-    recipe.header.buildTime = 1000;
-    recipe.header.flags = flags;
+    recipe.header = {name, version, 1000, flags};
     return recipe;
 }
 

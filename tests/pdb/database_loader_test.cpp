@@ -73,50 +73,48 @@ protected:
 
 TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
     const std::pair<std::string, std::string> v{"version", "1 2\n"}, f{"files", ""};
-    struct Row { const char* name; FileList files; const char* schedule; const char* line; };
+    struct Row { const char* name; FileList files; const char* line; };
     const Row rows[] = {
-        {"ppp", {{"version", "16777216 5\n"}, {"files", "bin/pppd\n/etc/ppp\n"}}, nullptr,
+        {"ppp", {{"version", "16777216 5\n"}, {"files", "bin/pppd\n/etc/ppp\n"}},
          "ppp v=16777216 t=5 act=0 /flash/bin/pppd /flash/etc/ppp"},
-        {"routeros", {{"version", "33580544 5\n"}}, nullptr,  // no files: a bundle
+        {"routeros", {{"version", "33580544 5\n"}},  // no files: a bundle
          "routeros v=33580544 t=5 act=0 bundle"},
         // Broken header files schedule removal and keep what was read before.
-        {"a", {f}, nullptr, "a v=0 t=0 act=1"},
-        {"b", {{"version", "1\n"}, f}, nullptr, "b v=1 t=0 act=1"},
-        {"c", {{"version", "x 1\n"}, f}, nullptr, "c v=0 t=0 act=1"},
-        {"h", {{"version", ""}, f}, nullptr, "h v=0 t=0 act=1"},
-        {"d", {v, f, {"deps", "sys 1 2\nnet 3\n"}}, nullptr, "d v=1 t=2 act=1 deps=sys:1:2:0"},
-        {"e", {v, f, {"provides", "p 1 2\n"}}, nullptr, "e v=1 t=2 act=1"},  // no priority
+        {"a", {f}, "a v=0 t=0 act=1"},
+        {"b", {{"version", "1\n"}, f}, "b v=1 t=0 act=1"},
+        {"c", {{"version", "x 1\n"}, f}, "c v=0 t=0 act=1"},
+        {"h", {{"version", ""}, f}, "h v=0 t=0 act=1"},
+        {"d", {v, f, {"deps", "sys 1 2\nnet 3\n"}}, "d v=1 t=2 act=1 deps=sys:1:2:0"},
+        {"e", {v, f, {"provides", "p 1 2\n"}}, "e v=1 t=2 act=1"},  // no priority
         // "q 1 2 3": the 3 is read as the next name, which then lacks its numbers.
-        {"f", {v, f, {"conflicts", "q 1 2 3\n"}}, nullptr, "f v=1 t=2 act=1 conf=q:1:2:0"},
-        {"g", {v, f, {"provides", "p 0 0 -3\n"}}, nullptr, "g v=1 t=2 act=0 prov=p:0:0:-3"},
-        {"auto", {v, f, {"disabled", "auto\n"}}, nullptr, "auto v=1 t=2 act=0 disabled"},
-        {"user", {v, f, {"disabled", "user\n"}}, nullptr, "user v=1 t=2 act=0 disabled user"},
-        {"empty", {v, f, {"disabled", ""}}, nullptr, "empty v=1 t=2 act=0 disabled user"},
-        {"both", {v, f, {"disabled", "auto\n"}, {"enabled", "user\n"}}, nullptr,
+        {"f", {v, f, {"conflicts", "q 1 2 3\n"}}, "f v=1 t=2 act=1 conf=q:1:2:0"},
+        {"g", {v, f, {"provides", "p 0 0 -3\n"}}, "g v=1 t=2 act=0 prov=p:0:0:-3"},
+        {"auto", {v, f, {"disabled", "auto\n"}}, "auto v=1 t=2 act=0 disabled"},
+        {"user", {v, f, {"disabled", "user\n"}}, "user v=1 t=2 act=0 disabled user"},
+        {"empty", {v, f, {"disabled", ""}}, "empty v=1 t=2 act=0 disabled user"},
+        {"both", {v, f, {"disabled", "auto\n"}, {"enabled", "user\n"}},
          "both v=1 t=2 act=0 disabled"},
-        {"chosen", {v, f, {"enabled", "user\n"}}, nullptr, "chosen v=1 t=2 act=0 user"},
-        // Members of a bundle stored without image stay installed.
-        {"dhcp", {v, f, {"bundle", "routeros\n"}}, nullptr, "dhcp v=1 t=2 act=0 in=routeros:0:0:0"},
-        {"gone", {v, f, {"bundle", "other\n"}}, nullptr, "gone v=1 t=2 act=1 in=other:0:0:0"},
-        {"asked", {v, f, {"bundle", "routeros\n"}}, "asked/schedule=uninstall\n",
-         "asked v=1 t=2 act=1 in=routeros:0:0:0"},
-        {"broken", {{"version", "1\n"}, f, {"bundle", "routeros\n"}}, nullptr,
+        {"chosen", {v, f, {"enabled", "user\n"}}, "chosen v=1 t=2 act=0 user"},
+        // Members of a bundle stored without image stay installed, unless scheduled ("asked").
+        {"dhcp", {v, f, {"bundle", "routeros\n"}}, "dhcp v=1 t=2 act=0 in=routeros:0:0:0"},
+        {"gone", {v, f, {"bundle", "other\n"}}, "gone v=1 t=2 act=1 in=other:0:0:0"},
+        {"asked", {v, f, {"bundle", "routeros\n"}}, "asked v=1 t=2 act=1 in=routeros:0:0:0"},
+        {"broken", {{"version", "1\n"}, f, {"bundle", "routeros\n"}},
          "broken v=1 t=0 act=1 in=routeros:0:0:0"},
-        // The schedule path keeps letters, digits and dashes; placeholders read none.
-        {"net.x", {v, f}, "netx/schedule=disable\n", "net.x v=1 t=2 act=3 user"},
-        {"hold", {{"version", "4294967295 4294967295\n"}, f}, "hold/schedule=uninstall\n",
+        // Scheduled below: the path keeps letters, digits and dashes; placeholders read none.
+        {"net.x", {v, f}, "net.x v=1 t=2 act=3 user"},
+        {"hold", {{"version", "4294967295 4294967295\n"}, f},
          "hold v=4294967295 t=4294967295 act=0"},
-        {"odd", {{"version", "1\n"}, f}, "odd/schedule=enable\n", "odd v=1 t=0 act=2 user"},
-        {"unread", {v, f}, "unread/schedule/x=", "unread v=1 t=2 act=0"},  // a directory
+        {"odd", {{"version", "1\n"}, f}, "odd v=1 t=0 act=2 user"},
+        {"unread", {v, f}, "unread v=1 t=2 act=0"},
     };
-    for (const Row& r : rows) {
-        entry(r.name, r.files);
-        if (const char* s = r.schedule) {
-            const std::string text = s;
-            write_file(root / ("ram/pdb/" + text.substr(0, text.find('='))),
-                       text.substr(text.find('=') + 1));
-        }
-    }
+    for (const Row& r : rows) entry(r.name, r.files);
+    const std::pair<const char*, const char*> schedules[] = {
+        {"asked", "uninstall\n"}, {"netx", "disable\n"}, {"hold", "uninstall\n"},
+        {"odd", "enable\n"}};
+    for (const auto& [dir, text] : schedules)
+        write_file(root / ("ram/pdb/" + std::string(dir) + "/schedule"), text);
+    write_file(root / "ram/pdb/unread/schedule/x", "");  // a directory, not a schedule
     const std::string out = load();
     for (const Row& r : rows) {
         SCOPED_TRACE(r.line);

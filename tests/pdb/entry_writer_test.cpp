@@ -5,8 +5,8 @@
 
 #include "cli/installer.h"
 #include "pdb/root_child.h"
+#include "support/scenario.h"
 #include "support/temp_dir.h"
-#include "txn/transaction.h"
 
 #include <gtest/gtest.h>
 
@@ -34,25 +34,17 @@ std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version
     return record;
 }
 
-// Commits a journal and loads the database anew into a fresh Installer.
 std::string commit_and_reload(Transaction& txn) {
     txn.commit(false);
     Installer::reset().open(true, "i386");
     return describe_packages();
 }
 
-std::string messages() {
-    std::string out;
-    for (const std::string& m : Installer::instance().messages) out += m + "\n";
-    return out;
-}
-
 class EntryWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SKIP_WITHOUT_CHROOT();
-        write_file(root / "flash/var/pdb/.keep", "");
-        write_file(root / "ram/.keep", "");
+        for (const char* keep : {"flash/var/pdb/.keep", "ram/.keep"}) write_file(root / keep, "");
     }
     std::string in_root(const std::function<std::string()>& body) {
         return run_in_root(root.path(), body);
@@ -81,6 +73,18 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                       std::string files = listing_of(database_dir(*s));
                       states += s->name + ":" + files.substr(files.find("files=")) + "\n";
                   }
+                  auto m = plain("p0", kV1);  // switched by mark_disabled, then mark_enabled
+                  m->action = kActionDisable;
+                  Transaction off, on;
+                  mark_disabled(*m, off);
+                  off.commit(false);
+                  states += listing_of(database_dir(*m)) + " act=" + std::to_string(m->action);
+                  m->userForced = true;
+                  m->action = kActionEnable;
+                  mark_enabled(*m, on);
+                  on.commit(false);
+                  states += "\n" + listing_of(database_dir(*m));
+                  states += m->disabled ? " disabled" : " enabled";
                   return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded + states;
               }),
               "version=16803328 9\n|deps=system 16803328 33580544\n|provides=dialer 1 2 -4\n|"
@@ -88,7 +92,9 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
               "ppp v=16803328 t=9 act=0 deps=system:16803328:33580544:0 prov=dialer:1:2:-4 "
               "conf=old:0:3:0 /flash/bin/pppd /flash/etc/ppp.conf\n"
               "p0:files=|\np1:files=|disabled=auto\n|\np2:files=|enabled=user\n|\n"
-              "p3:files=|disabled=user\n|\n");
+              "p3:files=|disabled=user\n|\n"
+              "version=16803328 9\n|deps=|files=|disabled=auto\n| act=0\n"
+              "version=16803328 9\n|deps=|files=|enabled=user\n| enabled");
 }
 
 // Each new version drops the files of its predecessor that it does not write itself.
@@ -213,7 +219,7 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
                   auto file = plain("pkg", kV1);  // its directory is a plain file
                   out += write_entry(*file, txn) ? "written " : "failed ";
                   out += std::to_string(store_entry(*file, txn)) + "\n";
-                  return out + messages();
+                  return out + message_lines();
               }),
               "ok refused 0\nfailed 0\n"
               "ERROR: installation of ..-1.0 failed: could not create meta/version: "
@@ -224,42 +230,13 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
               "Not a directory\n");
 }
 
-TEST_F(EntryWriterTest, MarkDisabledAndEnabledSwitchTheStateFiles) {
-    EXPECT_EQ(in_root([] {
-                  auto r = plain("p", kV1);
-                  r->action = kActionDisable;
-                  Transaction first, off, on;
-                  (void)write_entry(*r, first);
-                  first.commit(false);
-                  mark_disabled(*r, off);
-                  off.commit(false);
-                  std::string out = listing_of("/flash/var/pdb/p/") +
-                                    " act=" + std::to_string(r->action) + "\n";
-                  r->userForced = true;
-                  r->action = kActionEnable;
-                  mark_enabled(*r, on);
-                  on.commit(false);
-                  return out + listing_of("/flash/var/pdb/p/") +
-                         (r->disabled ? " disabled" : " enabled");
-              }),
-              "version=16803328 9\n|deps=|files=|disabled=auto\n| act=0\n"
-              "version=16803328 9\n|deps=|files=|enabled=user\n| enabled");
-}
-
 TEST(EntryWriterReportTest, MessageFollowsTheErrorNumber) {
-    Installer& installer = Installer::reset();
-    installer.quiet = false;
-    struct NullTerminal : Terminal {
-        void write(std::string_view) override {}
-        void flush() override {}
-    } terminal;
-    installer.terminal = &terminal;
+    Scenario s;
     for (int err : {ENOSPC, EIO, EACCES}) report_create_failure("wifi-7.1", "meta/deps", err);
-    EXPECT_EQ(messages(), "ERROR: installation of wifi-7.1 failed: disk is too small\n"
+    EXPECT_EQ(message_lines(), "ERROR: installation of wifi-7.1 failed: disk is too small\n"
                           "ERROR: installation of wifi-7.1 failed: disk error\n"
                           "ERROR: installation of wifi-7.1 failed: could not create meta/deps: "
                           "Permission denied\n");
-    Installer::reset();
 }
 
 }  // namespace

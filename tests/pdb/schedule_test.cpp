@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <sys/stat.h>
 
 namespace {
@@ -24,13 +26,10 @@ TEST(ScheduleTest, PathKeepsOnlyAsciiLettersDigitsAndDash) {
 
 TEST(ScheduleTest, FirstWordDecidesAndIsComparedExactly) {
     const std::pair<const char*, ScheduleRequest> cases[] = {
-        {"uninstall", ScheduleRequest::Uninstall},
-        {"enable\n", ScheduleRequest::Enable},
+        {"uninstall", ScheduleRequest::Uninstall}, {"enable\n", ScheduleRequest::Enable},
         {"  \n\tdisable trailing words", ScheduleRequest::Disable},
-        {"uninstall enable", ScheduleRequest::Uninstall},
-        {"Uninstall", ScheduleRequest::None},
-        {"uninstalled", ScheduleRequest::None},
-        {"", ScheduleRequest::None},
+        {"uninstall enable", ScheduleRequest::Uninstall}, {"Uninstall", ScheduleRequest::None},
+        {"uninstalled", ScheduleRequest::None}, {"", ScheduleRequest::None},
         {" \n ", ScheduleRequest::None},
     };
     TempDir dir;
@@ -45,20 +44,15 @@ TEST(ScheduleTest, FirstWordDecidesAndIsComparedExactly) {
 }
 
 TEST(ScheduleTest, RequestsSetTheActionAndOnlyEnableAndDisableMarkTheUsersChoice) {
-    InstalledPackage record("p");
-    apply_schedule(record, ScheduleRequest::Enable);  // also on an enabled package
-    EXPECT_EQ(record.action, kActionEnable);
-    EXPECT_TRUE(record.userForced);
-    EXPECT_FALSE(record.disabled);
-    InstalledPackage other("q");
-    apply_schedule(other, ScheduleRequest::Uninstall);
-    EXPECT_EQ(other.action, kActionUninstall);
-    EXPECT_FALSE(other.userForced);
-    apply_schedule(other, ScheduleRequest::None);
-    EXPECT_EQ(other.action, kActionUninstall);
-    apply_schedule(other, ScheduleRequest::Disable);
-    EXPECT_EQ(other.action, kActionDisable);
-    EXPECT_TRUE(other.userForced);
+    InstalledPackage p("p"), q("q");
+    apply_schedule(p, ScheduleRequest::Enable);  // also on an enabled package
+    apply_schedule(q, ScheduleRequest::Uninstall);
+    EXPECT_EQ(std::tuple(p.action, p.userForced, p.disabled, q.action, q.userForced),
+              std::tuple(+kActionEnable, true, false, +kActionUninstall, false));
+    apply_schedule(q, ScheduleRequest::None);
+    EXPECT_EQ(q.action, kActionUninstall);
+    apply_schedule(q, ScheduleRequest::Disable);
+    EXPECT_EQ(std::pair(q.action, q.userForced), std::pair(+kActionDisable, true));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST(RelationsTest, RangesOverlapUnlessBoundsSeparateThem) {
     }
 }
 
-TEST(RelationsTest, DependsOnThroughProvidesAndBundleMembers) {
+TEST(RelationsTest, DependsOnAndNamesThroughProvidesAndBundleMembers) {
     auto app = pkg("app", 1), lib = pkg("lib", 3), alt = pkg("altlib", 9);
     app->depends.push_back(dep("lib", 2));
     alt->provides.push_back(dep("lib"));
@@ -96,6 +96,11 @@ TEST(RelationsTest, DependsOnThroughProvidesAndBundleMembers) {
     apps->members.push_back(std::move(app));
     EXPECT_TRUE(depends_on(*apps, *lib));
     EXPECT_FALSE(depends_on(*apps, *pkg("other", 1)));
+    auto inner = pkg("inner", 1);  // names and members are looked up one level deep
+    inner->members.push_back(pkg("deep", 1));
+    bundle->members.push_back(std::move(inner));
+    EXPECT_TRUE(has_name_or_member(*bundle, "bundle") && has_name_or_member(*bundle, "inner"));
+    EXPECT_FALSE(has_name_or_member(*bundle, "deep") || has_name_or_member(*bundle, "bundl"));
 }
 
 TEST(RelationsTest, ConflictsWithByListsPrioritiesMembersAndArgumentOrder) {
@@ -137,16 +142,6 @@ TEST(RelationsTest, ConflictsWithByListsPrioritiesMembersAndArgumentOrder) {
     other->conflicts = {dep("ntp")};
     EXPECT_FALSE(conflicts_with(*placeholder, *other));
     EXPECT_FALSE(conflicts_with(*other, *placeholder));
-}
-
-TEST(RelationsTest, HasNameOrMemberLooksOneLevelDeep) {
-    auto bundle = pkg("bundle", 1), inner = pkg("inner", 1);
-    inner->members.push_back(pkg("deep", 1));
-    bundle->members.push_back(std::move(inner));
-    EXPECT_TRUE(has_name_or_member(*bundle, "bundle"));
-    EXPECT_TRUE(has_name_or_member(*bundle, "inner"));
-    EXPECT_FALSE(has_name_or_member(*bundle, "deep"));
-    EXPECT_FALSE(has_name_or_member(*bundle, "bundl"));
 }
 
 TEST(RelationsTest, CompareByBuildTimeAndByABundlesFirstMemberOfTheName) {

@@ -19,6 +19,13 @@ constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned 
            Version(revision);
 }
 
+// The Installer's messages, one per line.
+inline std::string message_lines() {
+    std::string out;
+    for (const std::string& m : Installer::instance().messages) out += m + "\n";
+    return out;
+}
+
 class RecordingTerminal : public Terminal {
 public:
     void write(std::string_view bytes) override { output.append(bytes); }

@@ -1,6 +1,5 @@
-// Temporary file placement and the flash space check. Exact free block counts come from tmpfs
-// mounts in a private mount namespace; those tests skip where mounting is not permitted.
-
+// Temporary file placement (with the remembered ancestor walk) and the flash space check. Exact
+// free block counts come from tmpfs mounts; those tests skip where mounting is not permitted.
 #include "txn/space.h"
 #include "txn/transaction.h"
 
@@ -35,6 +34,7 @@ protected:
         const FileOp* op = txn.pending(path);
         return op ? op->source : std::string("(none)");
     }
+    std::string dir_of_temp(const std::string& path) const { return parent_dir(temp_of(path)); }
 
     TempDir dir;
     Transaction txn;
@@ -45,12 +45,8 @@ TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEndAndBlockCountsDoNotWrap
     boot.fs_path = "/flash/boot";
     const std::pair<const char*, bool> cases[] = {
         {"/flash/boot", true}, {"/flash/boot/kernel", true}, {"/flash/bootimage", false},
-        {"/flash/boo", false}, {"/flash", false},            {"/flash/boot2/x", false},
-    };
-    for (const auto& [path, holds] : cases) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(boot.holds(path), holds);
-    }
+        {"/flash/boo", false}, {"/flash", false},            {"/flash/boot2/x", false}};
+    for (const auto& [path, holds] : cases) EXPECT_EQ(boot.holds(path), holds) << path;
     boot.block_size = 4096;
     EXPECT_EQ(boot.blocks_of((std::int64_t(1) << 32) + 1), (std::int64_t(1) << 20) + 1);
     EXPECT_EQ(boot.blocks_of(0), 0);
@@ -71,32 +67,28 @@ TEST_F(SpaceTest, UnreadableFileSystemRefusesAnyMoveOntoIt) {
     EXPECT_TRUE(has_flash_space_of(removals, dir / "nofs/flash/boot", dir / "nofs/flash"));
 }
 
-TEST_F(SpaceTest, TemporaryFilePlacementModesAndReplacement) {
+TEST_F(SpaceTest, TemporaryFilePlacementModesReplacementAndFailure) {
     ::mkdir((dir / "ram").c_str(), 0755);
     ::mkdir((dir / "tmp").c_str(), 0755);
     std::ofstream a = create(dir / "flash/PCKGS_CHANGED", 0);  // empty files go to /ram
-    EXPECT_EQ(parent_dir(temp_of(dir / "flash/PCKGS_CHANGED")), dir / "ram");
+    EXPECT_EQ(dir_of_temp(dir / "flash/PCKGS_CHANGED"), dir / "ram");
     std::ofstream b = create(dir / "flash/UPGRADED", 0, 0, "noram");
-    EXPECT_EQ(parent_dir(temp_of(dir / "flash/UPGRADED")), dir / "tmp");
-
+    EXPECT_EQ(dir_of_temp(dir / "flash/UPGRADED"), dir / "tmp");
     std::ofstream c = create(dir / "c"), d = create(dir / "d", 10, 0100755);
     struct stat st;
     ASSERT_EQ(::stat(temp_of(dir / "c").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     ASSERT_EQ(::stat(temp_of(dir / "d").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-
     const std::string first = temp_of(dir / "c");
     std::ofstream again = create(dir / "c");
     EXPECT_FALSE(path_exists(first));
     EXPECT_TRUE(path_exists(temp_of(dir / "c")));
     EXPECT_EQ(txn.size(), 4u);
-
     errno = 0;  // a failed mkstemp registers nothing and keeps its error number
     std::ofstream failed = create(dir / "x", 0, 0, "noram", "notmp");
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_FALSE(failed.is_open());
-    EXPECT_TRUE(failed.fail());
+    EXPECT_TRUE(!failed.is_open() && failed.fail());
     EXPECT_EQ(txn.size(), 4u);
 }
 
@@ -113,16 +105,36 @@ TEST_F(SpaceTest, DeepDestinationsGetDistinctFullLengthNames) {
     EXPECT_TRUE(path_exists(nameA) && path_exists(nameB));
 }
 
-TEST_F(SpaceTest, TemporaryFileGoesToNearestExistingAncestorWithRoom) {
+TEST_F(SpaceTest, RememberedAncestorIsWalkedAgainWhenGoneAndEndsAtMadeDirectories) {
+    ASSERT_EQ(::mkdir((dir / "flash").c_str(), 0755), 0);
+    create(dir / "flash/new/deeper/a").close();
+    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/a"), dir / "flash");
+    txn.cancel();
+    ASSERT_EQ(::rmdir((dir / "flash").c_str()), 0);
+    // A remembered "flash" would make mkstemp fail; a fresh walk finds the scratch directory.
+    std::ofstream second = create(dir / "flash/new/deeper/b");
+    EXPECT_TRUE(second.is_open());
+    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/b"), dir.path());
+    make_dirs(dir / "flash/new/deeper");  // as after a commit earlier in the same process
+    std::ofstream third = create(dir / "flash/new/deeper/c");
+    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/c"), dir / "flash/new/deeper");
+}
+
+TEST_F(SpaceTest, TemporaryFileGoesToNearestExistingAncestorWithRoomAskedEachTime) {
     SKIP_WITHOUT_MOUNTS();
     TmpfsMount ram(dir / "ram", 64), flash(dir / "flash", 10);
     ASSERT_TRUE(ram.ok() && flash.ok()) << ram.error() << flash.error();
     const std::uint32_t block = std::uint32_t(tmpfs_block_size());
     // 10 blocks free: size plus a tenth must stay below them.
     std::ofstream fits = create(dir / "flash/new/deeper/f", 9 * block);
-    EXPECT_EQ(parent_dir(temp_of(dir / "flash/new/deeper/f")), dir / "flash");
+    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/f"), dir / "flash");
     std::ofstream tooBig = create(dir / "flash/g", 10 * block);
-    EXPECT_EQ(parent_dir(temp_of(dir / "flash/g")), dir / "ram");
+    EXPECT_EQ(dir_of_temp(dir / "flash/g"), dir / "ram");
+    fits << std::string(6 * block, 'x');
+    fits.close();
+    // Same remembered ancestor, but only 4 blocks are left now.
+    std::ofstream full = create(dir / "flash/new/deeper/h", 4 * block);
+    EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/h"), dir / "ram");
 }
 
 TEST_F(SpaceTest, RoomTestDoesNotWrapOnFileSystemsAboveFourGiB) {
@@ -132,7 +144,7 @@ TEST_F(SpaceTest, RoomTestDoesNotWrapOnFileSystemsAboveFourGiB) {
     TmpfsMount flash(dir / "flash", (std::uint64_t(1) << 32) / block + 4);
     ASSERT_TRUE(flash.ok()) << flash.error();
     std::ofstream out = create(dir / "flash/big", std::uint32_t(64 * block));
-    EXPECT_EQ(parent_dir(temp_of(dir / "flash/big")), dir / "flash");
+    EXPECT_EQ(dir_of_temp(dir / "flash/big"), dir / "flash");
 }
 
 // /flash and /flash/boot as tmpfs of 20 blocks each, and the check between them.
@@ -148,23 +160,20 @@ protected:
     }
     bool check() { return has_flash_space_of(txn, dir / "flash/boot", dir / "flash"); }
     std::size_t blocks(int n) const { return std::size_t(n) * tmpfs_block_size(); }
-
     std::unique_ptr<TmpfsMount> flash, boot;
 };
 
-TEST_F(FlashSpaceTest, SixteenFreeBlocksAfterLosingSpaceFail) {
+TEST_F(FlashSpaceTest, SixteenFreeBlocksAfterTheMovesFailAndReplacedFilesGiveBlocksBack) {
     txn.add_move(make("ram/three", blocks(3)), dir / "flash/a");
     EXPECT_TRUE(check());  // 17 left
     txn.add_move(make("ram/one", blocks(1)), dir / "flash/b");
     EXPECT_FALSE(check());  // 16 left
-}
-
-TEST_F(FlashSpaceTest, ReplacedDestinationGivesItsBlocksBack) {
+    Transaction replace;
     make("flash/old", blocks(2));  // 18 free now
-    txn.add_move(make("ram/new", blocks(3)), dir / "flash/old");
-    EXPECT_TRUE(check());  // 18 - 3 + 2 = 17
-    make("flash/other", blocks(1));  // 17 free
-    EXPECT_FALSE(check());  // 17 - 3 + 2 = 16
+    replace.add_move(make("ram/new", blocks(3)), dir / "flash/old");
+    EXPECT_TRUE(has_flash_space_of(replace, dir / "flash/boot", dir / "flash"));  // 17
+    make("flash/other", blocks(1));
+    EXPECT_FALSE(has_flash_space_of(replace, dir / "flash/boot", dir / "flash"));  // 16
 }
 
 TEST_F(FlashSpaceTest, MoveWithinFlashAndRemovalsAlwaysPass) {

@@ -7,7 +7,6 @@
 #include "package/signature/key_file.h"
 
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -57,64 +56,43 @@ protected:
     std::stringbuf copy;
 };
 
-TEST_F(VerifySignatureTest, LevelByWhichPartsVerify) {
+TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadTriedAndPassed) {
     ASSERT_NE(signer, nullptr) << err;  // the development key files match
     const std::string sig = sign();
     ASSERT_EQ(sig.size(), 132u);
-    std::string eddsaBroken = sig, bothBroken = sig;
+    std::string eddsaBroken = sig, bothBroken = sig, legacyBroken = sig;
     eddsaBroken[100] ^= 0x04;
     bothBroken[100] ^= 0x04;
     bothBroken[40] ^= 0x04;
-    const std::tuple<const char*, std::string, int> cases[] = {
-        {"both good", sig, 2},
-        {"EdDSA part broken", eddsaBroken, 1},
-        {"both broken", bothBroken, 0},
+    legacyBroken[30] ^= 0x01;
+    const std::string legacy = sig.substr(0, 68);
+    // In a chunk shorter than 132 bytes only the legacy part is read, whatever follows it.
+    // Columns: bytes, chunk length, digest on, level, bytes left in the chunk, copy, unread
+    // bytes of the source (with its marker), or -1 when not compared.
+    const std::tuple<const char*, std::string, std::uint32_t, bool, int, std::uint32_t,
+                     std::string, int> cases[] = {
+        {"both good", sig, 132, true, 2, 0, sig, 1},
+        {"EdDSA part broken", eddsaBroken, 132, true, 1, 0, eddsaBroken, 1},
+        {"both broken", bothBroken, 132, true, 0, 0, bothBroken, 1},
+        {"chunk of 68", sig, 68, true, 1, 0, legacy, 65},
+        {"chunk of 100", sig, 100, true, 1, 32, legacy, 65},
+        {"chunk of 131", sig, 131, true, 1, 63, legacy, 65},
+        {"legacy broken in 131", legacyBroken, 131, true, 0, 63, legacyBroken.substr(0, 68), 65},
+        {"longer chunk", sig + "12345678", 140, true, 2, 8, sig, 9},
+        {"too short for any scheme", sig.substr(0, 67), 67, true, 0, 67, "", 68},
+        {"digest off: nothing read", sig, 132, false, 0, 132, "", 133},
+        {"source ends inside", sig.substr(0, 99), 132, true, 0, 132, "", -1},
     };
-    for (const auto& [what, bytes, level] : cases) {
+    for (const auto& [what, bytes, length, digestOn, level, left, copied, rest] : cases) {
         SCOPED_TRACE(what);
-        EXPECT_EQ(run(bytes, 132), level);
-        EXPECT_EQ(buf->remaining, 0u);
-        EXPECT_TRUE(buf->digestFinished);
-        EXPECT_EQ(copy.str(), bytes);
-        EXPECT_EQ(unread(), 1u);
+        EXPECT_EQ(run(bytes, length, digestOn), level);
+        EXPECT_EQ(buf->remaining, left);
+        EXPECT_EQ(buf->digestFinished, digestOn);
+        EXPECT_EQ(copy.str(), copied);
+        if (rest >= 0) { EXPECT_EQ(unread(), std::size_t(rest)); }
     }
     EXPECT_EQ(run(sign(true), 132, true, true), 2) << "EdDSA covers the whole SHA-256 digest";
     EXPECT_EQ(run(sig, 132, true, false, "other"), 0) << "another digest fails both schemes";
-}
-
-TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadAndTried) {
-    // A whole valid 132-byte signature in a shorter chunk: only the legacy part is read, so
-    // a broken legacy part fails although the EdDSA part would pass.
-    std::string sig = sign();
-    for (std::uint32_t length : {68u, 100u, 131u}) {
-        SCOPED_TRACE(length);
-        EXPECT_EQ(run(sig, length), 1);
-        EXPECT_EQ(buf->remaining, length - 68);
-        EXPECT_EQ(copy.str(), sig.substr(0, 68));
-        EXPECT_EQ(unread(), sig.size() + 1 - 68);
-    }
-    EXPECT_EQ(run(sig + "12345678", 140), 2);
-    EXPECT_EQ(buf->remaining, 8u);
-    EXPECT_EQ(unread(), 9u);
-
-    EXPECT_EQ(run(sig.substr(0, 67), 67), 0);  // too short for any scheme: nothing is read
-    EXPECT_EQ(buf->remaining, 67u);
-    EXPECT_EQ(unread(), 68u);
-    EXPECT_EQ(copy.str(), "");
-    EXPECT_TRUE(buf->digestFinished);
-
-    sig[30] ^= 0x01;
-    EXPECT_EQ(run(sig, 131), 0);
-
-    EXPECT_EQ(run(sign(), 132, false), 0);  // digest off: nothing is read
-    EXPECT_EQ(buf->remaining, 132u);
-    EXPECT_FALSE(buf->digestFinished);
-    EXPECT_EQ(unread(), 133u);
-
-    // The source ends (after the marker byte) inside the chunk.
-    EXPECT_EQ(run(sign().substr(0, 99), 132), 0);
-    EXPECT_EQ(buf->remaining, 132u);
-    EXPECT_EQ(copy.str(), "");
 }
 
 TEST(KeyFileTest, FormattedKeysParseBackAndMalformedEntriesAreRefused) {
@@ -126,7 +104,6 @@ TEST(KeyFileTest, FormattedKeysParseBackAndMalformedEntriesAreRefused) {
     ASSERT_TRUE(parse_private_keys(format_private_keys(priv), priv2));
     EXPECT_EQ(std::memcmp(&pub, &pub2, sizeof pub), 0);
     EXPECT_EQ(std::memcmp(&priv, &priv2, sizeof priv), 0);
-
     const std::string rest = good.substr(good.find('\n') + 1);  // without the eddsa line
     const std::pair<const char*, std::string> cases[] = {
         {"missing entry", rest},
@@ -136,10 +113,7 @@ TEST(KeyFileTest, FormattedKeysParseBackAndMalformedEntriesAreRefused) {
         {"too few words", good.substr(0, good.find("h25-k:")) + "h25-k: 01234567\n"},
         {"extra word", good.substr(0, good.size() - 1) + " 01234567\n"},
     };
-    for (const auto& [what, text] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_FALSE(parse_public_keys(text, pub2));
-    }
+    for (const auto& [what, text] : cases) EXPECT_FALSE(parse_public_keys(text, pub2)) << what;
 }
 
 TEST(KeyFileTest, EmbeddedKeysAreTheConfiguredFile) {
