@@ -123,14 +123,19 @@ private:
     std::unique_ptr<BN_CTX, CtxDeleter> ctx_;
 };
 
-// X25519(k, 9) through OpenSSL: u(k*B) for a clamped k.
-bool x25519_base(const std::uint8_t k[32], std::uint8_t u[32]) {
-    EVP_PKEY* key = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, k, 32);
+// The 32-byte public key OpenSSL derives from a 32-byte private key of `type`.
+bool raw_public_key(int type, const std::uint8_t priv[32], std::uint8_t pub[32]) {
+    EVP_PKEY* key = EVP_PKEY_new_raw_private_key(type, nullptr, priv, 32);
     if (key == nullptr) return false;
     std::size_t size = 32;
-    const bool ok = EVP_PKEY_get_raw_public_key(key, u, &size) == 1 && size == 32;
+    const bool ok = EVP_PKEY_get_raw_public_key(key, pub, &size) == 1 && size == 32;
     EVP_PKEY_free(key);
     return ok;
+}
+
+// X25519(k, 9) through OpenSSL: u(k*B) for a clamped k.
+bool x25519_base(const std::uint8_t k[32], std::uint8_t u[32]) {
+    return raw_public_key(EVP_PKEY_X25519, k, u);
 }
 
 std::string hex(const std::uint8_t* bytes, std::size_t size) {
@@ -207,12 +212,7 @@ bool legacy_sign(const std::uint8_t x[32], const H25Constants& constants,
 }
 
 bool eddsa_public_key(const std::uint8_t seed[32], std::uint8_t pub[32]) {
-    EVP_PKEY* key = EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, 32);
-    if (key == nullptr) return false;
-    std::size_t size = 32;
-    const bool ok = EVP_PKEY_get_raw_public_key(key, pub, &size) == 1 && size == 32;
-    EVP_PKEY_free(key);
-    return ok;
+    return raw_public_key(EVP_PKEY_ED25519, seed, pub);
 }
 
 bool eddsa_sign(const std::uint8_t seed[32], const std::uint8_t* message, std::size_t length,
