@@ -8,6 +8,8 @@
 #include "flash/flash_device.h"
 #include "plan/relations.h"
 
+#include <set>
+
 namespace {
 
 // 3.20rc1: packages up to this version cannot live on a file system with 256 KiB blocks.
@@ -23,6 +25,46 @@ bool has_enabled_satisfier(Installer& installer, const Dependency& d,
     for (const InstalledPackage* p : collect_satisfiers(installer, d, false))
         if (p != skip) return true;
     return false;
+}
+
+// The placement above can leave a package before one that it needs: a package needing
+// nothing placed so far goes to the front, even when a later one provides what it needs.
+// Installed in that order it would be refused for the missing requirement. When the needs
+// allow an order at all (no cycle), the order is repaired stably: each step takes the first
+// package, in the placed order, whose needs are all placed, so an order that already puts
+// needed packages first stays as it is. With a cycle of needs the placed order stands.
+std::vector<std::size_t> needed_first(const std::vector<const Package*>& list,
+                                      const std::vector<std::size_t>& ordered) {
+    const std::size_t n = ordered.size();
+    auto needs = [&](std::size_t a, std::size_t b) {
+        return a != b && depends_on(*list[ordered[a]], *list[ordered[b]]);
+    };
+    bool violated = false;
+    for (std::size_t a = 0; a < n && !violated; ++a)
+        for (std::size_t b = a + 1; b < n && !violated; ++b) violated = needs(a, b);
+    if (!violated) return ordered;
+
+    std::vector<std::vector<std::size_t>> neededBy(n);
+    std::vector<std::size_t> missing(n, 0);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = 0; b < n; ++b)
+            if (needs(a, b)) {
+                neededBy[b].push_back(a);
+                ++missing[a];
+            }
+    std::set<std::size_t> ready;
+    for (std::size_t a = 0; a < n; ++a)
+        if (missing[a] == 0) ready.insert(a);
+    std::vector<std::size_t> repaired;
+    repaired.reserve(n);
+    while (!ready.empty()) {
+        const std::size_t a = *ready.begin();
+        ready.erase(ready.begin());
+        repaired.push_back(ordered[a]);
+        for (std::size_t k : neededBy[a])
+            if (--missing[k] == 0) ready.insert(k);
+    }
+    return repaired.size() == n ? repaired : ordered;
 }
 
 }  // namespace
@@ -203,5 +245,5 @@ std::vector<std::size_t> select_and_order_positions(Installer& installer,
         }
         ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(at), xi);
     }
-    return ordered;
+    return needed_first(list, ordered);
 }

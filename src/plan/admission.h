@@ -51,8 +51,9 @@ InstalledPackage* find_conflicting_package(Installer& installer, const Package& 
 InstalledPackage* find_by_name_or_provides(Installer& installer, const std::string& name);
 
 // Candidate selection and processing order over `list` (positions into it): of related
-// candidates the newest (with a floor: the oldest) stays, then each kept one follows what it
-// needs and what conflicts with it. Warnings only when `verbose`, except the floor refusal.
+// candidates the newest (with a floor: the oldest) stays, then each kept one follows what
+// conflicts with it and what it needs; the needs hold in the result whenever some order of the
+// kept ones can meet them all. Warnings only when `verbose`, except the floor refusal.
 std::vector<std::size_t> select_and_order_positions(Installer& installer,
                                                     const std::vector<const Package*>& list,
                                                     Version floor, bool verbose);
