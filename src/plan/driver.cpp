@@ -121,8 +121,11 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
             if (nameOut) *nameOut = name;
             return StreamResult::Installed;
         }
+        // A reinstall of the same build keeps the installed record whatever else the verdict
+        // holds: a requirement that no longer holds must not cancel the whole run, since the
+        // installed build stays as it is.
         const InstalledPackage* installed = find_package(installer, name);
-        if ((flags & kAdmitSame) && (verdict & kAdmitSame) && !refused && installed) {
+        if ((flags & kAdmitSame) && (verdict & kAdmitSame) && installed) {
             installer.set_status(std::string(kStatusClearWidth, ' '));
             installer.set_status("");
             installer.info("installed %s%s", p->disabled ? "(disabled) " : "",

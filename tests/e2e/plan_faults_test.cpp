@@ -1,4 +1,5 @@
-// Planning end to end: the order in which uploads are installed.
+// Planning end to end: the order in which uploads are installed, and a reinstall of the same
+// build whose requirement no longer holds.
 // Where the directory order of uploads or database entries decides, a test lays them out so.
 
 #include "e2e/router.h"
@@ -44,6 +45,21 @@ TEST(PlanRun, InstallsWhatIsNeededBeforeWhatNeedsIt) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(r.installed(), "greet2 6.40, hello 6.40, system 6.40");
     EXPECT_EQ(r.read("flash/bin/greet2"), "g");
+}
+
+TEST(PlanRun, ReinstallKeepsTheBuildWhoseRequirementNoLongerHolds) {
+    ROUTER(r);
+    r.upload("base.npk", pkg("base", "6.40", "file bin/base 0755 b\n"));
+    r.upload("app.npk", pkg("app", "6.40", "depends base\nfile bin/app 0755 a\n"));
+    r.upload("tool.npk", pkg("tool", "6.40"));
+    ASSERT_EQ(r.upgrade().status, 0);
+    r.schedule("app", "disable");
+    r.schedule("base", "disable");
+    RunResult run = r.upgrade({"--reinstall"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run.out, "installed (disabled) app-6.40\n")) << run.out;
+    EXPECT_EQ(r.installed(), "app X 6.40, base X 6.40, tool 6.40");
+    EXPECT_EQ(r.read("flash/bin/app"), "a");
 }
 
 }  // namespace
