@@ -185,18 +185,22 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
         bool bundleDone;
     };
     std::vector<Frame> stack{{&start, 0, false}};
-    // A record already being worked on is not entered again: only a cycle of bundle links could
-    // lead there, and it would never end.
-    std::vector<char> onStack(installer_.packages.size(), 0);
-    auto enter = [&](InstalledPackage& q) {
+    // How many frames of each record are open. A requirement may lead back to a record whose
+    // frame is still open (it was only un-scheduled, and is now enabled): that recursion ends by
+    // itself, since such a step always changes an action towards active. The step of a bundle
+    // link may change nothing (a disabled bundle already being enabled); in a cycle of bundle
+    // links, which only a corrupt database has (a bundle linked to itself), it would recurse
+    // forever, so such a step does not enter a bundle whose frame is open.
+    std::vector<std::uint32_t> open(installer_.packages.size(), 0);
+    auto open_count = [&](const InstalledPackage& q) -> std::uint32_t* {
         const auto it = positionOf_.find(&q);
-        if (it != positionOf_.end()) {
-            if (onStack[it->second]) return;
-            onStack[it->second] = 1;
-        }
+        return it == positionOf_.end() ? nullptr : &open[it->second];
+    };
+    auto enter = [&](InstalledPackage& q) {
+        if (std::uint32_t* count = open_count(q)) ++*count;
         stack.push_back({&q, 0, false});
     };
-    if (const auto it = positionOf_.find(&start); it != positionOf_.end()) onStack[it->second] = 1;
+    if (std::uint32_t* count = open_count(start)) ++*count;
 
     while (!stack.empty()) {
         const std::size_t top = stack.size() - 1;
@@ -205,13 +209,16 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
             stack[top].bundleDone = true;
             if (p.bundle.name.empty()) continue;
             const Positions& named = lookup(byName_, p.bundle.name);
-            if (!named.empty() && require_active_step(at(named.front()), p, verbose))
-                enter(at(named.front()));
+            if (named.empty()) continue;
+            InstalledPackage& b = at(named.front());
+            const std::uint32_t before = b.action;
+            const std::uint32_t* count = open_count(b);
+            if (require_active_step(b, p, verbose) && (b.action != before || !count || !*count))
+                enter(b);
             continue;
         }
         if (stack[top].nextDep >= p.depends.size()) {
-            if (const auto it = positionOf_.find(&p); it != positionOf_.end())
-                onStack[it->second] = 0;
+            if (std::uint32_t* count = open_count(p)) --*count;
             stack.pop_back();
             continue;
         }

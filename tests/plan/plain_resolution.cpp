@@ -16,43 +16,50 @@ bool active(const InstalledPackage& p) {
     return p.action == kActionEnable || (p.action == kActionNone && !p.disabled);
 }
 
-// Records whose keep_requirements is in progress: a cycle of bundle links must not recurse
-// forever (the same guard as the product's).
-std::set<const InstalledPackage*> inProgress;
+// Records whose keep_requirements is in progress (once per open call). Only the step of a
+// bundle link can change nothing and still recurse; in a cycle of bundle links it must not
+// enter an open record again (the same guard as the product's).
+std::multiset<const InstalledPackage*> inProgress;
 
 void keep_requirements(Installer& in, InstalledPackage& p, bool verbose);
 
-void require_active(Installer& in, InstalledPackage& q, const InstalledPackage& p, bool verbose) {
-    if (q.name.empty()) return;
+// False when nothing had to change (q enabled and staying).
+bool require_active_step(Installer& in, InstalledPackage& q, const InstalledPackage& p,
+                         bool verbose) {
+    if (q.name.empty()) return false;
     if (q.action == kActionUninstall || q.action == kActionDisable) {
         if (verbose)
             in.warning("can not %s %s: %s depends on it",
                        q.action == kActionUninstall ? "uninstall" : "disable",
                        package_label(q).c_str(), p.name.c_str());
         q.action = kActionNone;
-    } else if (q.disabled) {
-        q.action = kActionEnable;
-    } else {
-        return;
+        return true;
     }
-    if (!inProgress.count(&q)) keep_requirements(in, q, verbose);
+    if (!q.disabled) return false;
+    q.action = kActionEnable;
+    return true;
 }
 
 void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
-    inProgress.insert(&p);
+    const auto mark = inProgress.insert(&p);
     struct Leave {
-        const InstalledPackage* p;
-        ~Leave() { inProgress.erase(p); }
-    } leave{&p};
+        std::multiset<const InstalledPackage*>::iterator mark;
+        ~Leave() { inProgress.erase(mark); }
+    } leave{mark};
     if (!p.bundle.name.empty())
-        if (InstalledPackage* b = find_package(in, p.bundle.name))
-            require_active(in, *b, p, verbose);
+        if (InstalledPackage* b = find_package(in, p.bundle.name)) {
+            const std::uint32_t before = b->action;
+            if (require_active_step(in, *b, p, verbose) &&
+                (b->action != before || !inProgress.count(b)))
+                keep_requirements(in, *b, verbose);
+        }
     for (const Dependency& d : p.depends) {
         std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
         if (summarize_satisfiers(s) == kSomeActive) continue;
         if (s.empty()) return;
         select_and_order(in, s, kNoDowngradeFloor, false);
-        if (!s.empty()) require_active(in, *s.back(), p, verbose);
+        if (!s.empty() && require_active_step(in, *s.back(), p, verbose))
+            keep_requirements(in, *s.back(), verbose);
     }
 }
 
