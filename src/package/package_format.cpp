@@ -141,6 +141,12 @@ bool read_package_header(Package& record, PackageReader& reader) {
     return true;
 }
 
+void pass_package_body(PackageReader& reader) {
+    while (reader.type() == kChunkImage || reader.type() == kChunkFiles ||
+           reader.type() == kChunkSignature)
+        reader.next_chunk();
+}
+
 bool scan_package_file(PackageFile& file, const std::string& path) {
     file.filePath = path;
     std::ifstream in(path, std::ios::binary);
@@ -159,9 +165,13 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
         return false;
     file.altMagic = reader.is_alt_magic();
 
+    // The files and signature chunks are asked for only to end the header part there: a single
+    // package's trailing architecture and empty depends chunk, after its signature, and a
+    // bundle's trailing architecture are no fields of any header.
     for (std::uint32_t type :
          {kChunkBundleHeader, kChunkPackageHeader, kChunkText24, kChunkArch, kChunkText2,
-          kChunkNote, kChunkDepends, kChunkProvides, kChunkConflicts, kChunkImage}) {
+          kChunkNote, kChunkDepends, kChunkProvides, kChunkConflicts, kChunkImage, kChunkFiles,
+          kChunkSignature}) {
         reader.want(type);
     }
     file.isBundle = reader.next_chunk() == kChunkBundleHeader;
@@ -173,7 +183,7 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
         auto member = std::make_unique<Package>();
         if (!read_package_header(*member, reader)) return false;
         file.members.push_back(std::move(member));
-        if (reader.type() == kChunkImage) reader.next_chunk();
+        pass_package_body(reader);
     }
     return !file.members.empty();
 }

@@ -16,6 +16,10 @@ class PackageReader;
 // true; the reader then stays in its error state for the caller's next step.
 [[nodiscard]] bool read_package_header(Package& record, PackageReader& reader);
 
+// With the reader on a single package's or a member's image, files or signature chunk, advances
+// past them to the next chunk of any other type (a member's header, or what ends the file).
+void pass_package_body(PackageReader& reader);
+
 // With the reader at the start of a list payload, appends its entries to `list` in file order.
 // False when the count or an entry is cut short (entries read before stay appended).
 [[nodiscard]] bool read_dependency_list(PackageReader& reader, std::vector<Dependency>& list);

@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::vector<std::uint32_t> kScanTypes = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21};
+const std::vector<std::uint32_t> kScanTypes = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21, 4, 9};
 const std::vector<std::uint32_t> kInstallTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
 
 Signer fixed_signer() {
