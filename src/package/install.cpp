@@ -136,7 +136,7 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
     if (pkg.bundle.name.empty()) {
         if (reader.type() == kChunkArch) reader.next_chunk();
         if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
-        if (reader.type() != -1) {
+        if (reader.type() != -1 || reader.text_too_long()) {
             report_broken(pkg);
             return false;
         }

@@ -1,6 +1,6 @@
 // Header part of a package file. The optional header chunks are taken only in their fixed order;
 // a chunk out of order ends the header part. Text payloads are read in bounded pieces so that a
-// declared length never decides an allocation by itself.
+// declared length never decides an allocation by itself; the reader refuses any over its limit.
 
 #include "package/package_format.h"
 
@@ -176,7 +176,7 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
     }
     file.isBundle = reader.next_chunk() == kChunkBundleHeader;
     if (!read_package_header(file, reader)) return false;
-    if (!file.isBundle) return true;
+    if (!file.isBundle) return !reader.text_too_long();
 
     if (reader.type() == kChunkImage) reader.next_chunk();
     while (reader.type() == kChunkPackageHeader) {
@@ -185,5 +185,5 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
         file.members.push_back(std::move(member));
         pass_package_body(reader);
     }
-    return !file.members.empty();
+    return !file.members.empty() && !reader.text_too_long();
 }

@@ -117,6 +117,8 @@ bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
         if (!read_package_header(*record, reader)) return false;
         if (!is_safe_package_name(record->name)) return false;
     }
+    // A text chunk too long to read makes the image broken, as it made the package.
+    if (reader.text_too_long()) return false;
     // Any other first chunk: the record keeps its directory name and version 0, and
     // load_state reads its small database files.
     for (auto& member : members) installer.packages.push_back(std::move(member));

@@ -1,5 +1,5 @@
 // Package files read end to end where a wrong reading loses packages: the chunks after a
-// signature are no header fields.
+// signature are no header fields, text chunks have a bound.
 
 #include "e2e/router.h"
 
@@ -22,6 +22,19 @@ TEST(ReaderFaults, ChunksAfterTheSignatureAreNoHeaderFields) {
     EXPECT_EQ(second.status, 0) << second.out;
     EXPECT_EQ(r.installed(), "t 6.40, u 6.40");
     EXPECT_EQ(r.read("flash/bin/t"), "t");
+}
+
+TEST(ReaderFaults, OversizeTextChunkMakesThePackageBroken) {
+    ROUTER(r);
+    const std::string big(100000, 'x');
+    r.upload("big.npk", pkg("big", "6.40", "arch " + big + "\nfile bin/big 0755 b\n"));
+    RunResult upload = r.upgrade();
+    EXPECT_TRUE(has(upload.out, "ERROR: broken package big.npk")) << upload.out.substr(0, 300);
+    // The installation passes notes over unread, but a later run reads them from the image.
+    RunResult stream = r.stream(pkg("n", "6.40", "note " + big + "\nimage text i\n"));
+    EXPECT_EQ(stream.status, 1);
+    EXPECT_TRUE(has(stream.out, "installation of n-6.40 failed: broken package")) << stream.out;
+    EXPECT_EQ(r.installed(), "");
 }
 
 }  // namespace
