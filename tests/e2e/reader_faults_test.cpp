@@ -1,5 +1,5 @@
 // Package files read end to end where a wrong reading loses packages: the chunks after a
-// signature are no header fields, text chunks have a bound.
+// signature are no header fields, text chunks have a bound, file entries keep their modes.
 
 #include "e2e/router.h"
 
@@ -35,6 +35,13 @@ TEST(ReaderFaults, OversizeTextChunkMakesThePackageBroken) {
     EXPECT_EQ(stream.status, 1);
     EXPECT_TRUE(has(stream.out, "installation of n-6.40 failed: broken package")) << stream.out;
     EXPECT_EQ(r.installed(), "");
+}
+
+TEST(ReaderFaults, FileEntryModeIsAppliedEvenWithoutPermissionBits) {
+    ROUTER(r);
+    ASSERT_EQ(r.stream(pkg("m", "6.40", "file bin/none 0 n\nfile bin/some 0640 s\n")).status, 0);
+    EXPECT_EQ(snapshot(r.at("flash/bin"), true),
+              (Tree{{"none", "file 0000 n"}, {"some", "file 0640 s"}}));
 }
 
 }  // namespace
