@@ -30,6 +30,15 @@ enum : std::uint16_t {
     kChunkSha256Marker = 25,
 };
 
+// Text payloads (types 2, 16, 23, 24) are read whole, so a length from an unverified file must
+// not decide how much memory a run takes. Real texts are far shorter (an architecture needs tens
+// of bytes); a longer text chunk makes the package broken.
+inline constexpr std::uint32_t kMaxTextLength = 65536;
+inline constexpr bool is_text_chunk(int type) {
+    return type == kChunkText2 || type == kChunkArch || type == kChunkNote ||
+           type == kChunkText24;
+}
+
 // Header payload (types 1 and 18): name[16], version u32 @16, build time u32 @20,
 // 8 uninterpreted bytes @24, optional flags u32 @32.
 inline constexpr std::size_t kHeaderNameSize = 16;

@@ -136,7 +136,7 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
     if (pkg.bundle.name.empty()) {
         if (reader.type() == kChunkArch) reader.next_chunk();
         if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
-        if (reader.type() != -1) {
+        if (reader.type() != -1 || reader.text_too_long()) {
             report_broken(pkg);
             return false;
         }
@@ -242,7 +242,9 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
         }
         const std::string destination = base + (name.front() == '/' ? "" : "/") + name;
         errno = 0;
-        std::ofstream out = create_file(txn, destination, size, mode & 07777u);
+        // The whole mode, type bits included, so that an entry without permission bits is
+        // still applied (and not left at the temporary file's own 0600).
+        std::ofstream out = create_file(txn, destination, size, mode);
         if (!out) {
             report_create_failure(display_name(pkg), name, errno);
             return false;

@@ -1,6 +1,6 @@
 // Header part of a package file. The optional header chunks are taken only in their fixed order;
 // a chunk out of order ends the header part. Text payloads are read in bounded pieces so that a
-// declared length never decides an allocation by itself.
+// declared length never decides an allocation by itself; the reader refuses any over its limit.
 
 #include "package/package_format.h"
 
@@ -141,6 +141,12 @@ bool read_package_header(Package& record, PackageReader& reader) {
     return true;
 }
 
+void pass_package_body(PackageReader& reader) {
+    while (reader.type() == kChunkImage || reader.type() == kChunkFiles ||
+           reader.type() == kChunkSignature)
+        reader.next_chunk();
+}
+
 bool scan_package_file(PackageFile& file, const std::string& path) {
     file.filePath = path;
     std::ifstream in(path, std::ios::binary);
@@ -159,21 +165,25 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
         return false;
     file.altMagic = reader.is_alt_magic();
 
+    // The files and signature chunks are asked for only to end the header part there: a single
+    // package's trailing architecture and empty depends chunk, after its signature, and a
+    // bundle's trailing architecture are no fields of any header.
     for (std::uint32_t type :
          {kChunkBundleHeader, kChunkPackageHeader, kChunkText24, kChunkArch, kChunkText2,
-          kChunkNote, kChunkDepends, kChunkProvides, kChunkConflicts, kChunkImage}) {
+          kChunkNote, kChunkDepends, kChunkProvides, kChunkConflicts, kChunkImage, kChunkFiles,
+          kChunkSignature}) {
         reader.want(type);
     }
     file.isBundle = reader.next_chunk() == kChunkBundleHeader;
     if (!read_package_header(file, reader)) return false;
-    if (!file.isBundle) return true;
+    if (!file.isBundle) return !reader.text_too_long();
 
     if (reader.type() == kChunkImage) reader.next_chunk();
     while (reader.type() == kChunkPackageHeader) {
         auto member = std::make_unique<Package>();
         if (!read_package_header(*member, reader)) return false;
         file.members.push_back(std::move(member));
-        if (reader.type() == kChunkImage) reader.next_chunk();
+        pass_package_body(reader);
     }
-    return !file.members.empty();
+    return !file.members.empty() && !reader.text_too_long();
 }

@@ -12,9 +12,15 @@ class PackageReader;
 // With the reader standing on a package (1) or bundle (18) header chunk, fills `record` from it
 // and from the optional header chunks that follow in their fixed order. Leaves the reader on the
 // first chunk after the header part. False when the chunk is no header, the header payload is
-// shorter than 32 bytes or a relation list is cut short. A text payload cut short still gives
-// true; the reader then stays in its error state for the caller's next step.
+// shorter than 32 bytes or a relation list is cut short. A text payload cut short, or a text
+// chunk that the reader refuses as too long, still gives true; the reader then stays in its
+// error state for the caller's next step, and a caller that stops after the header part asks
+// text_too_long().
 [[nodiscard]] bool read_package_header(Package& record, PackageReader& reader);
+
+// With the reader on a single package's or a member's image, files or signature chunk, advances
+// past them to the next chunk of any other type (a member's header, or what ends the file).
+void pass_package_body(PackageReader& reader);
 
 // With the reader at the start of a list payload, appends its entries to `list` in file order.
 // False when the count or an entry is cut short (entries read before stay appended).

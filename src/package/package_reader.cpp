@@ -202,7 +202,8 @@ std::streampos ChunkBuf::seekoff(std::streamoff off, std::ios_base::seekdir dir,
 
 PackageReader::PackageReader(std::istream& source, bool digestOn, std::streambuf* copyTarget)
     : std::istream(nullptr),
-      buf_(std::make_unique<ChunkBuf>(source.rdbuf(), digestOn, copyTarget)) {
+      buf_(std::make_unique<ChunkBuf>(source.rdbuf(), digestOn, copyTarget)),
+      textLimit_(kMaxTextLength) {
     rdbuf(buf_.get());
     buf_->read_file_header(magic_, totalLength_);
     if (magic_ != kPackageMagic && magic_ != kAltPackageMagic) setstate(std::ios_base::badbit);
@@ -224,6 +225,14 @@ int PackageReader::next_chunk() {
         type_ = buf_->next_chunk_header();
         if (type_ == -1) {
             setstate(std::ios_base::eofbit | std::ios_base::failbit);
+            return -1;
+        }
+        // Checked on passed-over chunks too: an installation never reads a note, but the image
+        // loader does at every start, and would then drop the installed package for it.
+        if (is_text_chunk(type_) && buf_->chunkLength > textLimit_) {
+            textTooLong_ = true;
+            type_ = -1;
+            setstate(std::ios_base::badbit | std::ios_base::failbit);
             return -1;
         }
         if (std::find(wanted_.begin(), wanted_.end(), std::uint32_t(type_)) != wanted_.end()) {

@@ -71,8 +71,13 @@ public:
     PackageReader& operator=(const PackageReader&) = delete;
 
     void want(std::uint32_t type);
-    // Advances to the next chunk of a wanted type: its type, or -1 at the end or on error.
+    // Advances to the next chunk of a wanted type: its type, or -1 at the end or on error. A text
+    // chunk longer than the text limit, wanted or not, is an error: none of it is read, and
+    // text_too_long() tells it from the end of data.
     int next_chunk();
+    // The default is kMaxTextLength; only a tool that shows damaged files raises it.
+    void set_text_limit(std::uint32_t limit) { textLimit_ = limit; }
+    bool text_too_long() const { return textTooLong_; }
     int type() const { return type_; }
     std::uint32_t chunk_length() const { return buf_->chunkLength; }
     std::uint32_t payload_start() const { return buf_->position; }
@@ -88,4 +93,6 @@ private:
     int type_ = -1;
     std::uint32_t magic_ = 0xFFFFFFFF;
     std::uint32_t totalLength_ = 0;
+    std::uint32_t textLimit_;
+    bool textTooLong_ = false;
 };

@@ -21,11 +21,14 @@
 namespace {
 
 // The chunk types a database image is read for, in order of preference. Neither the
-// architecture nor the image chunk is asked for, so those payloads are passed over.
+// architecture nor the image chunk is asked for, so those payloads are passed over. The files
+// and signature chunks only end a header part: the chunks after a signature (a trailing
+// architecture, an empty depends chunk) must never be read as header fields.
 constexpr std::uint32_t kImageWantedTypes[] = {kChunkBundleHeader, kChunkPackageHeader,
                                                kChunkText24,       kChunkNote,
                                                kChunkDepends,      kChunkProvides,
-                                               kChunkConflicts};
+                                               kChunkConflicts,    kChunkFiles,
+                                               kChunkSignature};
 
 template <typename Number>
 bool read_number(std::istream& in, Number& out) {
@@ -108,11 +111,14 @@ bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
             if (!read_package_header(*member, reader)) return false;
             member->bundle = link;
             if (is_safe_package_name(member->name)) members.push_back(std::move(member));
+            pass_package_body(reader);
         }
     } else if (first == kChunkPackageHeader) {
         if (!read_package_header(*record, reader)) return false;
         if (!is_safe_package_name(record->name)) return false;
     }
+    // A text chunk too long to read makes the image broken, as it made the package.
+    if (reader.text_too_long()) return false;
     // Any other first chunk: the record keeps its directory name and version 0, and
     // load_state reads its small database files.
     for (auto& member : members) installer.packages.push_back(std::move(member));

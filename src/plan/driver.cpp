@@ -229,7 +229,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
         if (bootOut && memberBoot) *bootOut = true;
     }
     if (reader.type() == kChunkArch) reader.next_chunk();
-    if (reader.type() != -1) return kBundleFailed;
+    if (reader.type() != -1 || reader.text_too_long()) return kBundleFailed;
     if (count == 0) return kBundleNoMembers;
 
     for (const std::string& member : oldMembers)

@@ -7,6 +7,7 @@ target_sources(e2e_tests PRIVATE
     e2e/interrupted_commit_test.cpp
     e2e/pkgtool_test.cpp
     e2e/plan_faults_test.cpp
+    e2e/reader_faults_test.cpp
     e2e/schedule_test.cpp
     e2e/show_test.cpp
     e2e/signature_level_test.cpp

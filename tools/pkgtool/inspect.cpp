@@ -152,6 +152,7 @@ std::string print_header_payload(PackageReader& reader) {
 void print_text_payload(PackageReader& reader) {
     constexpr std::uint32_t kMaxShownText = 1024;
     const std::uint32_t length = reader.chunk_length();
+    if (length > kMaxTextLength) std::printf("      (too long: the installer refuses it)\n");
     std::string text(std::min(length, kMaxShownText), '\0');
     if (!reader.read(text.data(), std::streamsize(text.size()))) {
         std::printf("      (text cut short)\n");
@@ -171,6 +172,7 @@ bool print_chunks(const std::string& path, std::uint64_t fileSize,
     std::ifstream in(path, std::ios::binary);
     PackageReader reader(in, true, nullptr);
     for (std::uint32_t t = 0; t <= 0xffff; ++t) reader.want(t);
+    reader.set_text_limit(0xffffffffu);  // shown and marked below rather than ending the walk
     std::printf("chunks:\n");
     bool sound = true;
     std::uint64_t end = kFileHeaderSize;  // where the last chunk header said its payload ends
