@@ -8,8 +8,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
     Installer::instance();
@@ -21,13 +23,17 @@ int main(int argc, char** argv) {
     }
 
     // A root given before "--commit" or "--cancel" counts for them too: the manifest and the
-    // paths in it are those below the root.
-    if (!settings.root.empty() && ::chroot(settings.root.c_str()) != 0) std::perror("chroot");
+    // paths in it are those below the root. Going on in the old root would install into,
+    // cancel or list the caller's own system.
+    if (!settings.root.empty() && ::chroot(settings.root.c_str()) != 0) {
+        std::fprintf(stderr, "chroot: %s: %s\n", settings.root.c_str(), std::strerror(errno));
+        return 1;
+    }
     // Relative paths (a manifest may hold some) resolve from the root, never from the caller's
     // directory outside it.
     if (::chdir("/") != 0) std::perror("chdir");
 
-    if (settings.mode == RunMode::Commit) return run_commit_mode(kManifestPath, stdout);
+    if (settings.mode == RunMode::Commit) return run_commit_mode(kManifestPath, stdout, stderr);
     if (settings.mode == RunMode::Cancel) return run_cancel_mode(kManifestPath);
 
     const char* fromEnv = std::getenv("arch");

@@ -69,8 +69,7 @@ int run_show_mode(const Settings&) {
 int run_cleanup_mode(const Settings&) {
     Transaction txn;
     (void)cleanup(Installer::instance(), txn);
-    txn.commit(false);
-    return 0;
+    return txn.commit(false) ? 0 : 1;
 }
 
 int run_stream_mode(const Settings& settings) {
@@ -103,7 +102,7 @@ int run_stream_mode(const Settings& settings) {
         ::unlink(kStreamCopyPath);
     } else {
         mark_packages_changed(txn);
-        txn.commit(false);
+        if (!txn.commit(false)) status = 1;
     }
     installer.finish();
     return status;
@@ -111,6 +110,10 @@ int run_stream_mode(const Settings& settings) {
 
 int run_upgrade_mode(const Settings& settings) {
     Installer& installer = Installer::instance();
+    // Staging again replaces the earlier staged run; its temporary files would otherwise stay
+    // on flash and /ram with nothing left that names them.
+    if (!settings.commitAtOnce && cancel_staged_run(kManifestPath))
+        installer.info("cancelling earlier staged upgrade");
     Transaction txn;
     (void)apply_actions(installer, txn, 1);
 
@@ -125,7 +128,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!txn.is_empty()) {
         mark_packages_changed(txn);
         if (settings.commitAtOnce) {
-            txn.commit(false);
+            if (!txn.commit(false) && status == 0) status = 1;
         } else if (!txn.save_manifest(kManifestPath)) {
             installer.error("could not save manifest %s", kManifestPath);
             txn.cancel();

@@ -7,23 +7,36 @@
 
 #include <unistd.h>
 
-int run_commit_mode(const std::string& manifestPath, std::FILE* out) {
+int run_commit_mode(const std::string& manifestPath, std::FILE* out, std::FILE* err) {
     Transaction txn;
+    std::size_t refusedLine = 0;
     // A manifest whose load failed may stop at a cut line; obeying the part read could delete
     // or replace the wrong files, so nothing of it is carried out.
-    bool loaded = txn.load_manifest(manifestPath);
+    const ManifestLoad load = txn.load_manifest(manifestPath, &refusedLine);
+    if (load == ManifestLoad::Refused) {
+        std::fprintf(err, "could not load manifest %s: line %zu\n", manifestPath.c_str(),
+                     refusedLine);
+        std::fflush(err);
+        return 1;
+    }
     std::fputs("finishing install... ", out);
     std::fflush(out);
-    if (loaded) txn.commit(true);
+    const bool ok = txn.commit(true);
     std::fputs("\b \n", out);
     std::fflush(out);
-    return 0;
+    return ok ? 0 : 1;
+}
+
+bool cancel_staged_run(const std::string& manifestPath) {
+    Transaction txn;
+    // Even a manifest refused part-way names temporary files in the lines before the fault.
+    if (txn.load_manifest(manifestPath) == ManifestLoad::Missing) return false;
+    txn.cancel_staged();
+    ::unlink(manifestPath.c_str());
+    return true;
 }
 
 int run_cancel_mode(const std::string& manifestPath) {
-    Transaction txn;
-    (void)txn.load_manifest(manifestPath);
-    txn.cancel();
-    ::unlink(manifestPath.c_str());
+    (void)cancel_staged_run(manifestPath);
     return 0;
 }

@@ -14,48 +14,83 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr std::size_t kCopyBlockSize = 16384;
 
-// Deletes a file, or a directory with its plain entries. Sub-directories and dot-names are left
-// alone, so such a directory stays (its rmdir fails quietly).
-void remove_path(const std::string& path) {
-    if (::unlink(path.c_str()) == 0 || errno != EISDIR) return;
-    DIR* dir = ::opendir(path.c_str());
-    if (dir) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
-            ::unlink((path + "/" + entry->d_name).c_str());
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(path.c_str());
+// "<call> <path>: <reason>" on standard error: the person must learn which file is wrong.
+void report(const char* call, const std::string& path, int reason) {
+    std::fprintf(stderr, "%s %s: %s\n", call, path.c_str(), std::strerror(reason));
 }
 
-void place_link(const FileOp& entry) {
+bool lexists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Deletes a file, or a directory with its plain entries. A path already gone is done. A
+// sub-directory or a dot-name was never a package's own file, so such a directory stays,
+// quietly, and that is not a failure.
+bool remove_path(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    if (errno != EISDIR) {
+        report("unlink", path, errno);
+        return false;
+    }
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) {
+        report("opendir", path, errno);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
+        const std::string inside = path + "/" + entry->d_name;
+        if (::unlink(inside.c_str()) != 0 && errno != ENOENT) {
+            report("unlink", inside, errno);
+            ok = false;
+        }
+    }
+    ::closedir(dir);
+    if (::rmdir(path.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
+        report("rmdir", path, errno);
+        ok = false;
+    }
+    return ok;
+}
+
+bool place_link(const FileOp& entry) {
     make_dirs(parent_dir(entry.path));
     ::unlink(entry.path.c_str());
-    if (::symlink(entry.source.c_str(), entry.path.c_str()) != 0) std::perror("symlink");
+    if (::symlink(entry.source.c_str(), entry.path.c_str()) == 0) return true;
+    report("symlink", entry.path, errno);
+    return false;
 }
 
 // `madeDir` is the directory made for the previous move: entries come in path order, so files
 // of one directory follow each other and its mkdir need not be repeated for each of them.
-void place_file(const FileOp& entry, bool spinner, std::string& madeDir) {
+bool place_file(const FileOp& entry, bool spinner, std::string& madeDir) {
     std::string dir = parent_dir(entry.path);
     if (dir != madeDir) {
         make_dirs(dir);
         madeDir = dir;
     }
-    if (::rename(entry.source.c_str(), entry.path.c_str()) == 0) return;
-    if (errno == EXDEV) {
+    if (::rename(entry.source.c_str(), entry.path.c_str()) == 0) return true;
+    const int reason = errno;
+    if (reason == EXDEV) {
         // Across file systems the source stays: a "--commit" run replayed over the same
         // manifest then finds it again.
-        (void)copy_file(entry.source, entry.path, spinner);
-        return;
+        if (copy_file(entry.source, entry.path, spinner)) return true;
+        report("copy", entry.path, errno);
+        return false;
     }
-    std::perror("rename");
+    // A "--commit" repeated after a cut finds the moves done before it: source gone, the
+    // destination in place.
+    if (reason == ENOENT && !lexists(entry.source) && lexists(entry.path)) return true;
+    report("rename", entry.path, reason);
+    return false;
 }
 
 // write(2) that retries when a signal interrupts it.
@@ -73,24 +108,51 @@ ssize_t read_block(int fd, char* data, std::size_t size) {
     }
 }
 
+// Copies every byte of `in` to `out`; false with errno set when a read or write fails (a short
+// write counts as a full file system).
+bool copy_blocks(int in, int out, const std::function<void()>& afterBlock) {
+    static char buffer[kCopyBlockSize];
+    for (;;) {
+        ssize_t got = read_block(in, buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        ssize_t put = write_block(out, buffer, std::size_t(got));
+        if (put != got) {
+            if (put >= 0) errno = ENOSPC;
+            return false;
+        }
+        if (afterBlock) afterBlock();
+    }
+}
+
 }  // namespace
 
-void Transaction::commit(bool spinner) {
+bool Transaction::commit(bool spinner) {
+    bool ok = true;
     // Deletions and links first, so that a file moved into place later is never deleted by an
     // entry that sorts after it (a Remove of its directory, say).
     for (const auto& [path, entry] : ops_) {
-        if (entry.op == Remove) remove_path(path);
-        else if (entry.op == Link) place_link(entry);
+        if (entry.op == Remove) ok = remove_path(path) && ok;
+        else if (entry.op == Link) ok = place_link(entry) && ok;
     }
     std::string madeDir;
     for (const auto& [path, entry] : ops_) {
-        if (entry.op == Move || entry.op == MoveTemp) place_file(entry, spinner, madeDir);
+        if (entry.op == Move || entry.op == MoveTemp)
+            ok = place_file(entry, spinner, madeDir) && ok;
     }
+    return ok;
 }
 
 void Transaction::cancel() {
     for (const auto& [path, entry] : ops_) {
         if (entry.op == MoveTemp) ::unlink(entry.source.c_str());
+    }
+    ops_.clear();
+}
+
+void Transaction::cancel_staged() {
+    for (const auto& [path, entry] : ops_) {
+        if (is_staged_temp(entry)) ::unlink(entry.source.c_str());
     }
     ops_.clear();
 }
@@ -125,33 +187,57 @@ bool copy_file(const std::string& source, const std::string& dest, bool spinner)
 bool copy_file_with(const std::string& source, const std::string& dest,
                     const std::function<void()>& afterBlock) {
     struct stat st;
-    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    int out = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 07777);
-    int in = ::open(source.c_str(), O_RDONLY);
-    if (out < 0 || in < 0) {
-        if (out >= 0) ::close(out);
-        if (in >= 0) ::close(in);
+    if (::stat(source.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
         return false;
     }
-    // The mode given to open counts only when dest is new, and then less the umask: a file
-    // replaced across file systems would keep the old file's bits where a rename gives the new.
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+
+    const std::string dir = parent_dir(dest);
+    const std::string temp = dir + "/." + dest.substr(dest.rfind('/') + 1) + ".tmpcopy";
+    // A copy cut short earlier (killed, power loss) left this file: its blocks count as free
+    // again before the room is judged, and a repeated commit leaves no trace of the cut.
+    ::unlink(temp.c_str());
+    // The flash space check counts a copy as replacing its destination, not as standing beside
+    // it; where both do not fit, the old file goes first, as it would under a rename.
+    const bool beside = has_room_in(dir, std::uint64_t(st.st_size));
+    const std::string& target = beside ? temp : dest;
+    if (!beside && ::unlink(dest.c_str()) != 0 && errno != ENOENT) {
+        const int reason = errno;
+        ::close(in);
+        errno = reason;
+        return false;
+    }
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
+    if (out < 0) {
+        const int reason = errno;
+        ::close(in);
+        errno = reason;
+        return false;
+    }
+    // The mode given to open is less the umask; a rename would give the source's bits.
     (void)::fchmod(out, st.st_mode & 07777);
-    static char buffer[kCopyBlockSize];
-    bool ok = true;
-    for (;;) {
-        ssize_t got = read_block(in, buffer, sizeof buffer);
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        if (write_block(out, buffer, std::size_t(got)) != got) {
-            ok = false;
-            break;
-        }
-        if (afterBlock) afterBlock();
+    bool ok = copy_blocks(in, out, afterBlock);
+    // Durable before the rename makes it the destination: a power loss must not leave an
+    // empty file where the old one was.
+    if (ok && beside) ok = ::fsync(out) == 0;
+    int reason = errno;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        reason = errno;
     }
     ::close(in);
-    ::close(out);
+    if (ok && beside && ::rename(temp.c_str(), dest.c_str()) != 0) {
+        ok = false;
+        reason = errno;
+    }
+    if (!ok) {
+        // A file cut short is worse than none: a program or a database file that reads as
+        // whole but is not.
+        ::unlink(target.c_str());
+        errno = reason;
+    }
     return ok;
 }

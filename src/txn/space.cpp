@@ -41,8 +41,8 @@ void forget_walks_through(const std::string& name) {
 }
 
 // The size plus a tenth fits in the free space of the file system statfs described.
-bool has_room(const struct statfs& fs, std::uint32_t size) {
-    std::uint64_t need = std::uint64_t(size) + size / 10;
+bool has_room(const struct statfs& fs, std::uint64_t size) {
+    std::uint64_t need = size + size / 10;
     std::uint64_t room = std::uint64_t(fs.f_bsize) * std::uint64_t(fs.f_bfree);
     return need < room;
 }
@@ -81,6 +81,11 @@ bool stat_path(const std::string& path, struct stat& st) { return ::stat(path.c_
 }  // namespace
 
 void forget_temp_dir_walks() { ancestor_cache().clear(); }
+
+bool has_room_in(const std::string& dir, std::uint64_t size) {
+    struct statfs fs;
+    return ::statfs(dir.c_str(), &fs) == 0 && has_room(fs, size);
+}
 
 std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
                              std::uint32_t mode, const std::string& ramDir,

@@ -37,3 +37,6 @@ struct FsSpace {
 // Forgets where create_file's walks from a destination's directory up to its nearest existing
 // ancestor ended. make_dirs calls it whenever it makes a directory, which can end a walk sooner.
 void forget_temp_dir_walks();
+// The file system holding `dir` has `size` bytes and a tenth more free, the margin create_file
+// keeps for a temporary file.
+bool has_room_in(const std::string& dir, std::uint64_t size);

@@ -3,9 +3,13 @@
 
 #include "txn/transaction.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <fstream>
 
 namespace {
@@ -109,35 +113,76 @@ bool Transaction::save_manifest(const std::string& manifestPath) const {
     return true;
 }
 
-bool Transaction::load_manifest(const std::string& manifestPath) {
-    std::ifstream in(manifestPath, std::ios::binary);
-    if (!in) return false;
-    std::string line;
-    for (;;) {
-        std::getline(in, line);
-        if (in.bad()) return false;
-        // Nothing more after a line feed (or an empty file): the manifest is complete.
-        if (in.fail()) return true;
+ManifestLoad Transaction::load_manifest(const std::string& manifestPath,
+                                        std::size_t* refusedLine) {
+    std::size_t lineNumber = 1;
+    const auto refuse = [&] {
+        if (refusedLine) *refusedLine = lineNumber;
+        return ManifestLoad::Refused;
+    };
+    std::string text;
+    const int fd = ::open(manifestPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ManifestLoad::Missing : refuse();
+    // Read whole before any line is obeyed: a read error part-way must refuse the manifest,
+    // not end it early as if complete.
+    for (char buffer[4096];;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            lineNumber += std::size_t(std::count(text.begin(), text.end(), '\n'));
+            return refuse();
+        }
+        if (got == 0) break;
+        text.append(buffer, std::size_t(got));
+    }
+    ::close(fd);
+    for (std::size_t start = 0; start < text.size(); ++lineNumber) {
+        const std::size_t end = text.find('\n', start);
         // The last line has no line feed: the save was cut short and the line may be cut too
         // ("U /flash/" instead of "U /flash/var/pdb/x"), so it must not be obeyed.
-        if (in.eof()) return false;
-        if (line.empty()) return true;
-
-        std::size_t firstSpace = line.find(' ');
-        if (firstSpace == std::string::npos) return false;
-        std::string kind = line.substr(0, firstSpace);
-        std::size_t secondSpace = line.find(' ', firstSpace + 1);
-        std::string path = line.substr(firstSpace + 1, secondSpace == std::string::npos
-                                                           ? std::string::npos
-                                                           : secondSpace - firstSpace - 1);
-        bool hasSource = secondSpace != std::string::npos;
-        std::string source = hasSource ? line.substr(secondSpace + 1) : std::string();
-
-        if (kind == "U") {
-            add_op(path, Remove, "");
-        } else if (kind == "L" || kind == "M") {
-            if (!hasSource) return false;
-            add_op(path, kind == "L" ? Link : Move, source);
-        }
+        if (end == std::string::npos) return refuse();
+        if (!add_manifest_line(text.substr(start, end - start))) return refuse();
+        start = end + 1;
     }
+    return ManifestLoad::Loaded;
+}
+
+bool Transaction::add_manifest_line(const std::string& line) {
+    const std::size_t firstSpace = line.find(' ');
+    if (firstSpace == std::string::npos) return false;
+    const std::string kind = line.substr(0, firstSpace);
+    const std::size_t secondSpace = line.find(' ', firstSpace + 1);
+    const std::string path = line.substr(firstSpace + 1, secondSpace == std::string::npos
+                                                             ? std::string::npos
+                                                             : secondSpace - firstSpace - 1);
+    if (path.empty()) return false;
+    const bool hasSource = secondSpace != std::string::npos;
+    if (kind == "U") {
+        add_op(path, Remove, "");
+    } else if (kind == "L" || kind == "M") {
+        if (!hasSource) return false;
+        add_op(path, kind == "L" ? Link : Move, line.substr(secondSpace + 1));
+    }
+    // Another letter is skipped, not refused: manifests have always been read so.
+    return true;
+}
+
+bool is_staged_temp(const FileOp& entry) {
+    if (entry.op != Move && entry.op != MoveTemp) return false;
+    const std::string& source = entry.source;
+    const std::size_t slash = source.rfind('/');
+    const std::string name = source.substr(slash == std::string::npos ? 0 : slash + 1);
+    // mkstemp's template "tmpXXXXXX" with its six letters or digits.
+    if (name.size() != 9 || name.compare(0, 3, "tmp") != 0) return false;
+    for (std::size_t i = 3; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+    const std::string dir = parent_dir(source);
+    bool above = dir == "/ram" || dir == "/tmp";
+    for (std::string d = parent_dir(entry.path); !above; d = parent_dir(d)) {
+        above = d == dir;
+        if (d == "/" || d == ".") break;
+    }
+    struct stat st;
+    return above && ::lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -11,6 +11,9 @@
 
 enum FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
 
+// How a manifest load ended. Missing: there is no manifest (nothing is staged).
+enum class ManifestLoad { Loaded, Missing, Refused };
+
 struct FileOp {
     std::string path;
     std::uint32_t op = Move;
@@ -45,22 +48,42 @@ public:
     // Writes the manifest; false (and no file left) when an entry cannot be represented or
     // the write failed.
     [[nodiscard]] bool save_manifest(const std::string& manifestPath) const;
-    // Reads a manifest into this journal; false when it cannot be opened, is malformed or
-    // ends in a line without a line feed (entries read before stay).
-    [[nodiscard]] bool load_manifest(const std::string& manifestPath);
+    // Reads a manifest into this journal. Refused when it cannot be read, holds an empty or
+    // malformed line, or ends in a line without a line feed; `refusedLine` (when given) then
+    // receives that line's number, counted from 1. Entries read before a refusal stay.
+    [[nodiscard]] ManifestLoad load_manifest(const std::string& manifestPath,
+                                             std::size_t* refusedLine = nullptr);
 
-    // Removes and links first, then moves, each pass in path order. Never stops half-way.
-    void commit(bool spinner);
+    // Removes and links first, then moves, each pass in path order. Never stops half-way: each
+    // failed operation is reported on standard error with its path, and the result is false
+    // when any failed. A move whose source is gone and whose destination exists was carried
+    // out by an earlier commit of the same entries and counts as done.
+    bool commit(bool spinner);
     // Deletes the temporary file of every MoveTemp entry, then forgets all entries.
     void cancel();
+    // Cancels a journal loaded from a manifest, whose moves are all plain: deletes the source
+    // of every move that is_staged_temp recognises, then forgets all entries.
+    void cancel_staged();
 
 private:
+    // One manifest line without its line feed; false when it is empty or malformed.
+    bool add_manifest_line(const std::string& line);
+
     std::map<std::string, FileOp> ops_;
 };
 
 // The parent directory: trailing "/" stripped, then dirname ("." for an empty path).
 std::string parent_dir(const std::string& path);
 void make_dirs(const std::string& dir);
+// A move's source is a temporary file that create_file made for its destination: a regular
+// file named "tmp" and six letters or digits, in "/ram", "/tmp" or a directory above the
+// destination. Uploaded package files (named by their suffix) and anything else never match.
+bool is_staged_temp(const FileOp& entry);
+// Replaces dest by a copy of source as a rename would: the old dest is never written into, so
+// a running program keeps its file. With room for both beside dest the copy is written under a
+// temporary name there and renamed over dest, so a failure leaves dest as it was; without that
+// room dest is removed first. False (errno telling why) when source is not a regular file or
+// the copy failed; then no partial copy is left.
 bool copy_file(const std::string& source, const std::string& dest, bool spinner);
 // copy_file with the per-block hook spelled out: `afterBlock` (may be empty) runs after every
 // block written; copy_file passes the console spinner's step when asked to spin.

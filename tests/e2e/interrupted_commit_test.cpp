@@ -180,9 +180,9 @@ TEST(InterruptedCommit, RunAgainAfterAnyCutEndsAsAnUninterruptedOneAndPowerLossK
         }
     });
 
-    // A copy across file systems writes over its destination: cut after its first block, the
-    // old big file is gone and the new one holds that block only. (The boot image, copied
-    // before it, takes the first write.)
+    // A copy across file systems with no room beside the old file removes it first: cut after
+    // its first block, the old big file is gone and the new one holds that block only. (The
+    // boot image, copied before it, takes the first write.)
     r.restore(start);
     ASSERT_EQ(commit_with_shim(r, "COMMIT_SHIM_KILL_AFTER_WRITE=2").status, 128 + SIGKILL);
     EXPECT_EQ(r.read("flash/data/big.bin"), blocks_of(kBigBlocks, 'b').substr(0, 16384));

@@ -44,8 +44,8 @@ TEST(StagedRun, CommitCopiesAcrossDevicesKeepsTheManifestAndConvergesWhenRepeate
 
     RunResult again = r.run({"--commit"});
     EXPECT_EQ(again.status, 0);
-    // Only the move within /flash has nothing left to move; the cross-device copy repeats.
-    EXPECT_EQ(again.err, "rename: No such file or directory\n");
+    // The move within /flash is found done; the cross-device copy repeats.
+    EXPECT_EQ(again.err, "");
     expect_committed(r);
 }
 
@@ -58,33 +58,20 @@ TEST(StagedRun, QuietAndReinstallBeforeCommitKeepTheirOutput) {
     expect_committed(r);
 }
 
-TEST(StagedRun, CommitOfCutManifestChangesNothing) {
-    ROUTER(r, 256, 256);
-    r.put("flash/bootimage", "kernel");
-    r.put("flash/var/pdb/x/files", "x");
-    r.put("ram/MANIFEST", "U /flash/var/pdb/x/files\nU /flash/");
-    RunResult run = r.run({"--commit"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "finishing install... \b \n");
-    EXPECT_TRUE(r.exists("flash/bootimage"));
-    EXPECT_TRUE(r.exists("flash/var/pdb/x/files"));
-}
-
-TEST(StagedRun, CancelDeletesTheManifestAndNothingElse) {
+TEST(StagedRun, CancelDeletesTheManifestAndTheStagedFiles) {
     ROUTER(r, 256, 256);
     stage(r);
     RunResult run = r.run({"--cancel"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(r.exists("ram/MANIFEST"));
-    // The staged files stay: a reloaded manifest holds plain moves, which own no files.
-    EXPECT_TRUE(r.exists("ram/tmpA1b2C3"));
-    EXPECT_TRUE(r.exists("flash/tmpD4e5F6"));
+    EXPECT_FALSE(r.exists("ram/tmpA1b2C3"));
+    EXPECT_FALSE(r.exists("flash/tmpD4e5F6"));
     EXPECT_TRUE(r.exists("flash/var/pdb/old/files"));
     EXPECT_FALSE(r.exists("flash/pkg"));
 }
 
-TEST(StagedRun, UsageEndsTheRunBeforeAnyChrootAndAFailingChrootIsReported) {
+TEST(StagedRun, UsageEndsTheRunBeforeAnyChroot) {
     TempDir dir;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--bogus"},
@@ -95,10 +82,6 @@ TEST(StagedRun, UsageEndsTheRunBeforeAnyChrootAndAFailingChrootIsReported) {
         EXPECT_EQ(r.out, "usage: installer [-q] [-r <root>] [-]\n");
         EXPECT_EQ(r.err, "");
     }
-    SKIP_WITHOUT_MOUNTS();
-    RunResult r = run_program(INSTALLER_BIN, {"-r", dir / "missing", "--show"}, {}, {});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.err.starts_with("chroot: No such file or directory\n")) << r.err;
 }
 
 }  // namespace
