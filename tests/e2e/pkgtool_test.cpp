@@ -28,7 +28,7 @@ TEST_F(PkgtoolTest, BuildsAPackageThatInspectShowsWhole) {
     RunResult b = build("routing",
                         "name routing\nversion 6.41beta3\nbuild-time 1700000000\nflags boot\n"
                         "arch powerpc\nnote dynamic routing\ndepends system 6.40 6.41\n"
-                        "provides ospf 0 0 5\nconflicts quagga\nfiles tree\nvariant bin/hello 3\n"
+                        "provides ospf 0 0 5\nconflicts oldroute\nfiles tree\nvariant bin/hello 3\n"
                         "sha256\n");
     ASSERT_EQ(b.status, 0) << b.err;
     RunResult r = pkgtool({"inspect", dir / "routing.npk"});
@@ -38,7 +38,7 @@ TEST_F(PkgtoolTest, BuildsAPackageThatInspectShowsWhole) {
           "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n", "  flags: 0x1 boot\n",
           "  arch: \"powerpc\"\n", "  note: \"dynamic routing\"\n",
           "  depends: system 6.40..6.41\n", "  provides: ospf any..any priority 5\n",
-          "  conflicts: quagga any..any\n", "type 25  sha256 marker     length 0\n", "dir   040",
+          "  conflicts: oldroute any..any\n", "type 25  sha256 marker     length 0\n", "dir   040",
           "file  100644 3 ",  // the variant of bin/hello
           " 18  \"bin/hello\"\n", "type 9   signature         length 132\n",
           // The development keys match the public keys built into the installer.
@@ -64,13 +64,13 @@ TEST_F(PkgtoolTest, SignatureKindsVerifyAtTheirLevels) {
 TEST_F(PkgtoolTest, BundleMembersAreSignedEachAndListed) {
     ASSERT_TRUE(write_file(dir / "system.txt", "name system\nversion 6.40.1\nflags boot\n"));
     ASSERT_TRUE(write_file(dir / "wifi.txt", "name wireless\nversion 6.40.1\nsignature legacy\n"));
-    RunResult b = build("bundle", "name routeros\nversion 6.40.1\nbundle\nmember system.txt\n"
+    RunResult b = build("bundle", "name tarnvel\nversion 6.40.1\nbundle\nmember system.txt\n"
                                   "member wifi.txt\noptional wireless\n");
     ASSERT_EQ(b.status, 0) << b.err;
     RunResult r = pkgtool({"inspect", dir / "bundle.npk"});
     ASSERT_EQ(r.status, 0) << r.out;
     for (const char* part :
-         {"bundle \"routeros\" 6.40.1\n", "  member \"system\" 6.40.1\n",
+         {"bundle \"tarnvel\" 6.40.1\n", "  member \"system\" 6.40.1\n",
           "  member \"wireless\" 6.40.1\n",
           "type 20  optional members  length 34\n      wireless any..any\n",
           "  \"system-6.40.1\": EdDSA verifies (level 2)\n"
