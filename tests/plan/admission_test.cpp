@@ -52,8 +52,8 @@ TEST(AdmissionTest, VerdictsGiveOneMessageAtMost) {
         {"system", 0, ver(3, 20, 'c', 2), false, kRun, 0, "", 0, true},
         {"system", 0, ver(3, 20, 'c', 1), false, kRun, 0, ""},
         {"mond", 0, ver(6, 40), false, kRun, kAdmitRequirements,
-         "ERROR: can not install mond-6.40: it is not made for powerpc, but for mipsbe\n", 0, false,
-         "mipsbe"},
+         "ERROR: can not install mond-6.40: it is not made for powerpc, but for mips\n", 0, false,
+         "mips"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.name << " " << r.old << " " << r.cand << " "
