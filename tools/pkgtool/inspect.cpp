@@ -335,8 +335,13 @@ int verify_package(const std::string& path, const PublicKeys* keys) {
         if (reader.type() == kChunkPackageHeader) {
             std::uint8_t p[kHeaderBaseSize];
             if (!reader.read(reinterpret_cast<char*>(p), sizeof p)) break;
-            signatures.push_back({load_name(p, kHeaderNameSize) + "-" +
-                                  version_text(load_u32(p + 16))});
+            // The name comes from the file: no byte of it may reach the terminal as a control.
+            std::string label = load_name(p, kHeaderNameSize);
+            label += "-" + version_text(load_u32(p + 16));
+            for (char& c : label)
+                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                    c = '?';
+            signatures.push_back({label});
         } else if (reader.type() == kChunkSignature && !signatures.empty() &&
                    signatures.back().level < 0) {
             signatures.back().level = verify_with(reader, keys);
