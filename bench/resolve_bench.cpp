@@ -34,6 +34,14 @@ public:
 
 NullTerminal nullTerminal;
 
+// Appends to a named string rather than concatenating temporaries: GCC 12 at -O3 sees a false
+// overlap (-Wrestrict) in `"c" + std::to_string(n) + "-"`.
+std::string numbered(const char* prefix, int n) {
+    std::string s = prefix;
+    s += std::to_string(n);
+    return s;
+}
+
 InstalledPackage& add(Installer& in, const std::string& name) {
     auto p = std::make_unique<InstalledPackage>(name);
     p->version = kVersion;
@@ -55,29 +63,31 @@ Installer& build_database(int count) {
     libfoo.action = kActionUninstall;
     const int services = std::max(1, count / 50);
     for (int s = 0; s < services; ++s) {
-        const std::string service = "svc" + std::to_string(s);
+        const std::string service = numbered("svc", s);
         add(in, service + "-full").provides.push_back({service, 0, 0, 5});
         InstalledPackage& lite = add(in, service + "-lite");
         lite.provides.push_back({service, 0, 0, 3});
         lite.disabled = true;
-        InstalledPackage& legacy = add(in, "legacy" + std::to_string(s));
+        InstalledPackage& legacy = add(in, numbered("legacy", s));
         legacy.disabled = true;
     }
 
     for (int chain = 0; static_cast<int>(in.packages.size()) < count; ++chain) {
         const bool disabled = chain % 5 < 2;
         const bool bundled = chain % 10 == 3;
-        const std::string bundleName = "bundle" + std::to_string(chain);
+        const std::string bundleName = numbered("bundle", chain);
         if (bundled) add(in, bundleName).isBundle = true;
         std::string previous = disabled ? "libfoo" : "system";
         for (int k = 0; k < kChainLength && static_cast<int>(in.packages.size()) < count; ++k) {
-            const std::string name = "c" + std::to_string(chain) + "-" + std::to_string(k);
+            std::string name = numbered("c", chain);
+            name += '-';
+            name += std::to_string(k);
             InstalledPackage& p = add(in, name);
             p.depends.push_back({"system", 0, 0, 0});
             p.depends.push_back({previous, kVersion, 0, 0});
             const int s = (chain * kChainLength + k) % services;
-            if (k % 3 == 2) p.depends.push_back({"svc" + std::to_string(s), 0, 0, 0});
-            if (k % 7 == 6) p.conflicts.push_back({"legacy" + std::to_string(s), 0, 0, 0});
+            if (k % 3 == 2) p.depends.push_back({numbered("svc", s), 0, 0, 0});
+            if (k % 7 == 6) p.conflicts.push_back({numbered("legacy", s), 0, 0, 0});
             p.disabled = disabled;
             if (bundled) p.bundle = {bundleName, kVersion, kVersion, 0};
             p.files.insert("/flash/nonexistent/" + name);

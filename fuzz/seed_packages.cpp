@@ -41,7 +41,7 @@ PackageSpec routing_spec(Version version) {
     s.note = "routing protocols";
     s.depends = {{"system", version, version, 0}};
     s.provides = {{"ospf", 0, 0, 10}};
-    s.conflicts = {{"quagga", 0, ver(9, 0), 0}};
+    s.conflicts = {{"oldroute", 0, ver(9, 0), 0}};
     return s;
 }
 
@@ -82,8 +82,8 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     append_package(alt, wireless_spec(ver(7, 16)), full);
     seeds["wireless-alt-magic.dpk"] = alt.finish();
 
-    seeds["routeros-bundle.npk"] =
-        build_bundle(HeaderInfo{"routeros", ver(7, 15), 0x5f000000u, 0},
+    seeds["tarnvel-bundle.npk"] =
+        build_bundle(HeaderInfo{"tarnvel", ver(7, 15), 0x5f000000u, 0},
                      {system_spec(ver(7, 15)), routing_spec(ver(7, 15)),
                       wireless_spec(ver(7, 15))},
                      full, {{"wireless", 0, 0, 0}});
@@ -101,8 +101,8 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
 std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
     const Signer full = signers.full();
     std::map<std::string, std::string> packages;
-    packages["1-routeros.npk"] =
-        build_bundle(HeaderInfo{"routeros", ver(7, 10), 0x5e000000u, 0},
+    packages["1-tarnvel.npk"] =
+        build_bundle(HeaderInfo{"tarnvel", ver(7, 10), 0x5e000000u, 0},
                      {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}, full);
     packages["2-wireless.npk"] = signed_with(full, wireless_spec(ver(7, 10)));
     return packages;

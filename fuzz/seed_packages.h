@@ -34,7 +34,7 @@ private:
 // signature kinds, both digests, the alternate magic. Versions are 7.15 unless said otherwise.
 std::map<std::string, std::string> seed_packages(const SeedSigners& signers);
 
-// The installed state the install target starts from: a bundle "routeros" 7.10 with members
+// The installed state the install target starts from: a bundle "tarnvel" 7.10 with members
 // "system" and "routing", and a single package "wireless" 7.10.
 std::map<std::string, std::string> installed_packages(const SeedSigners& signers);
 

@@ -34,8 +34,8 @@ TEST_F(ShowTest, ListsPackagesFromFilesAndImagesAndChangesNothing) {
     PackageSpec member;
     member.header = {"wireless", 0x0628'6601, 1500000000, 0};
     member.note = "radio";
-    write_file(root / "flash/var/pdb/routeros/image",
-               build_bundle({"routeros", 0x0628'6601, 1500000000, 0}, {member},
+    write_file(root / "flash/var/pdb/tarnvel/image",
+               build_bundle({"tarnvel", 0x0628'6601, 1500000000, 0}, {member},
                             [](const std::uint8_t*) { return std::string(132, '\0'); }));
     write_file(root / "flash/var/pdb/stray-temp-file", "");
 
@@ -46,11 +46,11 @@ TEST_F(ShowTest, ListsPackagesFromFilesAndImagesAndChangesNothing) {
                             std::string(41, ' ') + "\n";
     const std::string wireless = "        wireless  B        6.40.1 Jul/14/2017 02:40:00" +
                                  std::string(36, ' ') + "radio\n";
-    const std::string routeros = "        routeros           6.40.1 Jul/14/2017 02:40:00" +
-                                 std::string(41, ' ') + "\n";
+    const std::string tarnvel = "         tarnvel           6.40.1 Jul/14/2017 02:40:00" +
+                                std::string(41, ' ') + "\n";
     // Directory order decides where the entry from small files stands.
-    EXPECT_TRUE(r.out == kHeader + ppp + wireless + routeros ||
-                r.out == kHeader + wireless + routeros + ppp)
+    EXPECT_TRUE(r.out == kHeader + ppp + wireless + tarnvel ||
+                r.out == kHeader + wireless + tarnvel + ppp)
         << r.out;
     EXPECT_FALSE(path_exists(root / "flash/postlog"));
 }

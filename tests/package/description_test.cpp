@@ -74,7 +74,7 @@ TEST_F(DescriptionTest, InstallerScanReadsBackEveryDescribedHeaderField) {
     const std::string text =
         "# a feature package\nname routing\nversion 6.41beta3\nbuild-time 0x04030201\n"
         "flags boot 0x10\narch ppc\nnote two  spaces\\x00zero\n\ndepends system 6.40 0\n"
-        "provides ospf 0 0 -5\nconflicts quagga 1.0 2.0\nimage size 10\nempty-files\nsha256\n";
+        "provides ospf 0 0 -5\nconflicts oldroute 1.0 2.0\nimage size 10\nempty-files\nsha256\n";
     PackageFile f;
     const std::string bytes = build(text, &f);
     EXPECT_EQ(build(text), bytes);  // reproducible
@@ -83,7 +83,7 @@ TEST_F(DescriptionTest, InstallerScanReadsBackEveryDescribedHeaderField) {
     EXPECT_EQ(f.note, std::string("two  spaces\0zero", 16));
     EXPECT_EQ(f.depends, (std::vector<Dependency>{{"system", 0x06286600, 0, 0}}));
     EXPECT_EQ(f.provides, (std::vector<Dependency>{{"ospf", 0, 0, -5}}));
-    EXPECT_EQ(f.conflicts, (std::vector<Dependency>{{"quagga", 0x01006600, 0x02006600, 0}}));
+    EXPECT_EQ(f.conflicts, (std::vector<Dependency>{{"oldroute", 0x01006600, 0x02006600, 0}}));
     PackageDescription d;
     ASSERT_TRUE(parse(text, d));
     EXPECT_TRUE(d.sha256 && d.image == std::string(10, '\0'));
@@ -128,7 +128,7 @@ TEST_F(DescriptionTest, RefusesFaultsNamingTheLine) {
 TEST_F(DescriptionTest, BundleMembersRelativeToItsFileReachTheScan) {
     ASSERT_TRUE(write_file(dir / "sub/m1.txt", "name system\nversion 6.40\nflags boot\n"));
     ASSERT_TRUE(write_file(dir / "sub/m2.txt", "name wireless\nversion 6.40\ndepends system\n"));
-    ASSERT_TRUE(write_file(dir / "sub/b.txt", "name routeros\nversion 6.40\nbundle\n"
+    ASSERT_TRUE(write_file(dir / "sub/b.txt", "name tarnvel\nversion 6.40\nbundle\n"
                                               "magic alternate\nmember m1.txt\nmember m2.txt\n"
                                               "optional wireless\n"));
     PackageDescription d;

@@ -79,11 +79,11 @@ protected:
 
 TEST(RequiredLevelTest, FollowsTheVersionTableAtEachBoundary) {
     const std::tuple<const char*, Version, int> rows[] = {
-        {"dude", 0x062e6608, 1}, {"dude", 0x062e6609, 2}, {"dude", 0x062effff, 2},
-        {"dude", 0x062f0000, 1}, {"dude", 0x06306600, 1}, {"dude", 0x06306601, 2},
-        {"dude", 0x06ffffff, 2}, {"dude", 0x07000000, 1}, {"dude", 0x07016203, 1},
-        {"dude", 0x07016204, 2}, {"dude", 0xffffffff, 2}, {"branding", 0x07016204, 1},
-        {"branding", 0x062e6609, 1}, {"dude", 0, 1},
+        {"mond", 0x062e6608, 1}, {"mond", 0x062e6609, 2}, {"mond", 0x062effff, 2},
+        {"mond", 0x062f0000, 1}, {"mond", 0x06306600, 1}, {"mond", 0x06306601, 2},
+        {"mond", 0x06ffffff, 2}, {"mond", 0x07000000, 1}, {"mond", 0x07016203, 1},
+        {"mond", 0x07016204, 2}, {"mond", 0xffffffff, 2}, {"branding", 0x07016204, 1},
+        {"branding", 0x062e6609, 1}, {"mond", 0, 1},
     };
     for (const auto& [name, version, level] : rows) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(version));
@@ -185,7 +185,7 @@ TEST_F(InstallPackageTest, UnsignedTamperedOrBelowLevelPackageIsBroken) {
 TEST_F(InstallPackageTest, UpgradeMarkerForBootPackagesAndBranding) {
     const std::tuple<const char*, std::uint32_t, bool> rows[] = {
         {"branding", 0, true}, {"system", kFlagBoot, true}, {"system", 0, false},
-        {"dude", 0, false}};
+        {"mond", 0, false}};
     for (const auto& [name, flags, marker] : rows) {
         SCOPED_TRACE(std::string(name) + " flags " + std::to_string(flags));
         const std::string report =
@@ -199,14 +199,14 @@ TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
     PackageSpec boot = package_spec("system", ver(7, 2), kFlagBoot);
     boot.files = {file_entry("bin/init", "x")};
     const std::string bootBytes = build_package(boot, dev_sign()),
-                      plainBytes = signed_package("dude", {file_entry("bin/dude", "x")});
+                      plainBytes = signed_package("mond", {file_entry("bin/mond", "x")});
     const std::string report = in_root([&] {
         ::setenv("bootimage", "1", 1);
         return install_bytes(bootBytes) + install_bytes(plainBytes);
     });
     EXPECT_THAT(report, AllOf(HasSubstr("ok\n"), Not(HasSubstr("/flash/bin/init")),
                               HasSubstr("T /flash/var/pdb/system/version\n"),
-                              HasSubstr("T /flash/bin/dude\n")));
+                              HasSubstr("T /flash/bin/mond\n")));
 }
 
 TEST_F(InstallPackageTest, FullDiskDuringTheCopyMeansTheDiskIsTooSmall) {

@@ -60,7 +60,7 @@ std::string bundle_image(const std::vector<std::string>& members) {
         recipe.header = {name, kV2, std::uint32_t(specs.size() + 1), 0};
         recipe.conflicts = {{"old-" + name, 0, 0, 0}};
     }
-    return build_bundle({"routeros", kV2, 5, 0}, specs, no_signature);
+    return build_bundle({"tarnvel", kV2, 5, 0}, specs, no_signature);
 }
 
 class DatabaseLoaderTest : public ::testing::Test {
@@ -77,8 +77,8 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
     const Row rows[] = {
         {"ppp", {{"version", "16777216 5\n"}, {"files", "bin/pppd\n/etc/ppp\n"}},
          "ppp v=16777216 t=5 act=0 /flash/bin/pppd /flash/etc/ppp"},
-        {"routeros", {{"version", "33580544 5\n"}},  // no files: a bundle
-         "routeros v=33580544 t=5 act=0 bundle"},
+        {"tarnvel", {{"version", "33580544 5\n"}},  // no files: a bundle
+         "tarnvel v=33580544 t=5 act=0 bundle"},
         // Broken header files schedule removal and keep what was read before.
         {"a", {f}, "a v=0 t=0 act=1"},
         {"b", {{"version", "1\n"}, f}, "b v=1 t=0 act=1"},
@@ -96,11 +96,11 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
          "both v=1 t=2 act=0 disabled"},
         {"chosen", {v, f, {"enabled", "user\n"}}, "chosen v=1 t=2 act=0 user"},
         // Members of a bundle stored without image stay installed, unless scheduled ("asked").
-        {"dhcp", {v, f, {"bundle", "routeros\n"}}, "dhcp v=1 t=2 act=0 in=routeros:0:0:0"},
+        {"dhcp", {v, f, {"bundle", "tarnvel\n"}}, "dhcp v=1 t=2 act=0 in=tarnvel:0:0:0"},
         {"gone", {v, f, {"bundle", "other\n"}}, "gone v=1 t=2 act=1 in=other:0:0:0"},
-        {"asked", {v, f, {"bundle", "routeros\n"}}, "asked v=1 t=2 act=1 in=routeros:0:0:0"},
-        {"broken", {{"version", "1\n"}, f, {"bundle", "routeros\n"}},
-         "broken v=1 t=0 act=1 in=routeros:0:0:0"},
+        {"asked", {v, f, {"bundle", "tarnvel\n"}}, "asked v=1 t=2 act=1 in=tarnvel:0:0:0"},
+        {"broken", {{"version", "1\n"}, f, {"bundle", "tarnvel\n"}},
+         "broken v=1 t=0 act=1 in=tarnvel:0:0:0"},
         // Scheduled below: the path keeps letters, digits and dashes; placeholders read none.
         {"net.x", {v, f}, "net.x v=1 t=2 act=3 user"},
         {"hold", {{"version", "4294967295 4294967295\n"}, f},
@@ -149,15 +149,15 @@ TEST_F(DatabaseLoaderTest, ImagesGiveHeaderFieldsAndStoredOnesNeedAnEntry) {
 }
 
 TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
-    entry("routeros", {});
-    write_file(root / "flash/var/pdb/routeros/image", bundle_image({"system", "../evil", "dhcp"}));
+    entry("tarnvel", {});
+    write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));
     entry("dhcp", {{"disabled", "auto\n"}});
     EXPECT_EQ(load(),
-              "system v=33580544 t=2 act=0 arch=i386 in=routeros:33580544:33580544:0 "
+              "system v=33580544 t=2 act=0 arch=i386 in=tarnvel:33580544:33580544:0 "
               "conf=old-system:0:0:0\n"
-              "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=routeros:33580544:33580544:0 "
+              "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=tarnvel:33580544:33580544:0 "
               "conf=old-dhcp:0:0:0\n"
-              "routeros v=33580544 t=5 act=0 bundle arch=i386\n");
+              "tarnvel v=33580544 t=5 act=0 bundle arch=i386\n");
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
@@ -173,18 +173,18 @@ TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
 
 TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
     const std::string good = bundle_image({"system", "dhcp"});
-    entry("routeros", {});
+    entry("tarnvel", {});
     // One child walks every cut and every single-byte change, so the sweep stays fast.
     const std::string report = run_in_root(root.path(), [good] {
         std::string bad;
         auto check = [&](const std::string& image, const std::string& what) {
-            std::ofstream("/flash/var/pdb/routeros/image", std::ios::binary) << image;
+            std::ofstream("/flash/var/pdb/tarnvel/image", std::ios::binary) << image;
             Installer& installer = Installer::reset();
             installer.open(true, "i386");
             for (const auto& r : installer.packages)
                 if (!is_safe_package_name(r->name)) bad += what + ": " + describe(*r) + "\n";
             // However broken the image, the directory itself keeps a record.
-            if (!installer.index_of_package("routeros")) bad += what + ": no directory record\n";
+            if (!installer.index_of_package("tarnvel")) bad += what + ": no directory record\n";
         };
         for (std::size_t i = 0; i < good.size(); ++i) {
             check(good.substr(0, i), "cut " + std::to_string(i));

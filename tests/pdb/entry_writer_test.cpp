@@ -101,7 +101,7 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
 TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
     EXPECT_EQ(in_root([] {
                   Transaction first;
-                  for (const char* name : {"dhcp", "gps", "routeros"}) {
+                  for (const char* name : {"dhcp", "gps", "tarnvel"}) {
                       auto old = plain(name, kV1);
                       old->provides = {{"svc", 0, 0, 5}};
                       old->conflicts = {{"isc", 0, 0, 0}};
@@ -119,7 +119,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                   auto fresh = plain("dhcp", kV2);
                   auto image = plain("gps", kV2);  // an image chunk: only state files
                   image->hasImage = image->disabled = true;
-                  auto bundle = plain("routeros", kV2);  // no files list
+                  auto bundle = plain("tarnvel", kV2);  // no files list
                   bundle->isBundle = true;
                   if (!store_entry(*fresh, txn) || !write_entry(*image, txn) ||
                       !write_entry(*bundle, txn))
@@ -134,7 +134,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
               "disabled=auto\n|\n"
               "dhcp v=33580544 t=9 act=0\n"
               "gps v=0 t=0 act=1 disabled bundle\n"
-              "routeros v=33580544 t=9 act=0 bundle\n");
+              "tarnvel v=33580544 t=9 act=0 bundle\n");
 }
 
 TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {

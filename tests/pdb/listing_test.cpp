@@ -38,7 +38,7 @@ TEST_F(ListingTest, ColumnsAreFilledBeforeTheTextAndMarksFollowTheName) {
     p.note = "routing";
     InstalledPackage& q = add("wireless", kV6_40_1);
     q.disabled = true;
-    q.bundle = Dependency{"routeros", kV6_40_1, kV6_40_1, 0};
+    q.bundle = Dependency{"tarnvel", kV6_40_1, kV6_40_1, 0};
     add("");  // a blocker is not listed
     add("a-very-long-package-name");  // written whole, shifting the line
     EXPECT_EQ(listing(), kHeader +

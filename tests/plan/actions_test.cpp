@@ -27,21 +27,21 @@ protected:
 
 TEST_F(ActionsTest, DisablesThenEnablesShownAtVerbosityOneUninstallsFromTwoNoneAtZero) {
     s.installed("ppp").files({file}).action(kActionUninstall);
-    s.given("dude!d chrony~!e system");
+    s.given("mond!d clock~!e system");
     EXPECT_TRUE(apply_actions(s.installer, s.txn, 1));
-    EXPECT_EQ(s.actions(), "dude=-(disabled) chrony=- system=-");
-    EXPECT_THAT(s.messages(), ElementsAre("disabled dude-6.40", "enabled chrony-6.40"));
-    EXPECT_THAT(s.terminal.output, HasSubstr("disabling dude-6.40..."));
-    EXPECT_THAT(s.terminal.output, HasSubstr("enabling chrony-6.40..."));
+    EXPECT_EQ(s.actions(), "mond=-(disabled) clock=- system=-");
+    EXPECT_THAT(s.messages(), ElementsAre("disabled mond-6.40", "enabled clock-6.40"));
+    EXPECT_THAT(s.terminal.output, HasSubstr("disabling mond-6.40..."));
+    EXPECT_THAT(s.terminal.output, HasSubstr("enabling clock-6.40..."));
     EXPECT_THAT(s.terminal.output, Not(HasSubstr("uninstalling")));
-    EXPECT_EQ(s.txn_entries(), "movetemp /flash/var/pdb/dude/disabled\nremove " + file + "\n");
+    EXPECT_EQ(s.txn_entries(), "movetemp /flash/var/pdb/mond/disabled\nremove " + file + "\n");
     Scenario v;
-    v.given("ppp!u dude!d");
-    std::vector<InstalledPackage*> list{&v.get("ppp"), &v.get("dude")};
+    v.given("ppp!u mond!d");
+    std::vector<InstalledPackage*> list{&v.get("ppp"), &v.get("mond")};
     carry_out_removals(v.installer, v.txn, list, 2);
-    EXPECT_THAT(v.messages(), ElementsAre("uninstalled ppp-6.40", "disabled dude-6.40"));
+    EXPECT_THAT(v.messages(), ElementsAre("uninstalled ppp-6.40", "disabled mond-6.40"));
     EXPECT_THAT(v.terminal.output, HasSubstr("uninstalling ppp-6.40..."));
-    EXPECT_EQ(v.actions(), "dude=-(disabled)");
+    EXPECT_EQ(v.actions(), "mond=-(disabled)");
     Scenario q;  // a quiet run changes the same without words
     q.given("ntp!d ppp!u system");
     EXPECT_TRUE(apply_actions(q.installer, q.txn, 0));
@@ -49,42 +49,42 @@ TEST_F(ActionsTest, DisablesThenEnablesShownAtVerbosityOneUninstallsFromTwoNoneA
 }
 
 TEST_F(ActionsTest, NothingToDoOrARefusalCarriesOutNothing) {
-    s.given("system dude~");
+    s.given("system mond~");
     EXPECT_FALSE(apply_actions(s.installer, s.txn, 1));
     EXPECT_EQ(s.terminal.output, "");
     s.get("system").action = kActionUninstall;
     EXPECT_FALSE(apply_actions(s.installer, s.txn, 1));
-    EXPECT_EQ(s.installed_names(), "system dude");
+    EXPECT_EQ(s.installed_names(), "system mond");
     EXPECT_THAT(s.messages(), ElementsAre("ERROR: can not uninstall or disable all packages"));
     EXPECT_TRUE(s.txn.is_empty());
 }
 
 TEST_F(ActionsTest, UninstallRemovesThatRecordNotTheFirstOfItsName) {
-    s.given("dude@40 dude@41!u");  // an alternate-magic install sits beside the old one
+    s.given("mond@40 mond@41!u");  // an alternate-magic install sits beside the old one
     std::vector<InstalledPackage*> list{s.installer.packages[1].get()};
     carry_out_removals(s.installer, s.txn, list, 2);
-    EXPECT_EQ(s.installed_names(), "dude");
+    EXPECT_EQ(s.installed_names(), "mond");
     EXPECT_EQ(s.installer.packages[0]->version, ver(6, 40));
-    EXPECT_THAT(s.messages(), ElementsAre("uninstalled dude-6.41"));
+    EXPECT_THAT(s.messages(), ElementsAre("uninstalled mond-6.41"));
 }
 
 TEST_F(ActionsTest, EnablingAnEnabledPackageUninstallsNoDependentAndBlockersAreNotWritten) {
-    s.given("ppp!e dude>ppp routeros* dhcp^routeros!e");
+    s.given("ppp!e mond>ppp tarnvel* dhcp^tarnvel!e");
     s.blocker("wifi");
     s.given("wifi~!e");
     EXPECT_TRUE(apply_actions(s.installer, s.txn, 1));
-    EXPECT_EQ(s.installed_names(), "ppp dude routeros dhcp  wifi");
+    EXPECT_EQ(s.installed_names(), "ppp mond tarnvel dhcp  wifi");
     EXPECT_THAT(s.messages(),
                 ElementsAre("enabled wifi-6.40", "enabled dhcp-6.40", "enabled ppp-6.40"));
     EXPECT_THAT(s.txn_entries(), Not(HasSubstr("/pdb//")));
 }
 
 TEST_F(ActionsTest, RemoveInstalledTakesTheFirstRecordOfTheName) {
-    s.installed("dude").files({file});
-    s.given("dude@41");
+    s.installed("mond").files({file});
+    s.given("mond@41");
     EXPECT_FALSE(remove_installed(s.installer, s.txn, "ppp"));
-    EXPECT_TRUE(remove_installed(s.installer, s.txn, "dude"));
-    EXPECT_EQ(s.installed_names() + " " + version_text(s.get("dude").version), "dude 6.41");
+    EXPECT_TRUE(remove_installed(s.installer, s.txn, "mond"));
+    EXPECT_EQ(s.installed_names() + " " + version_text(s.get("mond").version), "mond 6.41");
     EXPECT_EQ(s.txn_entries(), "remove " + file + "\n");
     EXPECT_TRUE(s.messages().empty());
 }

@@ -42,8 +42,8 @@ TEST(RelationsTest, VersionTextAndLabels) {
     InstalledPackage member("dhcp");
     member.version = ver(6, 40, 'f', 1);
     EXPECT_EQ(display_name(member), "dhcp-6.40.1");
-    member.bundle = dep("routeros", ver(6, 40), ver(6, 40));
-    EXPECT_EQ(display_name(member), "routeros-6.40");
+    member.bundle = dep("tarnvel", ver(6, 40), ver(6, 40));
+    EXPECT_EQ(display_name(member), "tarnvel-6.40");
 }
 
 TEST(RelationsTest, VersionsOrderAsUnsignedAndSatisfyInclusiveBounds) {
@@ -136,9 +136,9 @@ TEST(RelationsTest, ConflictsWithByListsPrioritiesMembersAndArgumentOrder) {
     b->members.push_back(std::move(member));
     EXPECT_TRUE(conflicts_with(*b, *pkg("c", 1)));
     // A placeholder conflicts with nothing, in either order.
-    auto placeholder = pkg("ntp", ~0u, ~0u), other = pkg("chrony", 1);
-    placeholder->conflicts = {dep("chrony")};
-    placeholder->provides = {dep("chrony", 0, 0, 5)};
+    auto placeholder = pkg("ntp", ~0u, ~0u), other = pkg("clock", 1);
+    placeholder->conflicts = {dep("clock")};
+    placeholder->provides = {dep("clock", 0, 0, 5)};
     other->conflicts = {dep("ntp")};
     EXPECT_FALSE(conflicts_with(*placeholder, *other));
     EXPECT_FALSE(conflicts_with(*other, *placeholder));
@@ -151,7 +151,7 @@ TEST(RelationsTest, CompareByBuildTimeAndByABundlesFirstMemberOfTheName) {
     EXPECT_EQ(compare_packages(*old, *pkg("p", 7, 100)), 0);
     EXPECT_EQ(compare_packages(*rebuilt, *old, true), -1);
     EXPECT_EQ(compare_packages(*old, *pkg("q", 9)), 0);
-    auto bundle = pkg("routeros", 50), newer = pkg("system", 20), older = pkg("system", 5);
+    auto bundle = pkg("tarnvel", 50), newer = pkg("system", 20), older = pkg("system", 5);
     bundle->members.push_back(pkg("system", 10));
     bundle->members.push_back(pkg("system", 30));  // only the first of a name counts
     const std::tuple<const Package&, const Package&, int> cases[] = {

@@ -19,39 +19,39 @@ struct Row { const char *what, *given, *actions, *removed, *enabled, *messages; 
 
 TEST(ResolutionTest, Scenarios) {
     const Row rows[] = {
-        {"uninstall of a needed package is cancelled", "system!u dude>system", "system=- dude=-",
-         "", "", "WARNING: can not uninstall system-6.40: dude depends on it\n"},
-        {"disabling the only provider is cancelled", "chrony+ntp!d dude>ntp", "chrony=- dude=-",
-         "", "", "WARNING: can not disable chrony-6.40: dude depends on it\n"},
+        {"uninstall of a needed package is cancelled", "system!u mond>system", "system=- mond=-",
+         "", "", "WARNING: can not uninstall system-6.40: mond depends on it\n"},
+        {"disabling the only provider is cancelled", "clock+ntp!d mond>ntp", "clock=- mond=-",
+         "", "", "WARNING: can not disable clock-6.40: mond depends on it\n"},
         {"requirements are kept along the chain, needed ones enabled first",
          "a>b~!e b>c~ c>d!u d~ system",
          "a=enable(disabled) b=enable(disabled) c=- d=enable(disabled) system=-", "", "d b a",
          "WARNING: can not uninstall c-6.40: b depends on it\n"},
         {"equal satisfiers drop each other, so the dependent is disabled",
-         "ntp~ ntp~ dude>ntp system",
-         "ntp=-(disabled) ntp=-(disabled) dude=disable system=-", "dude", "", ""},
+         "ntp~ ntp~ mond>ntp system",
+         "ntp=-(disabled) ntp=-(disabled) mond=disable system=-", "mond", "", ""},
         {"a bundle linked to itself does not recurse forever", "b*^b~!e system",
          "b=enable(disabled) system=-", "", "b", ""},
-        {"keeping a member keeps its bundle", "ppp^routeros~!e routeros*~ system",
-         "ppp=enable(disabled) routeros=enable(disabled) system=-", "", "routeros ppp", ""},
+        {"keeping a member keeps its bundle", "ppp^tarnvel~!e tarnvel*~ system",
+         "ppp=enable(disabled) tarnvel=enable(disabled) system=-", "", "tarnvel ppp", ""},
         {"the newest of several inactive satisfiers is enabled",
-         "ntp@41~ ntp@40~ dude>ntp~!e system",
-         "ntp=enable(disabled) ntp=-(disabled) dude=enable(disabled) system=-", "", "ntp dude", ""},
+         "ntp@41~ ntp@40~ mond>ntp~!e system",
+         "ntp=enable(disabled) ntp=-(disabled) mond=enable(disabled) system=-", "", "ntp mond", ""},
         {"an empty database is not refused", "", "", "", "", ""},
-        {"a disabled package losing its requirement is uninstalled", "ppp!u dude>ppp~ system",
-         "ppp=uninstall dude=uninstall(disabled) system=-", "ppp dude", "", ""},
+        {"a disabled package losing its requirement is uninstalled", "ppp!u mond>ppp~ system",
+         "ppp=uninstall mond=uninstall(disabled) system=-", "ppp mond", "", ""},
         {"uninstalling a disabled package takes its disabled dependents", "c>b~ b>a~ a~!u system",
          "c=uninstall(disabled) b=uninstall(disabled) a=uninstall(disabled) system=-", "c b a", "",
          ""},
-        {"a disabled package needing a disabled one is left alone", "ppp~ dude>ppp~ system",
-         "ppp=-(disabled) dude=-(disabled) system=-", "", "", ""},
+        {"a disabled package needing a disabled one is left alone", "ppp~ mond>ppp~ system",
+         "ppp=-(disabled) mond=-(disabled) system=-", "", "", ""},
         {"drop_unsatisfied reaches its fixed point (dependents listed first)",
-         "tool2>tool tool>ntp gone2>gone1 gone1>missing ntp chrony#ntp~!e system",
+         "tool2>tool tool>ntp gone2>gone1 gone1>missing ntp clock#ntp~!e system",
          "tool2=disable tool=disable gone2=uninstall gone1=uninstall ntp=disable "
-         "chrony=enable(disabled) system=-", "tool2 tool gone2 gone1 ntp", "chrony", ""},
+         "clock=enable(disabled) system=-", "tool2 tool gone2 gone1 ntp", "clock", ""},
         {"disabling a bundle disables its members and drops the record",
-         "routeros*!d ppp^routeros dhcp^routeros!u system",
-         "routeros=uninstall ppp=disable dhcp=uninstall system=-", "routeros ppp dhcp", "", ""},
+         "tarnvel*!d ppp^tarnvel dhcp^tarnvel!u system",
+         "tarnvel=uninstall ppp=disable dhcp=uninstall system=-", "tarnvel ppp dhcp", "", ""},
         // Priority 0: the provider pushes the named package aside; negative: the other way.
         {"priority 0, provider first", "wireless+wifi wifi", "wireless=- wifi=disable", "wifi", "",
          ""},
@@ -68,10 +68,10 @@ TEST(ResolutionTest, Scenarios) {
         {"of two conflicting enables the first gives way", "a#b~!e b~!e c#a system",
          "a=enable(disabled) b=-(disabled) c=disable system=-", "c", "a",
          "WARNING: can not enable b: a-6.40 conflicts with it\n"},
-        {"enabling an enabled package keeps its dependents", "ppp!e dude>ppp pppoe>ppp~",
-         "ppp=enable dude=- pppoe=-(disabled)", "", "ppp", ""},
-        {"enabling the only enabled member keeps the bundle record", "routeros* ppp^routeros!e",
-         "routeros=- ppp=enable", "", "ppp", ""},
+        {"enabling an enabled package keeps its dependents", "ppp!e mond>ppp pppoe>ppp~",
+         "ppp=enable mond=- pppoe=-(disabled)", "", "ppp", ""},
+        {"enabling the only enabled member keeps the bundle record", "tarnvel* ppp^tarnvel!e",
+         "tarnvel=- ppp=enable", "", "ppp", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -95,17 +95,17 @@ TEST(ResolutionTest, BlockersNeverActNorCountAndARefusalLeavesTheListsAlone) {
     EXPECT_EQ(s.actions() + "|" + Scenario::names(enables), "=- wifi=enable(disabled)|wifi");
     Scenario r;
     r.blocker("wifi");
-    r.given("system!u dude>system~ ppp!d");
+    r.given("system!u mond>system~ ppp!d");
     InstalledPackage sentinel("sentinel");
     removals = {&sentinel};
     EXPECT_FALSE(resolve_actions(r.installer, removals, enables, true));
-    EXPECT_EQ(r.actions(), "=- system=- dude=-(disabled) ppp=-");
+    EXPECT_EQ(r.actions(), "=- system=- mond=-(disabled) ppp=-");
     EXPECT_EQ(Scenario::names(removals), "sentinel");
     EXPECT_EQ(message_lines(), "ERROR: can not uninstall or disable all packages\n");
     Scenario q;  // cancelled changes are quiet when not verbose
-    q.given("chrony+ntp!d dude>ntp");
+    q.given("clock+ntp!d mond>ntp");
     EXPECT_TRUE(resolve_actions(q.installer, removals, enables, false));
-    EXPECT_EQ(q.actions() + "|" + message_lines(), "chrony=- dude=-|");
+    EXPECT_EQ(q.actions() + "|" + message_lines(), "clock=- mond=-|");
 }
 
 TEST(ResolutionTest, BundleActionsReachTheirMembersAndTheRecordFollowsThem) {
@@ -157,7 +157,7 @@ TEST(ResolutionTest, SummaryTellsActiveInactiveAndGone) {
 void build_random(Scenario& s, std::uint32_t seed) {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-    const char* const names[] = {"system", "ppp", "ntp", "wifi", "dude", "dhcp", "b1", "b2"};
+    const char* const names[] = {"system", "ppp", "ntp", "wifi", "mond", "dhcp", "b1", "b2"};
     const Version versions[] = {ver(6, 39), ver(6, 40), ver(6, 41)};
     auto some = [&](int odds) { return pick(odds) == 0 ? versions[pick(3)] : 0; };
     for (int i = 1 + pick(12); i > 0; --i) {

@@ -3,8 +3,10 @@
 // line never silently changes the package that is built.
 #include "pkglib/description.h"
 
+#include "package/install.h"
 #include "pkglib/version_parse.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -92,6 +94,13 @@ bool parse_text(std::string_view text, const std::string& baseDir, bool asMember
                 PackageDescription& out, std::string& err);
 bool load_file(const std::string& path, bool asMember, PackageDescription& out, std::string& err);
 
+bool has_control_character(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7f;
+    });
+}
+
 class Parser {
 public:
     // A member may not be a bundle itself; refusing its `bundle` line at once also ends a
@@ -99,7 +108,7 @@ public:
     Parser(const std::string& baseDir, bool asMember, PackageDescription& out)
         : baseDir_(baseDir), asMember_(asMember), d_(out) {}
 
-    bool line(std::string_view text, std::string& err);
+    bool line(std::string_view text, std::size_t number, std::string& err);
     bool finish(std::string& err);
 
 private:
@@ -116,6 +125,7 @@ private:
     const bool asMember_;
     PackageDescription& d_;
     std::set<std::string, std::less<>> seen_;
+    std::size_t line_ = 0;
 };
 
 bool Parser::once(std::string_view keyword, std::string& err) {
@@ -131,6 +141,10 @@ bool Parser::relation(std::string_view rest, std::vector<Dependency>& list, std:
     dep.name = std::string(next_word(rest));
     if (dep.name.empty() || dep.name.size() > kMaxName) {
         err = "relation needs a name of 1 to 16 bytes";
+        return false;
+    }
+    if (d_.installable && !is_storable_relation_name(dep.name)) {
+        err = "the installer refuses the relation name " + dep.name + ": control characters";
         return false;
     }
     std::string_view minText = next_word(rest), maxText = next_word(rest);
@@ -224,6 +238,10 @@ bool Parser::file_value(std::string_view rest, std::string& err) {
         return false;
     }
     f.mode = std::uint16_t((mode & 0xf000) == 0 ? mode | 0x8000 : mode);
+    if (const char* why = d_.installable ? refused_entry_name(f.name) : nullptr) {
+        err = "the installer refuses the file name " + f.name + ": " + why;
+        return false;
+    }
     if (!unescape(rest, f.data)) {
         err = "bad escape in text";
         return false;
@@ -253,13 +271,15 @@ bool Parser::member_value(std::string_view rest, std::string& err) {
         return false;
     }
     auto member = std::make_unique<PackageDescription>();
+    member->installable = d_.installable;
     std::string path = join_path(baseDir_, std::string(rest));
     if (!load_file(path, true, *member, err)) return false;
     d_.members.push_back(std::move(member));
     return true;
 }
 
-bool Parser::line(std::string_view text, std::string& err) {
+bool Parser::line(std::string_view text, std::size_t number, std::string& err) {
+    line_ = number;
     std::string_view rest = text;
     std::string_view key = next_word(rest);
     if (key.empty() || key.front() == '#') return true;
@@ -273,6 +293,11 @@ bool Parser::line(std::string_view text, std::string& err) {
             return false;
         }
         d_.name = std::string(rest);
+        if (d_.installable && !is_storable_package_name(d_.name)) {
+            err = "the installer refuses the package name " + d_.name +
+                  ": it begins with \".\" or holds \"/\" or control characters";
+            return false;
+        }
         return true;
     }
     if (key == "version") {
@@ -287,6 +312,7 @@ bool Parser::line(std::string_view text, std::string& err) {
             err = "bad build time " + std::string(rest);
             return false;
         }
+        d_.hasBuildTime = true;
         return true;
     }
     if (key == "flags") return flags_value(rest, err);
@@ -308,6 +334,7 @@ bool Parser::line(std::string_view text, std::string& err) {
             return false;
         }
         d_.filesDir = join_path(baseDir_, std::string(rest));
+        d_.filesLine = line_;
         return true;
     }
     if (key == "empty-files" && rest.empty()) {
@@ -413,7 +440,7 @@ bool parse_text(std::string_view text, const std::string& baseDir, bool asMember
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string lineErr;
-        if (!parser.line(line, lineErr)) {
+        if (!parser.line(line, number, lineErr)) {
             // A member's own fault already names its file and line.
             err = lineErr.find(": line ") != std::string::npos
                       ? lineErr
@@ -447,6 +474,23 @@ bool parse_description(std::string_view text, const std::string& baseDir,
     return parse_text(text, baseDir, false, out, err);
 }
 
-bool load_description(const std::string& path, PackageDescription& out, std::string& err) {
+bool load_description(const std::string& path, PackageDescription& out, std::string& err,
+                      bool installable) {
+    out.installable = installable;
     return load_file(path, false, out, err);
+}
+
+const char* refused_entry_name(const std::string& name) {
+    if (name.empty()) return "empty";
+    if (name.find_first_not_of('/') == std::string::npos) return "only \"/\"";
+    if (name.back() == '/') return "ends with \"/\"";
+    if (has_control_character(name)) return "control characters";
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return "a \"..\" part";
+        start = end + 1;
+    }
+    return nullptr;
 }

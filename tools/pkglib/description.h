@@ -18,6 +18,7 @@ struct PackageDescription {
     std::string name;
     Version version = 0;
     std::uint32_t buildTime = 0;  // fixed by default, so builds are reproducible
+    bool hasBuildTime = false;    // a "build-time" line was given
     std::uint32_t flags = 0;
     bool writeFlags = true;       // false: a 32-byte header without the flags word
     bool hasArch = false;         // absent: no architecture chunk (the installer reads "i386")
@@ -35,6 +36,11 @@ struct PackageDescription {
     // Files: a directory tree walked at build time, plus entries given directly (tests).
     // Without either, the package has no files chunk unless `emptyFiles` asks for one.
     std::string filesDir;
+    std::size_t filesLine = 0;  // the "files" line, for messages about the tree
+    // Build what the installer installs: the tree's regular files only (links and directories
+    // are left out with a warning each), and entry names it accepts. pkgtool sets it; tests
+    // leave it clear to build the packages an attacker could.
+    bool installable = false;
     std::map<std::string, std::uint8_t> variants;  // tree path -> hardware variant
     std::vector<FileEntry> files;  // mode with type bits; a link's data is its target
     bool emptyFiles = false;
@@ -61,18 +67,26 @@ struct PackageDescription {
 [[nodiscard]] bool parse_description(std::string_view text, const std::string& baseDir,
                                      PackageDescription& out, std::string& err);
 // Reads a description file; relative paths in it are taken from the file's directory.
+// With `installable`, names the installer would refuse (package, member, relation and file
+// entry names) fail the parse, and the description and its members are marked `installable`.
 [[nodiscard]] bool load_description(const std::string& path, PackageDescription& out,
-                                    std::string& err);
+                                    std::string& err, bool installable = false);
+
+// Why the installer refuses `name` as a file entry name, or null when it accepts it.
+const char* refused_entry_name(const std::string& name);
 
 // Collects the files chunk entries: the tree below `filesDir` in byte-wise path order (every
-// directory, regular file and symbolic link, with its mode from the tree) followed by `files`.
+// directory, regular file and symbolic link, with its mode from the tree; only regular files
+// when `installable`, each left-out entry adding a line to `warnings`) followed by `files`.
 [[nodiscard]] bool collect_file_entries(const PackageDescription& desc,
-                                        std::vector<FileEntry>& out, std::string& err);
+                                        std::vector<FileEntry>& out, std::string& err,
+                                        std::vector<std::string>* warnings = nullptr);
 
 // Builds the whole package file (single package or bundle). A package whose signature kind is
 // None gets no signature chunk. False with a message on failure.
 [[nodiscard]] bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
-                                      std::string& out, std::string& err);
+                                      std::string& out, std::string& err,
+                                      std::vector<std::string>* warnings = nullptr);
 
 // Reads a whole file into `out`; false when it cannot be opened or read.
 [[nodiscard]] bool read_whole_file(const std::string& path, std::string& out);

@@ -16,13 +16,19 @@
 
 namespace {
 
-}  // namespace
+struct TreeWalk {
+    bool regularOnly;                     // leave out links and directories (with a warning)
+    std::size_t line;                     // the description's "files" line
+    std::vector<std::string>* warnings;   // may be null
+};
 
-namespace {
+void warn(const TreeWalk& how, std::string text) {
+    if (how.warnings) how.warnings->push_back(std::move(text));
+}
 
 // Appends the entries below `dir` (named `prefix` + entry name) in byte-wise order, each
 // directory followed by its contents, so that two builds of one tree give equal bytes.
-bool walk_tree(const std::string& dir, const std::string& prefix,
+bool walk_tree(const std::string& dir, const std::string& prefix, const TreeWalk& how,
                std::vector<FileEntry>& out, std::string& err) {
     std::error_code ec;
     std::vector<std::string> names;
@@ -45,6 +51,28 @@ bool walk_tree(const std::string& dir, const std::string& prefix,
         FileEntry entry;
         entry.name = prefix + n;
         entry.mode = std::uint16_t(st.st_mode & 0xffff);
+        const char* why = how.regularOnly ? refused_entry_name(entry.name) : nullptr;
+        if (why != nullptr) {
+            err = "line " + std::to_string(how.line) + ": " + path +
+                  ": the installer refuses this file name: " + why;
+            return false;
+        }
+        if (how.regularOnly && S_ISLNK(st.st_mode)) {
+            warn(how, path + ": symbolic link left out (the installer installs regular files "
+                             "only)");
+            continue;
+        }
+        if (how.regularOnly && S_ISDIR(st.st_mode)) {
+            // The installer makes the directories its files need; an empty one is lost (one
+            // warning for the innermost).
+            const std::size_t before = out.size();
+            const std::size_t warned = how.warnings ? how.warnings->size() : 0;
+            if (!walk_tree(path, prefix + n + "/", how, out, err)) return false;
+            if (out.size() == before && (!how.warnings || how.warnings->size() == warned))
+                warn(how, path + ": directory without files left out (the installer installs "
+                               "regular files only)");
+            continue;
+        }
         if (S_ISREG(st.st_mode)) {
             if (!read_whole_file(path, entry.data)) {
                 err = path + ": cannot read";
@@ -61,7 +89,7 @@ bool walk_tree(const std::string& dir, const std::string& prefix,
             out.push_back(std::move(entry));
         } else if (S_ISDIR(st.st_mode)) {
             out.push_back(std::move(entry));
-            if (!walk_tree(path, prefix + n + "/", out, err)) return false;
+            if (!walk_tree(path, prefix + n + "/", how, out, err)) return false;
         } else {
             err = path + ": only regular files, directories and symbolic links can be packed";
             return false;
@@ -73,7 +101,7 @@ bool walk_tree(const std::string& dir, const std::string& prefix,
 }  // namespace
 
 bool collect_file_entries(const PackageDescription& desc, std::vector<FileEntry>& out,
-                          std::string& err) {
+                          std::string& err, std::vector<std::string>* warnings) {
     out.clear();
     if (!desc.filesDir.empty()) {
         struct stat st;
@@ -81,7 +109,8 @@ bool collect_file_entries(const PackageDescription& desc, std::vector<FileEntry>
             err = desc.filesDir + ": not a directory";
             return false;
         }
-        if (!walk_tree(desc.filesDir, "", out, err)) return false;
+        const TreeWalk how{desc.installable, desc.filesLine, warnings};
+        if (!walk_tree(desc.filesDir, "", how, out, err)) return false;
     }
     for (const auto& [path, variant] : desc.variants) {
         auto it = std::find_if(out.begin(), out.end(),
@@ -115,7 +144,7 @@ HeaderInfo header_of(const PackageDescription& d) {
 }
 
 bool append_described(PackageWriter& w, const PackageDescription& d, const DigestSigner& sign,
-                      std::string& err) {
+                      std::string& err, std::vector<std::string>* warnings) {
     if (d.sha256) w.sha256_marker();
     if (d.isBundle) {
         w.bundle_header(header_of(d));
@@ -135,7 +164,7 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
     if (d.isBundle) {
         if (!d.optionalMembers.empty()) w.optional_members(d.optionalMembers);
         for (const auto& member : d.members) {
-            if (!append_described(w, *member, sign, err)) {
+            if (!append_described(w, *member, sign, err, warnings)) {
                 err = member->name + ": " + err;
                 return false;
             }
@@ -145,7 +174,7 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
     }
 
     std::vector<FileEntry> files;
-    if (!collect_file_entries(d, files, err)) return false;
+    if (!collect_file_entries(d, files, err, warnings)) return false;
     if (!files.empty() || d.emptyFiles) w.files(files);
     if (d.signature != SignatureKind::None) {
         bool signedOk = true;
@@ -171,9 +200,9 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
 }  // namespace
 
 bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
-                        std::string& out, std::string& err) {
+                        std::string& out, std::string& err, std::vector<std::string>* warnings) {
     PackageWriter w(desc.altMagic ? kAltPackageMagic : kPackageMagic);
-    if (!append_described(w, desc, sign, err)) return false;
+    if (!append_described(w, desc, sign, err, warnings)) return false;
     out = w.finish();
     return true;
 }

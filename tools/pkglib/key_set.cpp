@@ -4,7 +4,9 @@
 
 #include "pkglib/signer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -49,16 +51,16 @@ DigestSigner KeySet::signer() const {
 
 namespace {
 
-bool write_new_file(const std::string& path, const std::string& text, std::string& err) {
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-        err = path + " exists; not overwriting a key file";
+// O_EXCL: never overwrites, and the private key is never readable by others, not even briefly.
+bool write_new_file(const std::string& path, const std::string& text, mode_t mode,
+                    std::string& err) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    if (fd < 0) {
+        err = path + ": " + std::strerror(errno);
         return false;
     }
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    out.close();
-    if (!out) {
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (::close(fd) != 0 || !written) {
         err = path + ": cannot write";
         return false;
     }
@@ -68,10 +70,18 @@ bool write_new_file(const std::string& path, const std::string& text, std::strin
 }  // namespace
 
 bool write_new_key_set(const std::string& dir, std::string& err) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        err = dir + ": " + ec.message();
+    const std::string publicPath = (std::filesystem::path(dir) / "public.txt").string();
+    const std::string privatePath = (std::filesystem::path(dir) / kNewPrivateKeyFile).string();
+    // Both checked before either is written: a refused run leaves the directory as it was.
+    for (const std::string& path : {publicPath, privatePath}) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0) {
+            err = path + " exists; not overwriting a key file";
+            return false;
+        }
+    }
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+        err = dir + ": " + std::strerror(errno);
         return false;
     }
     PrivateKeys priv;
@@ -94,10 +104,6 @@ bool write_new_key_set(const std::string& dir, std::string& err) {
         return false;
     }
     if (!PackageSigner::create(priv, pub, true, err)) return false;
-    const std::string publicPath = (std::filesystem::path(dir) / "public.txt").string();
-    const std::string privatePath = (std::filesystem::path(dir) / "dev-private.txt").string();
-    if (!write_new_file(publicPath, format_public_keys(pub), err)) return false;
-    if (!write_new_file(privatePath, format_private_keys(priv), err)) return false;
-    chmod(privatePath.c_str(), 0600);
-    return true;
+    if (!write_new_file(privatePath, format_private_keys(priv), 0600, err)) return false;
+    return write_new_file(publicPath, format_public_keys(pub), 0644, err);
 }

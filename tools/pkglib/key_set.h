@@ -32,6 +32,10 @@ private:
 // The public key file's path for a private key file: "public.txt" beside it.
 std::string public_keys_beside(const std::string& privatePath);
 
-// Writes a new random key set into `dir` (created if missing) as "public.txt" and
-// "dev-private.txt"; refuses to overwrite either. False with `err` set on failure.
+// The private key file that keygen writes: not to be taken for the development keys.
+inline constexpr const char* kNewPrivateKeyFile = "vendor-private.txt";
+
+// Writes a new random key set into `dir` as "public.txt" and kNewPrivateKeyFile. `dir` is
+// created when missing, its parent is not; refuses when either file exists. False with `err`
+// set on failure.
 [[nodiscard]] bool write_new_key_set(const std::string& dir, std::string& err);

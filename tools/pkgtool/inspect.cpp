@@ -7,6 +7,7 @@
 #include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
+#include "package/signature/verify.h"
 #include "plan/relations.h"
 
 #include <algorithm>
@@ -164,24 +165,67 @@ void print_text_payload(PackageReader& reader) {
 struct SignatureResult {
     std::string label;
     int level = -1;  // -1: no signature chunk seen for this package
+    bool sha256 = false;
 };
 
+int verify_with(PackageReader& reader, const PublicKeys* keys) {
+    return keys ? verify_signature(reader.chunk_buf(), *keys) : reader.verify_signature();
+}
+
+void want_everything(PackageReader& reader) {
+    for (std::uint32_t t = 0; t <= 0xffff; ++t) reader.want(t);
+}
+
+// Which chunks (by index) a signature's digest covers: those from a package header, or from a
+// SHA-256 marker after it (the digest switches there and starts afresh), through the next
+// signature chunk. Bundle chunks, trailers and unsigned packages stay outside.
+std::vector<bool> signed_chunks(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    PackageReader reader(in, false, nullptr);
+    want_everything(reader);
+    reader.set_text_limit(0xffffffffu);
+    std::vector<bool> covered;
+    std::size_t start = 0;
+    bool open = false;
+    int previous = -1;
+    for (; reader.next_chunk() != -1; previous = reader.type()) {
+        const int type = reader.type();
+        covered.push_back(false);
+        if (type == kChunkPackageHeader || (type == kChunkSha256Marker && open)) {
+            // A marker just before the header chooses the digest that the signature covers.
+            const bool marked = !open && previous == kChunkSha256Marker;
+            start = covered.size() - (marked ? 2 : 1);
+            open = true;
+        } else if (type == kChunkSignature && open) {
+            std::fill(covered.begin() + std::ptrdiff_t(start), covered.end(), true);
+            open = false;
+        }
+    }
+    return covered;
+}
+
 // Walks every chunk; false when the data ends inside a chunk or a files chunk is damaged.
-bool print_chunks(const std::string& path, std::uint64_t fileSize,
+bool print_chunks(const std::string& path, std::uint64_t fileSize, const PublicKeys* keys,
                   std::vector<SignatureResult>& signatures) {
+    const std::vector<bool> covered = signed_chunks(path);
     std::ifstream in(path, std::ios::binary);
     PackageReader reader(in, true, nullptr);
-    for (std::uint32_t t = 0; t <= 0xffff; ++t) reader.want(t);
+    want_everything(reader);
     reader.set_text_limit(0xffffffffu);  // shown and marked below rather than ending the walk
-    std::printf("chunks:\n");
+    std::printf("chunks (UNSIGNED: no signature covers the chunk):\n");
     bool sound = true;
+    bool sha256 = false;
+    std::size_t index = 0;
     std::uint64_t end = kFileHeaderSize;  // where the last chunk header said its payload ends
     while (reader.next_chunk() != -1) {
         const int type = reader.type();
         end = std::uint64_t(reader.payload_start()) + reader.chunk_length();
-        std::printf("  @%-8u type %-3d %-17s length %u\n",
+        const bool isSigned = index < covered.size() && covered[index];
+        ++index;
+        std::printf("  @%-8u type %-3d %-17s length %u%s\n",
                     reader.payload_start() - std::uint32_t(kChunkHeaderSize), type,
-                    chunk_name(type), reader.chunk_length());
+                    chunk_name(type), reader.chunk_length(), isSigned ? "" : "  UNSIGNED");
+        if (type == kChunkSha256Marker) sha256 = true;
         switch (type) {
         case kChunkPackageHeader: signatures.push_back({print_header_payload(reader)}); break;
         case kChunkBundleHeader: print_header_payload(reader); break;
@@ -203,9 +247,12 @@ bool print_chunks(const std::string& path, std::uint64_t fileSize,
             if (!print_files(reader)) sound = false;
             break;
         case kChunkSignature: {
-            const int level = reader.verify_signature();
+            const int level = verify_with(reader, keys);
             std::printf("      %s\n", level_text(level));
-            if (!signatures.empty() && signatures.back().level < 0) signatures.back().level = level;
+            if (!signatures.empty() && signatures.back().level < 0) {
+                signatures.back().level = level;
+                signatures.back().sha256 = sha256;
+            }
             break;
         }
         default: break;
@@ -243,26 +290,114 @@ void print_record(const Package& p, const char* indent, const char* title) {
     for (const auto& m : p.members) print_record(*m, "  ", "member");
 }
 
-}  // namespace
-
-int inspect_package(const std::string& path) {
+// The file's size, or false with a message on standard error when it is no package file.
+bool probe_file(const std::string& path, std::uint64_t& size, bool& altMagic,
+                std::uint32_t& declared) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "pkgtool: cannot open %s\n", path.c_str());
-        return 1;
+        return false;
     }
     PackageReader probe(in, false, nullptr);
     if (probe.bad()) {
         std::fprintf(stderr, "pkgtool: %s is not a package file\n", path.c_str());
+        return false;
+    }
+    altMagic = probe.is_alt_magic();
+    declared = probe.total_length();
+    in.seekg(0, std::ios_base::end);
+    size = std::uint64_t(in.tellg());
+    return true;
+}
+
+const char* scheme_text(const SignatureResult& s) {
+    if (s.level == 2) return s.sha256 ? "EdDSA over SHA-256" : "EdDSA over SHA-1";
+    return s.sha256 ? "legacy scheme over SHA-256" : "legacy scheme over SHA-1";
+}
+
+}  // namespace
+
+int verify_package(const std::string& path, const PublicKeys* keys) {
+    std::uint64_t size = 0;
+    bool altMagic = false;
+    std::uint32_t declared = 0;
+    if (!probe_file(path, size, altMagic, declared)) {
+        std::printf("NOT verified: %s is not a package file\n", path.c_str());
         return 1;
     }
-    in.seekg(0, std::ios_base::end);
-    const std::uint64_t size = std::uint64_t(in.tellg());
+    // Skipped payloads are read through, so the digest sees every byte as in an installation.
+    std::vector<SignatureResult> signatures;
+    std::ifstream in(path, std::ios::binary);
+    PackageReader reader(in, true, nullptr);
+    want_everything(reader);
+    bool sha256 = false;
+    std::uint64_t end = kFileHeaderSize;
+    while (reader.next_chunk() != -1) {
+        end = std::uint64_t(reader.payload_start()) + reader.chunk_length();
+        if (reader.type() == kChunkSha256Marker) sha256 = true;
+        if (reader.type() == kChunkPackageHeader) {
+            std::uint8_t p[kHeaderBaseSize];
+            if (!reader.read(reinterpret_cast<char*>(p), sizeof p)) break;
+            // The name comes from the file: no byte of it may reach the terminal as a control.
+            std::string label = load_name(p, kHeaderNameSize);
+            label += "-" + version_text(load_u32(p + 16));
+            for (char& c : label)
+                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                    c = '?';
+            signatures.push_back({label});
+        } else if (reader.type() == kChunkSignature && !signatures.empty() &&
+                   signatures.back().level < 0) {
+            signatures.back().level = verify_with(reader, keys);
+            signatures.back().sha256 = sha256;
+        }
+    }
+    const bool sound = !reader.bad() && end == size;
+    if (!sound || declared != size) {
+        std::printf("NOT verified: the file is cut short or holds damaged data\n");
+        return 1;
+    }
+    const SignatureResult* weakest = nullptr;
+    for (const SignatureResult& s : signatures) {
+        if (s.level < 0) {
+            std::printf("NOT verified: %s has no signature\n", s.label.c_str());
+            return 1;
+        }
+        if (s.level == 0) {
+            std::printf("NOT verified: the signature of %s does not verify\n", s.label.c_str());
+            return 1;
+        }
+        if (weakest == nullptr || s.level < weakest->level ||
+            (s.level == weakest->level && !s.sha256))
+            weakest = &s;
+    }
+    if (weakest == nullptr) {
+        std::printf("NOT verified: no package header\n");
+        return 1;
+    }
+    std::printf("verified: level %d, %s%s\n", weakest->level, scheme_text(*weakest),
+                signatures.size() > 1 ? " (the weakest of the bundle's members)" : "");
+    return 0;
+}
+
+namespace {
+
+void print_file_line(const std::string& path, std::uint64_t size, bool altMagic,
+                     std::uint32_t declared) {
     std::printf("file: %s\n", path.c_str());
     std::printf("magic: %s, declared total length %u (%s file size %llu)\n",
-                probe.is_alt_magic() ? "alternate 0xa1100ffb" : "package 0xbad0f11e",
-                probe.total_length(), probe.total_length() == size ? "matches" : "DIFFERS from",
+                altMagic ? "alternate 0xa1100ffb" : "package 0xbad0f11e",
+                declared, declared == size ? "matches" : "DIFFERS from",
                 static_cast<unsigned long long>(size));
+}
+
+}  // namespace
+
+int inspect_package(const std::string& path, const PublicKeys* keys) {
+    std::uint64_t size = 0;
+    bool altMagic = false;
+    std::uint32_t declared = 0;
+    if (!probe_file(path, size, altMagic, declared)) return 1;
+    print_file_line(path, size, altMagic, declared);
 
     PackageFile record;
     if (scan_package_file(record, path)) {
@@ -272,13 +407,15 @@ int inspect_package(const std::string& path) {
     }
 
     std::vector<SignatureResult> signatures;
-    const bool sound = print_chunks(path, size, signatures);
+    const bool sound = print_chunks(path, size, keys, signatures);
     std::printf("signatures:\n");
     if (signatures.empty()) std::printf("  (no package header)\n");
     for (const SignatureResult& s : signatures) {
         std::printf("  %s: %s\n", quoted(s.label).c_str(),
                     s.level < 0 ? "no signature chunk" : level_text(s.level));
     }
+    std::printf("UNSIGNED chunks can be changed by anyone who can upload, without breaking a "
+                "signature\n");
     if (!sound) std::printf("the file ends inside a chunk or holds damaged data\n");
     return sound ? 0 : 1;
 }
