@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <fstream>
 
 namespace {
@@ -27,13 +26,13 @@ constexpr std::uint32_t kImageWantedTypes[] = {kChunkBundleHeader, kChunkPackage
                                                kChunkDepends,      kChunkProvides,
                                                kChunkConflicts};
 
+// Numbers are taken as the stream library extracts them: leading white space and a sign are
+// passed over, and the number ends at the first byte that cannot continue it ("5;x" is 5). The
+// database files of earlier versions (and of the original system) were read this way, and an
+// entry that failed a stricter reading would be uninstalled.
 template <typename Number>
 bool read_number(std::istream& in, Number& out) {
-    std::string token;
-    if (!(in >> token)) return false;
-    const char* end = token.data() + token.size();
-    auto [ptr, ec] = std::from_chars(token.data(), end, out);
-    return ec == std::errc() && ptr == end;
+    return bool(in >> out);
 }
 
 bool file_exists(const std::string& path) {

@@ -3,6 +3,7 @@
 # (TAMPER_SAMPLE=N thins it).
 target_sources(e2e_tests PRIVATE
     e2e/router.cpp
+    e2e/database_faults_test.cpp
     e2e/install_test.cpp
     e2e/interrupted_commit_test.cpp
     e2e/pkgtool_test.cpp
