@@ -139,11 +139,12 @@ StateStatus load_state(InstalledPackage& record) {
             record.bundle = Dependency{bundleName, 0, 0, 0};
             bundleLink = true;
         }
-        const std::string filesPath = dir + "files";
-        record.isBundle = !file_exists(filesPath);
-        if (!record.isBundle) read_files(filesPath, record.files);
+        record.isBundle = !file_exists(dir + "files");
         if (broken || bundleLink) record.action = kActionUninstall;
     }
+    // Every record but a bundle keeps its file list here, also one described by an image (a
+    // package or a bundle member), so that its removal reaches what it installed.
+    if (!record.isBundle) read_files(dir + "files", record.files);
 
     record.userForced = false;
     std::ifstream disabled(dir + "disabled");

@@ -24,9 +24,8 @@ constexpr std::uint32_t kBundleHint = 16;
 constexpr std::uint32_t kFilesHint = 4096;
 constexpr std::uint32_t kStateHint = 8;
 
-// The header files: what a record without image writes, and what must go when it writes none.
-constexpr const char* kHeaderFiles[] = {"version", "deps", "provides", "conflicts", "files",
-                                        "bundle"};
+// The header files that describe a package without an image.
+constexpr const char* kDescriptionFiles[] = {"version", "deps", "provides", "conflicts", "bundle"};
 
 // Flushes and closes a created file; false, with errno left by the failed write, when the
 // stream is in a failed state.
@@ -79,28 +78,34 @@ void write_state_line(Transaction& txn, const std::string& path, const char* wor
     out.close();
 }
 
-// Writes the header files; on failure names the file for the report.
+// Writes the header files; on failure names the file for the report. An image describes its
+// package itself, and the no-metadata flag asks for no description, so the directory keeps
+// none. Every record but a bundle keeps its file list: removing a package, however it is
+// described, must reach the files it installed. Files of an earlier version that this one does
+// not write are removed.
 bool write_header_files(const InstalledPackage& record, Transaction& txn, const std::string& dir,
                         const char*& failedFile) {
-    {
+    if (record.hasImage || (record.flags & kFlagNoMetadata)) {
+        for (const char* file : kDescriptionFiles) txn.add_remove(dir + file);
+    } else {
         failedFile = "meta/version";
         std::ofstream out = create_file(txn, dir + "version", kVersionHint, 0);
         out << record.version << ' ' << record.buildTime << '\n';
         if (!finish_stream(out)) return false;
-    }
-    failedFile = "meta/deps";
-    if (!write_list(txn, dir + "deps", record.depends, false)) return false;
-    failedFile = "meta/provides";
-    if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
-    failedFile = "meta/conflicts";
-    if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false)) return false;
-    failedFile = "meta/bundle";
-    if (record.bundle.name.empty()) {
-        txn.add_remove(dir + "bundle");
-    } else {
-        std::ofstream out = create_file(txn, dir + "bundle", kBundleHint, 0);
-        out << record.bundle.name << '\n';
-        if (!finish_stream(out)) return false;
+        failedFile = "meta/deps";
+        if (!write_list(txn, dir + "deps", record.depends, false)) return false;
+        failedFile = "meta/provides";
+        if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
+        failedFile = "meta/conflicts";
+        if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false)) return false;
+        failedFile = "meta/bundle";
+        if (record.bundle.name.empty()) {
+            txn.add_remove(dir + "bundle");
+        } else {
+            std::ofstream link = create_file(txn, dir + "bundle", kBundleHint, 0);
+            link << record.bundle.name << '\n';
+            if (!finish_stream(link)) return false;
+        }
     }
     failedFile = "meta/files";
     return write_files(record, txn, dir);
@@ -149,18 +154,12 @@ bool write_entry(InstalledPackage& record, Transaction& txn) {
         return false;
     }
     const std::string dir = database_dir(record);
-    if (!record.hasImage && (record.flags & kFlagNoMetadata) == 0) {
-        const char* failedFile = "";
-        errno = 0;
-        if (!write_header_files(record, txn, dir, failedFile)) {
-            const int err = errno;
-            report_create_failure(display_name(record), failedFile, err);
-            return false;
-        }
-    } else {
-        // The image (or nothing) describes this version; header files of an earlier version
-        // in the same directory would otherwise be loaded in its place.
-        for (const char* file : kHeaderFiles) txn.add_remove(dir + file);
+    const char* failedFile = "";
+    errno = 0;
+    if (!write_header_files(record, txn, dir, failedFile)) {
+        const int err = errno;
+        report_create_failure(display_name(record), failedFile, err);
+        return false;
     }
     if (record.disabled)
         write_state_line(txn, dir + "disabled", record.userForced ? "user" : "auto");

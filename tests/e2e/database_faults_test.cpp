@@ -9,6 +9,35 @@
 
 namespace {
 
+// A bundle "suite" 6.40 of m1 and m2 (one file each), kept as an image when `image` is set.
+std::string suite(const TempDir& dir, bool image) {
+    for (const char* m : {"m1", "m2"})
+        write_file(dir / (std::string(m) + ".txt"), std::string("name ") + m +
+                                                         "\nversion 6.40\nfile bin/" + m +
+                                                         " 0755 " + m + "\n");
+    return package("name suite\nversion 6.40\nbundle\n" +
+                   std::string(image ? "image text img\n" : "") + "member " + (dir / "m1.txt") +
+                   "\nmember " + (dir / "m2.txt") + "\n");
+}
+
+TEST(DatabaseFaults, ImagePackagesAndImageBundleMembersTakeTheirFilesAlong) {
+    ROUTER(r);
+    TempDir dir;
+    ASSERT_EQ(r.stream(pkg("b", "6.40")).status, 0);
+    ASSERT_EQ(r.stream(pkg("a", "6.40", "image text 1\nfile bin/a 0755 a\nfile bin/old 0755 o\n"))
+                  .status,
+              0);
+    ASSERT_EQ(r.stream(suite(dir, true)).status, 0);
+    ASSERT_EQ(r.stream(pkg("a", "6.41", "image text 2\nfile bin/a 0755 a2\n")).status, 0);
+    EXPECT_FALSE(r.exists("flash/bin/old"));
+    r.schedule("a", "uninstall");
+    r.schedule("suite", "uninstall");
+    EXPECT_EQ(r.upgrade().status, 0);
+    EXPECT_EQ(r.installed(), "b 6.40");
+    for (const char* gone : {"flash/bin/a", "flash/bin/m1", "flash/bin/m2"})
+        EXPECT_FALSE(r.exists(gone)) << gone;
+}
+
 TEST(DatabaseFaults, VersionNumbersAreReadAsStreamNumbers) {
     for (const char* text : {"103310849 5;x\n", "+103310849 +5\n"}) {
         SCOPED_TRACE(text);
