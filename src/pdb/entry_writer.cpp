@@ -26,6 +26,7 @@ constexpr std::uint32_t kStateHint = 8;
 
 // The header files that describe a package without an image.
 constexpr const char* kDescriptionFiles[] = {"version", "deps", "provides", "conflicts", "bundle"};
+constexpr const char* kRelationFiles[] = {"deps", "provides", "conflicts"};
 
 // Flushes and closes a created file; false, with errno left by the failed write, when the
 // stream is in a failed state.
@@ -79,25 +80,31 @@ void write_state_line(Transaction& txn, const std::string& path, const char* wor
 }
 
 // Writes the header files; on failure names the file for the report. An image describes its
-// package itself, and the no-metadata flag asks for no description, so the directory keeps
-// none. Every record but a bundle keeps its file list: removing a package, however it is
-// described, must reach the files it installed. Files of an earlier version that this one does
-// not write are removed.
+// package itself, so the directory keeps no description of it; the no-metadata flag withholds
+// the relation lists, but the version stays, or the next run would load the entry as broken
+// and uninstall it. Every record but a bundle keeps its file list: removing a package, however
+// it is described, must reach the files it installed. Files of an earlier version that this
+// one does not write are removed.
 bool write_header_files(const InstalledPackage& record, Transaction& txn, const std::string& dir,
                         const char*& failedFile) {
-    if (record.hasImage || (record.flags & kFlagNoMetadata)) {
+    if (record.hasImage) {
         for (const char* file : kDescriptionFiles) txn.add_remove(dir + file);
     } else {
         failedFile = "meta/version";
         std::ofstream out = create_file(txn, dir + "version", kVersionHint, 0);
         out << record.version << ' ' << record.buildTime << '\n';
         if (!finish_stream(out)) return false;
-        failedFile = "meta/deps";
-        if (!write_list(txn, dir + "deps", record.depends, false)) return false;
-        failedFile = "meta/provides";
-        if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
-        failedFile = "meta/conflicts";
-        if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false)) return false;
+        if (record.flags & kFlagNoMetadata) {
+            for (const char* file : kRelationFiles) txn.add_remove(dir + file);
+        } else {
+            failedFile = "meta/deps";
+            if (!write_list(txn, dir + "deps", record.depends, false)) return false;
+            failedFile = "meta/provides";
+            if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
+            failedFile = "meta/conflicts";
+            if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false))
+                return false;
+        }
         failedFile = "meta/bundle";
         if (record.bundle.name.empty()) {
             txn.add_remove(dir + "bundle");

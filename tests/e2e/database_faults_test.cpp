@@ -38,6 +38,19 @@ TEST(DatabaseFaults, ImagePackagesAndImageBundleMembersTakeTheirFilesAlong) {
         EXPECT_FALSE(r.exists(gone)) << gone;
 }
 
+TEST(DatabaseFaults, NoMetadataPackageStaysInstalledWithItsVersion) {
+    ROUTER(r);
+    ASSERT_EQ(r.stream(pkg("p", "6.40.1", "file bin/p 0755 old\n")).status, 0);
+    ASSERT_EQ(r.stream(pkg("p", "6.41", "flags no-metadata\nfile bin/p 0755 new\n")).status, 0);
+    ASSERT_EQ(r.stream(pkg("q", "6.40", "flags no-metadata\nfile bin/q 0755 q\n")).status, 0);
+    r.schedule("q", "disable");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(r.upgrade().status, 0);
+        EXPECT_EQ(r.installed(), "p 6.41, q X 6.40");
+        EXPECT_EQ(r.read("flash/bin/p"), "new");
+    }
+}
+
 TEST(DatabaseFaults, VersionNumbersAreReadAsStreamNumbers) {
     for (const char* text : {"103310849 5;x\n", "+103310849 +5\n"}) {
         SCOPED_TRACE(text);
