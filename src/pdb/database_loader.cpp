@@ -183,6 +183,12 @@ void Installer::open(bool quietRun, const std::string& architecture) {
             load_image(*this, std::make_unique<InstalledPackage>(name), stored);
     }
 
+    // Bundles whose image names their members: a member it left out was dropped by that
+    // version of the bundle.
+    std::set<std::string> imageBundles;
+    for (const auto& record : packages)
+        if (record->isBundle && record->version != 0) imageBundles.insert(record->name);
+
     std::vector<InstalledPackage*> awaiting;
     auto load = [&](InstalledPackage& record) {
         if (load_state(record) == StateStatus::AwaitsBundle) awaiting.push_back(&record);
@@ -195,15 +201,14 @@ void Installer::open(bool quietRun, const std::string& architecture) {
         load(*packages.back());
     }
 
-    // A member of a bundle that was stored without an image is loaded from its own files, and
-    // its "bundle" file alone must not uninstall it while the bundle itself is installed.
+    // A member loaded from its own files, whose "bundle" file names its bundle, is removed only
+    // when that bundle's image no longer holds it. A bundle stored without an image cannot say
+    // which members it has, and a bundle that is no longer installed (it was disabled, and its
+    // record went while the members stayed, disabled) leaves its members installed.
     for (InstalledPackage* member : awaiting) {
-        for (const auto& other : packages) {
-            if (other->isBundle && other->name == member->bundle.name) {
-                member->action = kActionNone;
-                break;
-            }
-        }
+        if (imageBundles.count(member->bundle.name) != 0) continue;
+        const auto index = index_of_package(member->bundle.name);
+        if (!index || packages[*index]->isBundle) member->action = kActionNone;
     }
 }
 

@@ -20,6 +20,25 @@ std::string suite(const TempDir& dir, bool image) {
                    "\nmember " + (dir / "m2.txt") + "\n");
 }
 
+TEST(DatabaseFaults, DisabledBundleMembersStayInLaterRuns) {
+    for (const bool image : {true, false}) {
+        SCOPED_TRACE(image);
+        ROUTER(r);
+        TempDir dir;
+        ASSERT_EQ(r.stream(pkg("base", "6.40", "file bin/base 0755 b\n")).status, 0);
+        ASSERT_EQ(r.stream(suite(dir, image)).status, 0);
+        r.schedule("suite", "disable");
+        RunResult off = r.upgrade();
+        EXPECT_TRUE(has(off.out, "disabled m1-6.40")) << off.out;
+        ::unlink(r.at("ram/pdb/suite/schedule").c_str());
+        for (int run = 0; run < 2; ++run) {
+            EXPECT_EQ(r.installed(), "base 6.40, m1 X B 6.40, m2 X B 6.40");
+            EXPECT_EQ(r.read("flash/bin/m2"), "m2");
+            EXPECT_EQ(r.upgrade().status, 0);
+        }
+    }
+}
+
 TEST(DatabaseFaults, ImagePackagesAndImageBundleMembersTakeTheirFilesAlong) {
     ROUTER(r);
     TempDir dir;
