@@ -5,7 +5,9 @@
 #include "pdb/database_loader.h"
 
 #include "cli/installer.h"
+#include "flash/flash_device.h"
 #include "package/format.h"
+#include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "pdb/database_paths.h"
@@ -85,6 +87,41 @@ bool read_files(const std::string& path, std::set<std::string>& files) {
         if (!installed.empty()) files.insert(std::move(installed));
     }
     return true;
+}
+
+std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name) {
+    std::set<std::string> paths;
+    std::ifstream file(imagePath, std::ios::binary);
+    if (!file) return paths;
+    PackageReader reader(file, false, nullptr);
+    reader.want(kChunkFiles);
+    if (reader.next_chunk() != kChunkFiles) return paths;
+    InflateStream z(reader);
+    const int variant = hardware_variant();
+    for (;;) {
+        std::uint8_t header[kFileEntryHeaderSize];
+        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
+        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) break;
+        const std::uint16_t mode = load_u16(header);
+        const std::uint8_t entryVariant = header[23];
+        const std::uint32_t size = load_u32(header + 24);
+        std::string entry(load_u16(header + 28), '\0');
+        z.read(entry.data(), std::streamsize(entry.size()));
+        if (std::size_t(z.gcount()) != entry.size()) break;
+        z.seekg(std::streamoff(size), std::ios_base::cur);
+        // Installation passed over these entries, as it does here.
+        if ((mode & kModeTypeMask) != kModeRegular ||
+            (entryVariant != 0 && entryVariant != variant))
+            continue;
+        const std::size_t first = entry.find_first_not_of('/');
+        if (first == std::string::npos) continue;
+        const std::string relative = entry.substr(first);
+        for (const std::string& line : {relative, "x/" + name + "/" + relative}) {
+            std::string path = installed_path(line);
+            if (!path.empty()) paths.insert(std::move(path));
+        }
+    }
+    return paths;
 }
 
 bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,

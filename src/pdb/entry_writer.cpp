@@ -5,12 +5,14 @@
 #include "pdb/entry_writer.h"
 
 #include "cli/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "plan/relations.h"
 #include "txn/transaction.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -135,6 +137,31 @@ bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
     return false;
 }
 
+// An entry written before image packages kept their "files" list names its files only in its
+// image, which is still in place while the run plans. A path another installed record lists is
+// left to it: the plain path is taken for one the package may have installed aside, disabled.
+// The boot package's image is the boot image, whose files were not unpacked from it.
+void take_files_from_image(InstalledPackage& record) {
+    if (record.isBundle || !has_directory(record)) return;
+    const std::string dir = database_dir(record);
+    struct stat st;
+    if (::stat((dir + "files").c_str(), &st) == 0) return;
+    std::string image = dir + "image";
+    if (::lstat(image.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return;
+    } else {
+        image = std::string(kImagesDir) + record.name;
+        if (::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    }
+    const auto& packages = Installer::instance().packages;
+    for (const std::string& path : image_file_paths(image, record.name)) {
+        const bool listed = std::any_of(packages.begin(), packages.end(), [&](const auto& other) {
+            return other.get() != &record && other->files.count(path) != 0;
+        });
+        if (!listed) record.files.insert(path);
+    }
+}
+
 }  // namespace
 
 std::string database_dir(const Package& record) {
@@ -209,6 +236,7 @@ void mark_enabled(InstalledPackage& record, Transaction& txn) {
 }
 
 void remove_files(InstalledPackage& record, Transaction& txn) {
+    if (record.files.empty()) take_files_from_image(record);
     // `files` holds the installed paths themselves, the same keys unpacking registered.
     for (const std::string& path : record.files)
         if (!path.empty() && !placed_by_other(record, txn, path)) txn.add_remove(path);

@@ -47,6 +47,7 @@ TEST(DatabaseFaults, ImagePackagesAndImageBundleMembersTakeTheirFilesAlong) {
                   .status,
               0);
     ASSERT_EQ(r.stream(suite(dir, true)).status, 0);
+    ::unlink(r.at("flash/var/pdb/a/files").c_str());  // as earlier versions left image entries
     ASSERT_EQ(r.stream(pkg("a", "6.41", "image text 2\nfile bin/a 0755 a2\n")).status, 0);
     EXPECT_FALSE(r.exists("flash/bin/old"));
     r.schedule("a", "uninstall");
