@@ -138,9 +138,11 @@ bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
 }
 
 // An entry written before image packages kept their "files" list names its files only in its
-// image, which is still in place while the run plans. A path another installed record lists is
-// left to it: the plain path is taken for one the package may have installed aside, disabled.
-// The boot package's image is the boot image, whose files were not unpacked from it.
+// image, which is still in place while the run plans. Only files that are there are taken (a
+// removal of a path that is not there would drop what this run queued for it), and none that
+// another installed record lists: the plain path is taken for one the package may have
+// installed aside, disabled. The boot package's image is the boot image, whose files were not
+// unpacked from it.
 void take_files_from_image(InstalledPackage& record) {
     if (record.isBundle || !has_directory(record)) return;
     const std::string dir = database_dir(record);
@@ -155,6 +157,7 @@ void take_files_from_image(InstalledPackage& record) {
     }
     const auto& packages = Installer::instance().packages;
     for (const std::string& path : image_file_paths(image, record.name)) {
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
         const bool listed = std::any_of(packages.begin(), packages.end(), [&](const auto& other) {
             return other.get() != &record && other->files.count(path) != 0;
         });
