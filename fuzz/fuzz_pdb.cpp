@@ -1,7 +1,8 @@
 // Fuzz target: the package database file readers, each on the same input: relation lists with
-// and without priority, the "files" list, the schedule file and a database image.
-// Promises checked: "files" entries stay strictly below /flash and map back to their line;
-// an image never adds a record whose name could not be a database directory.
+// and without priority, the "files" list, the schedule file, a database image and the file
+// paths taken from an image. Promises checked: "files" entries and paths from an image stay
+// strictly below /flash ("files" entries map back to their line); an image never adds a record
+// whose name could not be a database directory.
 
 #include "scratch.h"
 
@@ -49,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     (void)read_schedule(path);
+
+    for (const std::string& installed : image_file_paths(path, "fuzz"))
+        fuzz_check(installed.compare(0, 7, "/flash/") == 0 && !has_parent_component(installed),
+                   "a path taken from an image leaves /flash");
 
     static NullTerminal terminal;
     Installer& installer = Installer::reset();

@@ -5,7 +5,9 @@
 #include "pdb/database_loader.h"
 
 #include "cli/installer.h"
+#include "flash/flash_device.h"
 #include "package/format.h"
+#include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "pdb/database_paths.h"
@@ -15,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <fstream>
 
 namespace {
@@ -30,13 +31,13 @@ constexpr std::uint32_t kImageWantedTypes[] = {kChunkBundleHeader, kChunkPackage
                                                kChunkConflicts,    kChunkFiles,
                                                kChunkSignature};
 
+// Numbers are taken as the stream library extracts them: leading white space and a sign are
+// passed over, and the number ends at the first byte that cannot continue it ("5;x" is 5). The
+// database files of earlier versions (and of the original system) were read this way, and an
+// entry that failed a stricter reading would be uninstalled.
 template <typename Number>
 bool read_number(std::istream& in, Number& out) {
-    std::string token;
-    if (!(in >> token)) return false;
-    const char* end = token.data() + token.size();
-    auto [ptr, ec] = std::from_chars(token.data(), end, out);
-    return ec == std::errc() && ptr == end;
+    return bool(in >> out);
 }
 
 bool file_exists(const std::string& path) {
@@ -89,6 +90,41 @@ bool read_files(const std::string& path, std::set<std::string>& files) {
         if (!installed.empty()) files.insert(std::move(installed));
     }
     return true;
+}
+
+std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name) {
+    std::set<std::string> paths;
+    std::ifstream file(imagePath, std::ios::binary);
+    if (!file) return paths;
+    PackageReader reader(file, false, nullptr);
+    reader.want(kChunkFiles);
+    if (reader.next_chunk() != kChunkFiles) return paths;
+    InflateStream z(reader);
+    const int variant = hardware_variant();
+    for (;;) {
+        std::uint8_t header[kFileEntryHeaderSize];
+        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
+        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) break;
+        const std::uint16_t mode = load_u16(header);
+        const std::uint8_t entryVariant = header[23];
+        const std::uint32_t size = load_u32(header + 24);
+        std::string entry(load_u16(header + 28), '\0');
+        z.read(entry.data(), std::streamsize(entry.size()));
+        if (std::size_t(z.gcount()) != entry.size()) break;
+        z.seekg(std::streamoff(size), std::ios_base::cur);
+        // Installation passed over these entries, as it does here.
+        if ((mode & kModeTypeMask) != kModeRegular ||
+            (entryVariant != 0 && entryVariant != variant))
+            continue;
+        const std::size_t first = entry.find_first_not_of('/');
+        if (first == std::string::npos) continue;
+        const std::string relative = entry.substr(first);
+        for (const std::string& line : {relative, "x/" + name + "/" + relative}) {
+            std::string path = installed_path(line);
+            if (!path.empty()) paths.insert(std::move(path));
+        }
+    }
+    return paths;
 }
 
 bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
@@ -146,11 +182,12 @@ StateStatus load_state(InstalledPackage& record) {
             record.bundle = Dependency{bundleName, 0, 0, 0};
             bundleLink = true;
         }
-        const std::string filesPath = dir + "files";
-        record.isBundle = !file_exists(filesPath);
-        if (!record.isBundle) read_files(filesPath, record.files);
+        record.isBundle = !file_exists(dir + "files");
         if (broken || bundleLink) record.action = kActionUninstall;
     }
+    // Every record but a bundle keeps its file list here, also one described by an image (a
+    // package or a bundle member), so that its removal reaches what it installed.
+    if (!record.isBundle) read_files(dir + "files", record.files);
 
     record.userForced = false;
     std::ifstream disabled(dir + "disabled");
@@ -189,6 +226,12 @@ void Installer::open(bool quietRun, const std::string& architecture) {
             load_image(*this, std::make_unique<InstalledPackage>(name), stored);
     }
 
+    // Bundles whose image names their members: a member it left out was dropped by that
+    // version of the bundle.
+    std::set<std::string> imageBundles;
+    for (const auto& record : packages)
+        if (record->isBundle && record->version != 0) imageBundles.insert(record->name);
+
     std::vector<InstalledPackage*> awaiting;
     auto load = [&](InstalledPackage& record) {
         if (load_state(record) == StateStatus::AwaitsBundle) awaiting.push_back(&record);
@@ -201,15 +244,14 @@ void Installer::open(bool quietRun, const std::string& architecture) {
         load(*packages.back());
     }
 
-    // A member of a bundle that was stored without an image is loaded from its own files, and
-    // its "bundle" file alone must not uninstall it while the bundle itself is installed.
+    // A member loaded from its own files, whose "bundle" file names its bundle, is removed only
+    // when that bundle's image no longer holds it. A bundle stored without an image cannot say
+    // which members it has, and a bundle that is no longer installed (it was disabled, and its
+    // record went while the members stayed, disabled) leaves its members installed.
     for (InstalledPackage* member : awaiting) {
-        for (const auto& other : packages) {
-            if (other->isBundle && other->name == member->bundle.name) {
-                member->action = kActionNone;
-                break;
-            }
-        }
+        if (imageBundles.count(member->bundle.name) != 0) continue;
+        const auto index = index_of_package(member->bundle.name);
+        if (!index || packages[*index]->isBundle) member->action = kActionNone;
     }
 }
 

@@ -5,12 +5,14 @@
 #include "pdb/entry_writer.h"
 
 #include "cli/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "plan/relations.h"
 #include "txn/transaction.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -24,9 +26,9 @@ constexpr std::uint32_t kBundleHint = 16;
 constexpr std::uint32_t kFilesHint = 4096;
 constexpr std::uint32_t kStateHint = 8;
 
-// The header files: what a record without image writes, and what must go when it writes none.
-constexpr const char* kHeaderFiles[] = {"version", "deps", "provides", "conflicts", "files",
-                                        "bundle"};
+// The header files that describe a package without an image.
+constexpr const char* kDescriptionFiles[] = {"version", "deps", "provides", "conflicts", "bundle"};
+constexpr const char* kRelationFiles[] = {"deps", "provides", "conflicts"};
 
 // Flushes and closes a created file; false, with errno left by the failed write, when the
 // stream is in a failed state.
@@ -79,28 +81,40 @@ void write_state_line(Transaction& txn, const std::string& path, const char* wor
     out.close();
 }
 
-// Writes the header files; on failure names the file for the report.
+// Writes the header files; on failure names the file for the report. An image describes its
+// package itself, so the directory keeps no description of it; the no-metadata flag withholds
+// the relation lists, but the version stays, or the next run would load the entry as broken
+// and uninstall it. Every record but a bundle keeps its file list: removing a package, however
+// it is described, must reach the files it installed. Files of an earlier version that this
+// one does not write are removed.
 bool write_header_files(const InstalledPackage& record, Transaction& txn, const std::string& dir,
                         const char*& failedFile) {
-    {
+    if (record.hasImage) {
+        for (const char* file : kDescriptionFiles) txn.add_remove(dir + file);
+    } else {
         failedFile = "meta/version";
         std::ofstream out = create_file(txn, dir + "version", kVersionHint, 0);
         out << record.version << ' ' << record.buildTime << '\n';
         if (!finish_stream(out)) return false;
-    }
-    failedFile = "meta/deps";
-    if (!write_list(txn, dir + "deps", record.depends, false)) return false;
-    failedFile = "meta/provides";
-    if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
-    failedFile = "meta/conflicts";
-    if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false)) return false;
-    failedFile = "meta/bundle";
-    if (record.bundle.name.empty()) {
-        txn.add_remove(dir + "bundle");
-    } else {
-        std::ofstream out = create_file(txn, dir + "bundle", kBundleHint, 0);
-        out << record.bundle.name << '\n';
-        if (!finish_stream(out)) return false;
+        if (record.flags & kFlagNoMetadata) {
+            for (const char* file : kRelationFiles) txn.add_remove(dir + file);
+        } else {
+            failedFile = "meta/deps";
+            if (!write_list(txn, dir + "deps", record.depends, false)) return false;
+            failedFile = "meta/provides";
+            if (!write_optional_list(txn, dir + "provides", record.provides, true)) return false;
+            failedFile = "meta/conflicts";
+            if (!write_optional_list(txn, dir + "conflicts", record.conflicts, false))
+                return false;
+        }
+        failedFile = "meta/bundle";
+        if (record.bundle.name.empty()) {
+            txn.add_remove(dir + "bundle");
+        } else {
+            std::ofstream link = create_file(txn, dir + "bundle", kBundleHint, 0);
+            link << record.bundle.name << '\n';
+            if (!finish_stream(link)) return false;
+        }
     }
     failedFile = "meta/files";
     return write_files(record, txn, dir);
@@ -121,6 +135,34 @@ bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
     for (const auto& other : Installer::instance().packages)
         if (other.get() != &record && other->files.count(path) != 0) return true;
     return false;
+}
+
+// An entry written before image packages kept their "files" list names its files only in its
+// image, which is still in place while the run plans. Only files that are there are taken (a
+// removal of a path that is not there would drop what this run queued for it), and none that
+// another installed record lists: the plain path is taken for one the package may have
+// installed aside, disabled. The boot package's image is the boot image, whose files were not
+// unpacked from it.
+void take_files_from_image(InstalledPackage& record) {
+    if (record.isBundle || !has_directory(record)) return;
+    const std::string dir = database_dir(record);
+    struct stat st;
+    if (::stat((dir + "files").c_str(), &st) == 0) return;
+    std::string image = dir + "image";
+    if (::lstat(image.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return;
+    } else {
+        image = std::string(kImagesDir) + record.name;
+        if (::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    }
+    const auto& packages = Installer::instance().packages;
+    for (const std::string& path : image_file_paths(image, record.name)) {
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        const bool listed = std::any_of(packages.begin(), packages.end(), [&](const auto& other) {
+            return other.get() != &record && other->files.count(path) != 0;
+        });
+        if (!listed) record.files.insert(path);
+    }
 }
 
 }  // namespace
@@ -149,18 +191,12 @@ bool write_entry(InstalledPackage& record, Transaction& txn) {
         return false;
     }
     const std::string dir = database_dir(record);
-    if (!record.hasImage && (record.flags & kFlagNoMetadata) == 0) {
-        const char* failedFile = "";
-        errno = 0;
-        if (!write_header_files(record, txn, dir, failedFile)) {
-            const int err = errno;
-            report_create_failure(display_name(record), failedFile, err);
-            return false;
-        }
-    } else {
-        // The image (or nothing) describes this version; header files of an earlier version
-        // in the same directory would otherwise be loaded in its place.
-        for (const char* file : kHeaderFiles) txn.add_remove(dir + file);
+    const char* failedFile = "";
+    errno = 0;
+    if (!write_header_files(record, txn, dir, failedFile)) {
+        const int err = errno;
+        report_create_failure(display_name(record), failedFile, err);
+        return false;
     }
     if (record.disabled)
         write_state_line(txn, dir + "disabled", record.userForced ? "user" : "auto");
@@ -203,6 +239,7 @@ void mark_enabled(InstalledPackage& record, Transaction& txn) {
 }
 
 void remove_files(InstalledPackage& record, Transaction& txn) {
+    if (record.files.empty()) take_files_from_image(record);
     // `files` holds the installed paths themselves, the same keys unpacking registered.
     for (const std::string& path : record.files)
         if (!path.empty() && !placed_by_other(record, txn, path)) txn.add_remove(path);

@@ -13,8 +13,9 @@ class Transaction;
 // The database directory of a record: "/flash/var/pdb/" + name + "/".
 std::string database_dir(const Package& record);
 
-// Writes the header files (unless the record has an image or asks for none) and the state
-// files; false, with the failure reported, when a header file could not be written.
+// Writes the header files (the description unless the record has an image, without relation
+// lists for the no-metadata flag; the file list unless it is a bundle) and the state files;
+// false, with the failure reported, when a header file could not be written.
 [[nodiscard]] bool write_entry(InstalledPackage& record, Transaction& txn);
 // Withdraws a pending removal of the directory, then write_entry; false without a message when
 // the directory cannot be used.

@@ -4,6 +4,7 @@
 target_sources(e2e_tests PRIVATE
     e2e/router.cpp
     e2e/commit_faults_test.cpp
+    e2e/database_faults_test.cpp
     e2e/install_test.cpp
     e2e/interrupted_commit_test.cpp
     e2e/pkgtool_test.cpp

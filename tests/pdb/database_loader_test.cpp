@@ -95,9 +95,10 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
         {"both", {v, f, {"disabled", "auto\n"}, {"enabled", "user\n"}},
          "both v=1 t=2 act=0 disabled"},
         {"chosen", {v, f, {"enabled", "user\n"}}, "chosen v=1 t=2 act=0 user"},
-        // Members of a bundle stored without image stay installed, unless scheduled ("asked").
+        // Members of a bundle stored without image, or no longer installed, stay installed,
+        // unless scheduled ("asked").
         {"dhcp", {v, f, {"bundle", "tarnvel\n"}}, "dhcp v=1 t=2 act=0 in=tarnvel:0:0:0"},
-        {"gone", {v, f, {"bundle", "other\n"}}, "gone v=1 t=2 act=1 in=other:0:0:0"},
+        {"gone", {v, f, {"bundle", "other\n"}}, "gone v=1 t=2 act=0 in=other:0:0:0"},
         {"asked", {v, f, {"bundle", "tarnvel\n"}}, "asked v=1 t=2 act=1 in=tarnvel:0:0:0"},
         {"broken", {{"version", "1\n"}, f, {"bundle", "tarnvel\n"}},
          "broken v=1 t=0 act=1 in=tarnvel:0:0:0"},
@@ -152,12 +153,15 @@ TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
     entry("tarnvel", {});
     write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));
     entry("dhcp", {{"disabled", "auto\n"}});
+    // A member that the installed version of its bundle left out goes.
+    entry("old", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "routeros\n"}});
     EXPECT_EQ(load(),
               "system v=33580544 t=2 act=0 arch=i386 in=tarnvel:33580544:33580544:0 "
               "conf=old-system:0:0:0\n"
               "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=tarnvel:33580544:33580544:0 "
               "conf=old-dhcp:0:0:0\n"
-              "tarnvel v=33580544 t=5 act=0 bundle arch=i386\n");
+              "tarnvel v=33580544 t=5 act=0 bundle arch=i386\n"
+              "old v=1 t=2 act=1 in=tarnvel:0:0:0\n");
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {

@@ -117,7 +117,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                   Installer& in = Installer::instance();
                   uninstall_entry(*in.packages.at(*in.index_of_package("dhcp")), txn);
                   auto fresh = plain("dhcp", kV2);
-                  auto image = plain("gps", kV2);  // an image chunk: only state files
+                  auto image = plain("gps", kV2);  // an image chunk: files and state files
                   image->hasImage = image->disabled = true;
                   auto bundle = plain("tarnvel", kV2);  // no files list
                   bundle->isBundle = true;
@@ -131,9 +131,9 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                   for (const std::string& line : lines) out += line;
                   return out;
               }),
-              "disabled=auto\n|\n"
+              "files=|disabled=auto\n|\n"
               "dhcp v=33580544 t=9 act=0\n"
-              "gps v=0 t=0 act=1 disabled bundle\n"
+              "gps v=0 t=0 act=1 disabled\n"
               "tarnvel v=33580544 t=9 act=0 bundle\n");
 }
 
