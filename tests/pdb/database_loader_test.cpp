@@ -154,7 +154,7 @@ TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
     write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));
     entry("dhcp", {{"disabled", "auto\n"}});
     // A member that the installed version of its bundle left out goes.
-    entry("old", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "routeros\n"}});
+    entry("old", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "tarnvel\n"}});
     EXPECT_EQ(load(),
               "system v=33580544 t=2 act=0 arch=i386 in=tarnvel:33580544:33580544:0 "
               "conf=old-system:0:0:0\n"
