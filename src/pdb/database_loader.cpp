@@ -17,6 +17,8 @@
 
 #include <charconv>
 #include <fstream>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -187,24 +189,29 @@ void Installer::open(bool quietRun, const std::string& architecture) {
     auto load = [&](InstalledPackage& record) {
         if (load_state(record) == StateStatus::AwaitsBundle) awaiting.push_back(&record);
     };
+    // Looked up by name, not by searching `packages` per directory: the load stays linear in
+    // the size of the database. The names live in the records, which are not renamed here.
+    std::unordered_set<std::string_view> loaded;
     const std::size_t fromImages = packages.size();
-    for (std::size_t i = 0; i < fromImages; ++i) load(*packages[i]);
+    for (std::size_t i = 0; i < fromImages; ++i) {
+        load(*packages[i]);
+        loaded.insert(packages[i]->name);
+    }
     for (const std::string& name : dirs) {
-        if (index_of_package(name)) continue;
+        if (loaded.count(name) != 0) continue;
         packages.push_back(std::make_unique<InstalledPackage>(name));
         load(*packages.back());
+        loaded.insert(packages.back()->name);
     }
 
     // A member of a bundle that was stored without an image is loaded from its own files, and
     // its "bundle" file alone must not uninstall it while the bundle itself is installed.
-    for (InstalledPackage* member : awaiting) {
-        for (const auto& other : packages) {
-            if (other->isBundle && other->name == member->bundle.name) {
-                member->action = kActionNone;
-                break;
-            }
-        }
-    }
+    if (awaiting.empty()) return;
+    std::unordered_set<std::string_view> bundles;
+    for (const auto& other : packages)
+        if (other->isBundle) bundles.insert(other->name);
+    for (InstalledPackage* member : awaiting)
+        if (bundles.count(member->bundle.name) != 0) member->action = kActionNone;
 }
 
 void Installer::reserve_log() {
