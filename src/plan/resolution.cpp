@@ -63,7 +63,8 @@ bool is_active_after_run(const InstalledPackage& p) {
     return p.action == kActionEnable || (p.action == kActionNone && !p.disabled);
 }
 
-Resolver::Resolver(Installer& installer) : installer_(installer) {
+Resolver::Resolver(Installer& installer)
+    : installer_(installer), onStack_(installer.packages.size(), 0) {
     for (std::size_t i = 0; i < installer.packages.size(); ++i) {
         const InstalledPackage& p = *installer.packages[i];
         positionOf_.emplace(&p, i);
@@ -186,8 +187,9 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
     };
     std::vector<Frame> stack{{&start, 0, false}};
     // A record already being worked on is not entered again: only a cycle of bundle links could
-    // lead there, and it would never end.
-    std::vector<char> onStack(installer_.packages.size(), 0);
+    // lead there, and it would never end. The marks are the resolver's, cleared again as each
+    // frame is popped, so a call costs what it visits rather than the size of the database.
+    std::vector<char>& onStack = onStack_;
     auto enter = [&](InstalledPackage& q) {
         const auto it = positionOf_.find(&q);
         if (it != positionOf_.end()) {

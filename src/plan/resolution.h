@@ -70,6 +70,8 @@ private:
     std::unordered_map<std::string, Positions> byConflict_;
     std::unordered_map<std::string, Positions> byBundle_;
     std::unordered_map<const InstalledPackage*, std::size_t> positionOf_;
+    // keep_requirements' marks of the records on its stack, by position; all clear between calls.
+    std::vector<char> onStack_;
     // Records with members relate through them too; the indexes would miss that.
     bool anyMembers_ = false;
 };
