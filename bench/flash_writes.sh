@@ -14,7 +14,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target installer pkgtool >/dev/null
 installer="$PWD/$build/src/installer"
 pkgtool="$PWD/$build/tools/pkgtool"
-command -v strace >/dev/null || { echo "flash_writes: strace is missing (apt-get install strace)" >&2; exit 1; }
+command -v strace >/dev/null \
+    || { echo "flash_writes: strace is missing (apt-get install strace)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/flash-writes.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -236,9 +236,9 @@ BENCHMARK(BM_ImagesSmallAgainstLarge)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(30);
 
-// Loading against the size of the database: the same packages as above, 1,000 to 8,000 of them,
-// each size run in turn within one iteration, on tmpfs. `ratio` is the time over 8,000 packages over the
-// time over 1,000 (linear: 8; goal: at most 9). `--show` only loads and lists; the default run
+// Loading against the size of the database: the same packages as above, 1,000 to 8,000 of them
+// on tmpfs, each size run in turn within one iteration. `ratio` is the time over 8,000 packages
+// over the time over 1,000 (linear: 8; goal: at most 9). `--show` only loads and lists; the default run
 // with nothing uploaded also settles the requests and the dependencies and writes the enabled
 // packages' database files (after one untimed run, every run finds the same database).
 constexpr int kScaleSizes[] = {1000, 2000, 4000, 8000};
