@@ -29,3 +29,11 @@ add_dependencies(pdb_bench installer)
 # program that only reads, SHA-1s, inflates and writes the files.
 add_executable(plain_install plain_install.cpp)
 target_link_libraries(plain_install PRIVATE ZLIB::ZLIB OpenSSL::Crypto)
+
+# Fixed cost: installing a package of two small files against the plain program on the same
+# package and `dpkg -i --root` of the same files (target: ratio <= 1.2).
+add_executable(fixed_cost_bench fixed_cost_bench.cpp)
+target_link_libraries(fixed_cost_bench PRIVATE benchmark::benchmark)
+target_compile_definitions(fixed_cost_bench PRIVATE INSTALLER_BIN="$<TARGET_FILE:installer>"
+    PKGTOOL_BIN="$<TARGET_FILE:pkgtool>" PLAIN_INSTALL_BIN="$<TARGET_FILE:plain_install>")
+add_dependencies(fixed_cost_bench installer pkgtool plain_install)

@@ -1,7 +1,8 @@
 // Whole-process loading of the package database. "installer --show" over 1,000 packages kept
 // in small files against a plain process that opens and reads the same files (goal: ratio of
-// at most 2), and over 20 packages that keep 1 MiB and 64 MiB images on tmpfs (goal: the same
-// time, since image payloads are passed over by seeking).
+// at most 2), over 20 packages that keep 1 MiB and 64 MiB images on tmpfs (goal: the same
+// time, since image payloads are passed over by seeking), and "--show" and a default run over
+// 1,000 to 8,000 packages (goal: linear, 8,000 at most 9 times 1,000).
 
 #include "package/format.h"
 #include "pkglib/package_writer.h"
@@ -45,32 +46,47 @@ struct Root {
         if (::mkdtemp(templ.data()) == nullptr) std::abort();
         path = templ;
     }
+    Root(Root&& other) noexcept : path(std::move(other.path)) { other.path.clear(); }
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
     ~Root() {
         std::error_code ec;
-        fs::remove_all(path, ec);
+        if (!path.empty()) fs::remove_all(path, ec);
     }
     fs::path path;
 };
 
-const Root& small_root() {
-    static const Root root = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        Root r(tmp && *tmp ? tmp : "/tmp");
-        for (int i = 0; i < kSmallPackages; ++i) {
-            const std::string name = "pkg" + std::to_string(i);
-            const fs::path dir = r.path / "flash/var/pdb" / name;
-            put(dir / "version", std::to_string(0x0628'6600 + i) + " 1500000000\n");
-            put(dir / "deps", "system 100689408 0\nnet 1 0\n");
-            if (i % 7 == 0) put(dir / "provides", "alias" + std::to_string(i) + " 0 0 3\n");
-            std::string files;
-            for (int f = 0; f < 20; ++f)
-                files += name + "/lib/file" + std::to_string(f) + ".so\n";
-            put(dir / "files", files);
-            if (i % 10 == 0) put(dir / "disabled", "auto\n");
-            if (i % 50 == 0) put(r.path / "ram/pdb" / name / "schedule", "enable\n");
+// `packages` packages kept in small files, 20 files each, a tenth of them disabled and one in
+// fifty with an "enable" request. With `base`, also the "system" and "net" packages that every
+// package needs, so that a default run settles instead of finding nothing it may keep.
+Root database_root(const std::string& where, int packages, bool base) {
+    Root r(where);
+    for (int i = 0; i < packages; ++i) {
+        const std::string name = "pkg" + std::to_string(i);
+        const fs::path dir = r.path / "flash/var/pdb" / name;
+        put(dir / "version", std::to_string(0x0628'6600 + i) + " 1500000000\n");
+        put(dir / "deps", "system 100689408 0\nnet 1 0\n");
+        if (i % 7 == 0) put(dir / "provides", "alias" + std::to_string(i) + " 0 0 3\n");
+        std::string files;
+        for (int f = 0; f < 20; ++f) files += name + "/lib/file" + std::to_string(f) + ".so\n";
+        put(dir / "files", files);
+        if (i % 10 == 0) put(dir / "disabled", "auto\n");
+        if (i % 50 == 0) put(r.path / "ram/pdb" / name / "schedule", "enable\n");
+    }
+    if (base) {
+        for (const std::string name : {"system", "net"}) {
+            put(r.path / "flash/var/pdb" / name / "version",
+                std::to_string(0x0628'6600) + " 1500000000\n");
+            put(r.path / "flash/var/pdb" / name / "files", name + "/bin/" + name + "\n");
         }
-        return r;
-    }();
+        fs::create_directories(r.path / "flash/rw/pckg");
+    }
+    return r;
+}
+
+const Root& small_root() {
+    const char* tmp = std::getenv("TMPDIR");
+    static const Root root = database_root(tmp && *tmp ? tmp : "/tmp", kSmallPackages, false);
     return root;
 }
 
@@ -219,6 +235,50 @@ BENCHMARK(BM_ImagesSmallAgainstLarge)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(30);
+
+// Loading against the size of the database: the same packages as above, 1,000 to 8,000 of them
+// on tmpfs, each size run in turn within one iteration. `ratio` is the time over 8,000 packages
+// over the time over 1,000 (linear: 8; goal: at most 9). `--show` only loads and lists; the default run
+// with nothing uploaded also settles the requests and the dependencies and writes the enabled
+// packages' database files (after one untimed run, every run finds the same database).
+constexpr int kScaleSizes[] = {1000, 2000, 4000, 8000};
+
+void scaling(benchmark::State& state, bool show) {
+    std::vector<Root> roots;
+    std::vector<std::vector<std::string>> commands;
+    for (int n : kScaleSizes) {
+        roots.push_back(database_root("/dev/shm", n, !show));
+        if (show) {
+            commands.push_back(show_args(roots.back().path));
+        } else {
+            commands.push_back({INSTALLER_BIN, "-q", "-r", roots.back().path.string()});
+            bool ignored = false;
+            timed_run(commands.back(), ignored);
+        }
+    }
+    std::vector<double> times(commands.size(), 0);
+    bool failed = false;
+    for (auto _ : state) {
+        double all = 0;
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const double t = timed_run(commands[i], failed);
+            times[i] += t;
+            all += t;
+        }
+        state.SetIterationTime(all);
+    }
+    if (failed) state.SkipWithError("a run failed");
+    for (std::size_t i = 0; i < commands.size(); ++i)
+        state.counters[std::to_string(kScaleSizes[i]) + "_ms"] =
+            times[i] * 1e3 / double(state.iterations());
+    state.counters["ratio"] = times.back() / times.front();
+}
+
+void BM_ShowScaling(benchmark::State& state) { scaling(state, true); }
+BENCHMARK(BM_ShowScaling)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+
+void BM_DefaultRunScaling(benchmark::State& state) { scaling(state, false); }
+BENCHMARK(BM_DefaultRunScaling)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
 
 }  // namespace
 

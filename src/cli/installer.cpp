@@ -3,9 +3,11 @@
 #include "cli/installer.h"
 
 namespace {
+// Never destroyed: the instance lives until the process ends, and freeing every record of a
+// large database one by one at exit costs more than loading it (the kernel takes it back whole).
 std::unique_ptr<Installer>& slot() {
-    static std::unique_ptr<Installer> installer;
-    return installer;
+    static auto* installer = new std::unique_ptr<Installer>();
+    return *installer;
 }
 }  // namespace
 

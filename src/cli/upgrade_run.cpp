@@ -15,8 +15,10 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <vector>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -81,11 +83,30 @@ bool has_named_package(const Installer& installer) {
 
 std::vector<InstalledPackage*> packages_to_enable_again(Installer& installer,
                                                         const std::set<std::string>& activeNames) {
+    // What find_by_name_or_provides gives for every name at once, in one pass over the records:
+    // the first enabled record that has or provides the name, else the last disabled one.
+    struct Holders {
+        InstalledPackage* firstEnabled = nullptr;
+        InstalledPackage* lastDisabled = nullptr;
+    };
+    std::unordered_map<std::string_view, Holders> holders;
+    auto note = [&](const std::string& name, InstalledPackage* p) {
+        Holders& h = holders[name];
+        if (!p->disabled && h.firstEnabled == nullptr) h.firstEnabled = p;
+        if (p->disabled) h.lastDisabled = p;
+    };
+    for (const auto& p : installer.packages) {
+        note(p->name, p.get());
+        for (const Dependency& d : p->provides) note(d.name, p.get());
+    }
+
     std::vector<InstalledPackage*> list;
     std::set<const InstalledPackage*> listed;
     for (const std::string& name : activeNames) {
-        InstalledPackage* p = find_by_name_or_provides(installer, name);
-        if (p == nullptr || !p->disabled || listed.count(p) != 0) continue;
+        const auto found = holders.find(name);
+        if (found == holders.end() || found->second.firstEnabled != nullptr) continue;
+        InstalledPackage* p = found->second.lastDisabled;
+        if (listed.count(p) != 0) continue;
         if (find_conflicting_package(installer, *p) != nullptr) continue;
         listed.insert(p);
         list.push_back(p);

@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -236,22 +239,32 @@ void Installer::open(bool quietRun, const std::string& architecture) {
     auto load = [&](InstalledPackage& record) {
         if (load_state(record) == StateStatus::AwaitsBundle) awaiting.push_back(&record);
     };
+    // Looked up by name, not by searching `packages` per directory: the load stays linear in
+    // the size of the database. The names live in the records, which are not renamed here.
+    std::unordered_set<std::string_view> loaded;
     const std::size_t fromImages = packages.size();
-    for (std::size_t i = 0; i < fromImages; ++i) load(*packages[i]);
+    for (std::size_t i = 0; i < fromImages; ++i) {
+        load(*packages[i]);
+        loaded.insert(packages[i]->name);
+    }
     for (const std::string& name : dirs) {
-        if (index_of_package(name)) continue;
+        if (loaded.count(name) != 0) continue;
         packages.push_back(std::make_unique<InstalledPackage>(name));
         load(*packages.back());
+        loaded.insert(packages.back()->name);
     }
 
     // A member loaded from its own files, whose "bundle" file names its bundle, is removed only
     // when that bundle's image no longer holds it. A bundle stored without an image cannot say
     // which members it has, and a bundle that is no longer installed (it was disabled, and its
     // record went while the members stayed, disabled) leaves its members installed.
+    if (awaiting.empty()) return;
+    std::unordered_map<std::string_view, bool> isBundle;  // the first record of each name
+    for (const auto& other : packages) isBundle.emplace(other->name, other->isBundle);
     for (InstalledPackage* member : awaiting) {
         if (imageBundles.count(member->bundle.name) != 0) continue;
-        const auto index = index_of_package(member->bundle.name);
-        if (!index || packages[*index]->isBundle) member->action = kActionNone;
+        const auto it = isBundle.find(member->bundle.name);
+        if (it == isBundle.end() || it->second) member->action = kActionNone;
     }
 }
 

@@ -63,7 +63,8 @@ bool is_active_after_run(const InstalledPackage& p) {
     return p.action == kActionEnable || (p.action == kActionNone && !p.disabled);
 }
 
-Resolver::Resolver(Installer& installer) : installer_(installer) {
+Resolver::Resolver(Installer& installer)
+    : installer_(installer), openFrames_(installer.packages.size(), 0) {
     for (std::size_t i = 0; i < installer.packages.size(); ++i) {
         const InstalledPackage& p = *installer.packages[i];
         positionOf_.emplace(&p, i);
@@ -191,7 +192,9 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
     // link may change nothing (a disabled bundle already being enabled); in a cycle of bundle
     // links, which only a corrupt database has (a bundle linked to itself), it would recurse
     // forever, so such a step does not enter a bundle whose frame is open.
-    std::vector<std::uint32_t> open(installer_.packages.size(), 0);
+    // The counts are the resolver's, all zero again when a call returns, so that a call costs
+    // what it visits rather than the size of the database.
+    std::vector<std::uint32_t>& open = openFrames_;
     auto open_count = [&](const InstalledPackage& q) -> std::uint32_t* {
         const auto it = positionOf_.find(&q);
         return it == positionOf_.end() ? nullptr : &open[it->second];

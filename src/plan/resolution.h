@@ -70,6 +70,8 @@ private:
     std::unordered_map<std::string, Positions> byConflict_;
     std::unordered_map<std::string, Positions> byBundle_;
     std::unordered_map<const InstalledPackage*, std::size_t> positionOf_;
+    // keep_requirements' count of open frames per record, by position; all zero between calls.
+    std::vector<std::uint32_t> openFrames_;
     // Records with members relate through them too; the indexes would miss that.
     bool anyMembers_ = false;
 };

@@ -55,10 +55,11 @@ TEST(UpgradeRun, DowngradeFloorIsTheNumberAtTheStart) {
 
 TEST(UpgradeRun, EnablesAgainEachRecordOnceAndNotAgainstAConflict) {
     Scenario s;
-    s.given("p+alias~ q~ guard#q on");
+    // "r": of two disabled holders the last; "u": an enabled provider already holds it.
+    s.given("p+alias~ q~ guard#q on r~ s+r~ t+u u~");
     const std::vector<InstalledPackage*> list =
-        packages_to_enable_again(s.installer, {"alias", "on", "p", "q", "gone"});
-    EXPECT_EQ(Scenario::names(list), "p");
+        packages_to_enable_again(s.installer, {"alias", "on", "p", "q", "gone", "r", "u"});
+    EXPECT_EQ(Scenario::names(list), "p s");
 }
 
 TEST(StreamCopy, KeepsEveryByteAndNoticesAFailedWrite) {
