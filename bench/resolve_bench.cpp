@@ -6,7 +6,7 @@
 // BM_ResolveIndexedVsPlain: resolve_actions against the plain scans of the tests; "ratio" is
 // plain time over indexed time.
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/actions.h"
 #include "plan/plain_resolution.h"
 #include "plan/resolution.h"

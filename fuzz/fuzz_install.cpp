@@ -13,9 +13,10 @@
 #include "scratch.h"
 #include "seed_packages.h"
 
-#include "cli/installer.h"
 #include "cli/options.h"
 #include "cli/stream_install.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "plan/actions.h"
 #include "txn/transaction.h"
 
@@ -101,7 +102,7 @@ void confine() {
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
     if (!gVerbose) installer.terminal = &gTerminal;
-    installer.open(!gVerbose, "i386");
+    open_database(installer, !gVerbose, "i386");
     return installer;
 }
 

@@ -1,10 +1,10 @@
 // The installer's entry: scans the command line, changes root and working directory, and runs
 // exactly one mode, whose result is the exit status.
 
-#include "cli/installer.h"
 #include "cli/options.h"
 #include "cli/run_modes.h"
 #include "cli/staged_modes.h"
+#include "core/installer.h"
 
 #include <unistd.h>
 

@@ -3,11 +3,12 @@
 
 #include "cli/run_modes.h"
 
-#include "cli/installer.h"
 #include "cli/staged_modes.h"
 #include "cli/stream_copy.h"
 #include "cli/stream_install.h"
 #include "cli/upgrade_run.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/listing.h"
 #include "plan/actions.h"
 #include "txn/transaction.h"
@@ -56,10 +57,10 @@ bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy&
 }  // namespace
 
 void open_run(const Settings& settings, const std::string& architecture) {
-    Installer::instance().open(settings.quiet, architecture);
+    open_database(Installer::instance(), settings.quiet, architecture);
 }
 
-// The listing of the database as open loaded it; nothing is changed and no log is written.
+// The listing of the database as open_database loaded it; nothing is changed and no log is written.
 int run_show_mode(const Settings&) {
     print_listing(Installer::instance(), std::cout);
     std::cout.flush();

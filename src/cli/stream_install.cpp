@@ -2,7 +2,7 @@
 
 #include "cli/stream_install.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "package/format.h"
 #include "package/package_reader.h"
 #include "plan/driver.h"

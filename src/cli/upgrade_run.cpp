@@ -2,8 +2,8 @@
 
 #include "cli/upgrade_run.h"
 
-#include "cli/installer.h"
 #include "cli/stream_install.h"
+#include "core/installer.h"
 #include "package/package_format.h"
 #include "pdb/database_paths.h"
 #include "plan/actions.h"

@@ -3,7 +3,7 @@
 // installs each into the run's Transaction, keeps package images and the boot image, and enables
 // again what was active before the run.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <memory>

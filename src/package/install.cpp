@@ -4,7 +4,7 @@
 
 #include "package/install.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
@@ -36,6 +36,10 @@ std::string progress_label(const InstalledPackage& pkg) {
     std::string label = "installing ";
     if (pkg.disabled && pkg.bundle.name.empty()) label += " (disabled) ";
     return label + display_name(pkg);
+}
+
+void show_progress(Installer& installer, PackageReader& reader, const std::string& label) {
+    installer.draw_progress(label, reader.progress_position(), reader.total_length());
 }
 
 void report_broken(const InstalledPackage& pkg) {
@@ -114,7 +118,7 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
     if (reader.type() == kChunkImage) {
         std::uint64_t left = reader.chunk_length();
         while (left > 0 && reader) {
-            installer.show_progress(reader, label);
+            show_progress(installer, reader, label);
             const std::uint64_t step = std::min(left, kImageStep);
             reader.seekg(std::streamoff(step), std::ios_base::cur);
             left -= step;
@@ -194,7 +198,7 @@ int required_level(const std::string& name, Version version) {
 
 bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
     const std::string label = progress_label(pkg);
-    Installer::instance().show_progress(reader, label);
+    show_progress(Installer::instance(), reader, label);
     // A name that cannot be a database directory or a word of its lists would load as broken
     // (and be uninstalled) at the next run, or put files outside the database.
     if (!has_storable_names(pkg) ||
@@ -257,6 +261,6 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
             report_create_failure(display_name(pkg), name, errno);
             return false;
         }
-        installer.show_progress(reader, label);
+        show_progress(installer, reader, label);
     }
 }

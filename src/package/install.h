@@ -2,7 +2,7 @@
 // Unpacking of one package from its stream into the run's Transaction: files as pending moves
 // below "/flash", the signature against the level the package requires, the database entry.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
 

@@ -248,3 +248,11 @@ bool PackageReader::is_alt_magic() const {
 int PackageReader::verify_signature() {
     return ::verify_signature(*buf_);
 }
+
+std::uint64_t PackageReader::progress_position() {
+    // The offset within the current chunk's payload, as tellg would report it. Asked of the
+    // buffer directly: tellg on a stream at its end sets failbit, and drawing the bar must not
+    // change the state of the stream the caller goes on reading.
+    const std::streamoff inChunk = buf_->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+    return std::uint64_t(buf_->position) + (inChunk > 0 ? std::uint64_t(inChunk) : 0);
+}

@@ -82,6 +82,9 @@ public:
     std::uint32_t chunk_length() const { return buf_->chunkLength; }
     std::uint32_t payload_start() const { return buf_->position; }
     std::uint32_t total_length() const { return totalLength_; }
+    // The file offset reached within the current chunk, for the progress bar. Leaves the
+    // stream's state alone, even at the end of a chunk.
+    std::uint64_t progress_position();
     bool is_alt_magic() const;
     // 0 none, 1 legacy scheme, 2 EdDSA (see package/signature/verify.h).
     int verify_signature();

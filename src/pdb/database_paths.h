@@ -8,7 +8,6 @@
 
 inline constexpr std::string_view kDatabaseDir = "/flash/var/pdb/";
 inline constexpr std::string_view kImagesDir = "/rw/pckg/.images/";
-inline constexpr std::string_view kPostLogPath = "/flash/postlog";
 inline constexpr std::string_view kFlashRoot = "/flash";
 
 // True for a name that can name a database directory: not empty, not "." or "..", without

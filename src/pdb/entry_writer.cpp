@@ -4,7 +4,7 @@
 
 #include "pdb/entry_writer.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "plan/relations.h"

@@ -2,7 +2,7 @@
 // Writing and removing package database entries below /flash/var/pdb/<name>/, always through
 // the run's Transaction: nothing in the database changes before the commit.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
 #include <vector>

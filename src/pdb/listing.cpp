@@ -3,7 +3,7 @@
 
 #include "pdb/listing.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/relations.h"
 
 #include <ctime>

@@ -3,7 +3,7 @@
 
 #include "plan/actions.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/entry_writer.h"
 #include "plan/relations.h"
 #include "plan/resolution.h"

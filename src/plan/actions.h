@@ -2,7 +2,7 @@
 // Carries out the settled uninstall, disable and enable actions through the run's Transaction
 // and keeps the Installer's `packages` in step. Nothing on flash changes before the commit.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
 #include <vector>

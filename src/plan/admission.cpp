@@ -4,7 +4,7 @@
 
 #include "plan/admission.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "plan/relations.h"
 

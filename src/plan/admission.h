@@ -3,7 +3,7 @@
 // most one message per candidate), the choice and order of candidates, and the lookups of
 // installed records that the planner shares. Nothing here changes a record.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "plan/driver.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "package/format.h"
 #include "package/install.h"
 #include "package/package_format.h"

@@ -3,7 +3,7 @@
 // admission, replacement of the installed record, unpacking, and settling the actions after
 // each package so that the installed set stays consistent.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <map>

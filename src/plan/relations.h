@@ -2,7 +2,7 @@
 // Versions in text form and the pure tests between package records that every planning
 // decision rests on. Nothing here changes state.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
 

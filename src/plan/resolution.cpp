@@ -4,7 +4,7 @@
 
 #include "plan/resolution.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
 

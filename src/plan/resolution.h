@@ -3,7 +3,7 @@
 // requirements, conflicts, unsatisfied packages, empty bundles) and lists what to remove and
 // what to enable. Only `action` fields change; records with an empty name never change.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "txn/transaction.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "txn/space.h"
 
 #include <dirent.h>

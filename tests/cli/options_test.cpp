@@ -3,7 +3,7 @@
 
 #include "cli/options.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 
 #include <gtest/gtest.h>
 

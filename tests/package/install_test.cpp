@@ -3,7 +3,7 @@
 // package leaves nothing pending that would add to flash.
 #include "package/install.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/package_format.h"
 #include "package/signed_packages.h"

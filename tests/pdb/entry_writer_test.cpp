@@ -3,7 +3,8 @@
 
 #include "pdb/entry_writer.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
@@ -36,7 +37,7 @@ std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version
 
 std::string commit_and_reload(Transaction& txn) {
     txn.commit(false);
-    Installer::reset().open(true, "i386");
+    open_database(Installer::reset(), true, "i386");
     return describe_packages();
 }
 
@@ -112,7 +113,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                   first.commit(false);
                   // The driver's order: the old entry is uninstalled, then the new one stored
                   // into the same directory.
-                  Installer::reset().open(true, "i386");
+                  open_database(Installer::reset(), true, "i386");
                   Transaction txn;
                   Installer& in = Installer::instance();
                   uninstall_entry(*in.packages.at(*in.index_of_package("dhcp")), txn);
@@ -158,7 +159,7 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
                   (void)write_entry(*off, first);
                   first.commit(false);
                   Installer& installer = Installer::reset();
-                  installer.open(true, "i386");
+                  open_database(installer, true, "i386");
                   Transaction txn;
                   std::set<std::string> lines;
                   for (const auto& r : installer.packages) {

@@ -3,7 +3,7 @@
 
 #include "plan/plain_resolution.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
 #include "plan/resolution.h"

@@ -2,7 +2,7 @@
 // The resolution pass as plain scans of the package list, step for step as designed (with the
 // same mends as the product). The product's indexed resolver must give identical results.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <vector>
 

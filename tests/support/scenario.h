@@ -2,10 +2,10 @@
 // Planner scenarios in a few lines: a fresh Installer with installed records, candidates, a
 // recording terminal, a fake flash device and a Transaction that is cancelled at the end.
 
-#include "cli/installer.h"
-#include "console/terminal.h"
+#include "core/installer.h"
+#include "core/package.h"
+#include "core/terminal.h"
 #include "flash/flash_device.h"
-#include "pdb/package.h"
 #include "txn/transaction.h"
 
 #include <memory>

@@ -2,7 +2,7 @@
 // and full file systems on tmpfs mounts in a private mount namespace.
 #include "txn/transaction.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "support/mount_ns.h"
 #include "support/temp_dir.h"
 

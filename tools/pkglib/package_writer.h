@@ -3,7 +3,7 @@
 // what a good builder never would. Signatures are made over a digest that the writer computes
 // itself from the chunks it wrote, independently of the installer's reader.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <array>
 #include <cstdint>
