@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             txn.cancel();
             refuse("cannot install the starting state: " + name);
         }
-        txn.commit(false);
+        txn.commit();
     }
     const std::size_t count = fresh_installer().packages.size();
     if (count != 4) refuse("the starting state has " + std::to_string(count) + " packages, not 4");

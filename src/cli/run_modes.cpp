@@ -37,11 +37,11 @@ bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy&
     const bool wanted = boot || !dir.empty();
     if (wanted && wholeStream && !copy.ok()) {
         installer.error("could not write image: %s", std::strerror(copy.error_number()));
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
         return false;
     }
     if (!wanted || !wholeStream) {
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
         return true;
     }
     // Owned by the journal from here on: a cancel deletes it like any temporary file.
@@ -70,7 +70,7 @@ int run_show_mode(const Settings&) {
 int run_cleanup_mode(const Settings&) {
     Transaction txn;
     (void)cleanup(Installer::instance(), txn);
-    return txn.commit(false) ? 0 : 1;
+    return txn.commit() ? 0 : 1;
 }
 
 int run_stream_mode(const Settings& settings) {
@@ -79,7 +79,7 @@ int run_stream_mode(const Settings& settings) {
     (void)apply_actions(installer, txn, 1);
 
     // A first installation from a stream finds no database directory yet.
-    make_dirs(std::string(kStreamCopyDir));
+    make_dirs(txn.file_system(), std::string(kStreamCopyDir));
     StreamCopy copy;
     if (!copy.open(kStreamCopyPath)) {
         std::printf("ERROR: could not open image\n");
@@ -100,10 +100,10 @@ int run_stream_mode(const Settings& settings) {
         // As in the upgrade run: nothing of a failed installation reaches flash, and the
         // scheduled requests stay in their files for the next run.
         txn.cancel();
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
     } else {
         mark_packages_changed(txn);
-        if (!txn.commit(false)) status = 1;
+        if (!txn.commit()) status = 1;
     }
     installer.finish();
     return status;
@@ -129,7 +129,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!txn.is_empty()) {
         mark_packages_changed(txn);
         if (settings.commitAtOnce) {
-            if (!txn.commit(false) && status == 0) status = 1;
+            if (!txn.commit() && status == 0) status = 1;
         } else if (!txn.save_manifest(kManifestPath)) {
             installer.error("could not save manifest %s", kManifestPath);
             txn.cancel();

@@ -49,7 +49,7 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
     std::string report = install_package(pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
     if (!commit) return report + additions(txn);
-    txn.commit(false);
+    txn.commit();
     for (const std::string& path : pkg.files) report += path + "=" + read_file(path) + "\n";
     return report;
 }

@@ -36,7 +36,7 @@ std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version
 }
 
 std::string commit_and_reload(Transaction& txn) {
-    txn.commit(false);
+    txn.commit();
     open_database(Installer::reset(), true, "i386");
     return describe_packages();
 }
@@ -70,7 +70,7 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                       s->userForced = state & 2;
                       Transaction t;
                       (void)write_entry(*s, t);
-                      t.commit(false);
+                      t.commit();
                       std::string files = listing_of(database_dir(*s));
                       states += s->name + ":" + files.substr(files.find("files=")) + "\n";
                   }
@@ -78,12 +78,12 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                   m->action = kActionDisable;
                   Transaction off, on;
                   mark_disabled(*m, off);
-                  off.commit(false);
+                  off.commit();
                   states += listing_of(database_dir(*m)) + " act=" + std::to_string(m->action);
                   m->userForced = true;
                   m->action = kActionEnable;
                   mark_enabled(*m, on);
-                  on.commit(false);
+                  on.commit();
                   states += "\n" + listing_of(database_dir(*m));
                   states += m->disabled ? " disabled" : " enabled";
                   return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded + states;
@@ -110,7 +110,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                       old->files = {"/flash/bin/" + std::string(name)};
                       (void)write_entry(*old, first);
                   }
-                  first.commit(false);
+                  first.commit();
                   // The driver's order: the old entry is uninstalled, then the new one stored
                   // into the same directory.
                   open_database(Installer::reset(), true, "i386");
@@ -157,7 +157,7 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
                   Transaction first;
                   (void)write_entry(*on, first);
                   (void)write_entry(*off, first);
-                  first.commit(false);
+                  first.commit();
                   Installer& installer = Installer::reset();
                   open_database(installer, true, "i386");
                   Transaction txn;

@@ -201,7 +201,7 @@ TEST_F(DriverTest, FileTakenOverSurvivesTheRemovalOfItsOldOwner) {
                       }
                       const int first = stream(txn, b2);
                       const int second = stream(txn, member ? next : a2);
-                      txn.commit(false);
+                      txn.commit();
                       return std::to_string(first + second) + read_file("/flash/lib/shared");
                   }),
                   "0b");
