@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
 
     const char* fromEnv = std::getenv("arch");
     std::string architecture = fromEnv ? fromEnv : "i386";
+    Installer::instance().bootImage = std::getenv("bootimage") != nullptr;
     open_run(settings, architecture);
     switch (settings.mode) {
     case RunMode::Show: return run_show_mode(settings);

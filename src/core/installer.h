@@ -53,6 +53,9 @@ public:
     std::string status_text;
     std::vector<std::string> messages;
     bool quiet = false;
+    // "bootimage" was set: a boot package's file becomes the boot image instead of being
+    // unpacked. The entry reads the environment once.
+    bool bootImage = false;
 
     // The post-install log was taken over by this run.
     bool log_reserved = false;

@@ -30,7 +30,6 @@ constexpr const char* kSecureMarker = "/ram/SECURE";
 constexpr const char* kUpgradedMarker = "/flash/UPGRADED";
 
 bool is_boot(const Package& p) { return (p.flags & kFlagBoot) != 0; }
-bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
 
 std::string progress_label(const InstalledPackage& pkg) {
     std::string label = "installing ";
@@ -40,11 +39,6 @@ std::string progress_label(const InstalledPackage& pkg) {
 
 void show_progress(Installer& installer, PackageReader& reader, const std::string& label) {
     installer.draw_progress(label, reader.progress_position(), reader.total_length());
-}
-
-void report_broken(const InstalledPackage& pkg) {
-    Installer::instance().error("installation of %s failed: broken package",
-                                display_name(pkg).c_str());
 }
 
 // An entry name that could leave /flash, name /flash (or a directory) as a file, or not be
@@ -86,7 +80,7 @@ void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
 
 // Copies `size` bytes of one entry from `z` to `out` through `piece` (kCopyPiece bytes, kept for
 // the whole package rather than made and cleared per file); false with the message on failure.
-bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
+bool copy_entry(Installer& installer, InflateStream& z, std::ofstream& out, std::uint32_t size,
                 const InstalledPackage& pkg, const std::string& entryName,
                 std::vector<char>& piece) {
     std::uint32_t left = size;
@@ -94,13 +88,13 @@ bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
         const std::size_t n = std::min<std::size_t>(kCopyPiece, left);
         z.read(piece.data(), std::streamsize(n));
         if (std::size_t(z.gcount()) != n) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         errno = 0;
         out.write(piece.data(), std::streamsize(n));
         if (!out) {
-            report_create_failure(display_name(pkg), entryName, errno);
+            report_create_failure(installer, display_name(pkg), entryName, errno);
             return false;
         }
         left -= std::uint32_t(n);
@@ -109,9 +103,8 @@ bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
 }
 
 // Steps 2-12 of the installation; the caller withdraws the new files when this fails.
-bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& reader,
-                    const std::string& label) {
-    Installer& installer = Installer::instance();
+bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                    PackageReader& reader, const std::string& label) {
     const bool packageMagic = !reader.is_alt_magic();
     if (packageMagic && !txn.take_back_remove(database_dir(pkg))) return false;
 
@@ -126,13 +119,14 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
         reader.next_chunk();
     }
     if (reader.type() == kChunkFiles) {
-        if (!(boot_image_set() && is_boot(pkg)) && !unpack_files(pkg, txn, reader)) return false;
+        if (!(installer.bootImage && is_boot(pkg)) && !unpack_files(installer, pkg, txn, reader))
+            return false;
         reader.next_chunk();
     }
 
     const int level = required_level(pkg.name, pkg.version);
     if (reader.type() != kChunkSignature || reader.verify_signature() < level) {
-        report_broken(pkg);
+        report_broken(installer, pkg);
         return false;
     }
     reader.next_chunk();
@@ -141,12 +135,12 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
         if (reader.type() == kChunkArch) reader.next_chunk();
         if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
         if (reader.type() != -1 || reader.text_too_long()) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
     }
 
-    if (packageMagic && !write_entry(pkg, txn)) return false;
+    if (packageMagic && !write_entry(installer, pkg, txn)) return false;
 
     if (is_boot(pkg) || pkg.name == "branding") {
         std::ofstream marker = create_file(txn, kUpgradedMarker, 1, 0);
@@ -196,23 +190,28 @@ int required_level(const std::string& name, Version version) {
     return 2;
 }
 
-bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
+void report_broken(Installer& installer, const InstalledPackage& pkg) {
+    installer.error("installation of %s failed: broken package", display_name(pkg).c_str());
+}
+
+bool install_package(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                     PackageReader& reader) {
     const std::string label = progress_label(pkg);
-    show_progress(Installer::instance(), reader, label);
+    show_progress(installer, reader, label);
     // A name that cannot be a database directory or a word of its lists would load as broken
     // (and be uninstalled) at the next run, or put files outside the database.
     if (!has_storable_names(pkg) ||
         (!pkg.bundle.name.empty() && !is_storable_package_name(pkg.bundle.name))) {
-        report_broken(pkg);
+        report_broken(installer, pkg);
         return false;
     }
-    if (install_chunks(pkg, txn, reader, label)) return true;
+    if (install_chunks(installer, pkg, txn, reader, label)) return true;
     withdraw_new_files(pkg, txn);
     return false;
 }
 
-bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
-    Installer& installer = Installer::instance();
+bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                  PackageReader& reader) {
     const std::string label = progress_label(pkg);
     InflateStream z(reader);
     const int variant = hardware_variant();
@@ -232,7 +231,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
         std::string name(nameLength, '\0');
         z.read(name.data(), nameLength);
         if (std::size_t(z.gcount()) != nameLength) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         if ((mode & kModeTypeMask) != kModeRegular ||
@@ -241,7 +240,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
             continue;
         }
         if (is_hostile_entry_name(name)) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         const std::string destination = base + (name.front() == '/' ? "" : "/") + name;
@@ -250,15 +249,15 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
         // still applied (and not left at the temporary file's own 0600).
         std::ofstream out = create_file(txn, destination, size, mode);
         if (!out) {
-            report_create_failure(display_name(pkg), name, errno);
+            report_create_failure(installer, display_name(pkg), name, errno);
             return false;
         }
         pkg.files.insert(destination);
-        if (!copy_entry(z, out, size, pkg, name, piece)) return false;
+        if (!copy_entry(installer, z, out, size, pkg, name, piece)) return false;
         errno = 0;
         out.close();
         if (!out) {
-            report_create_failure(display_name(pkg), name, errno);
+            report_create_failure(installer, display_name(pkg), name, errno);
             return false;
         }
         show_progress(installer, reader, label);

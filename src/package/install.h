@@ -6,6 +6,7 @@
 
 #include <string>
 
+class Installer;
 class PackageReader;
 class Transaction;
 
@@ -14,12 +15,17 @@ class Transaction;
 // any failure, with its message; the operations already queued stay in `txn` for the caller.
 // A record whose name or relations cannot be stored, or an entry name that could escape or
 // break the database, makes the package broken.
-[[nodiscard]] bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader);
+[[nodiscard]] bool install_package(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                                   PackageReader& reader);
 
 // Unpacks the regular files of the files chunk the reader stands in; each destination joins
 // `pkg.files` before its data is written. False with its message on a broken entry or a failed
 // write.
-[[nodiscard]] bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader);
+[[nodiscard]] bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                                PackageReader& reader);
+
+// "installation of <name> failed: broken package".
+void report_broken(Installer& installer, const InstalledPackage& pkg);
 
 // The signature level `name` at `version` requires: 1 legacy suffices, 2 EdDSA needed.
 int required_level(const std::string& name, Version version);

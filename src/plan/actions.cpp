@@ -39,7 +39,7 @@ void carry_out_removals(Installer& installer, Transaction& txn,
         const std::string label = package_label(*p);
         if (p->action == kActionUninstall) {
             if (verbosity >= 2) installer.set_status("uninstalling " + label + "...");
-            uninstall_entry(*p, txn);
+            uninstall_entry(installer, *p, txn);
             discard_record(installer, *p);
             if (verbosity >= 2) installer.info("uninstalled %s", label.c_str());
         } else {
@@ -63,7 +63,7 @@ void carry_out_enables(Installer& installer, Transaction& txn,
 bool remove_installed(Installer& installer, Transaction& txn, const std::string& name) {
     const auto index = installer.index_of_package(name);
     if (!index) return false;
-    uninstall_entry(*installer.packages[*index], txn);
+    uninstall_entry(installer, *installer.packages[*index], txn);
     installer.packages.erase(installer.packages.begin() + static_cast<std::ptrdiff_t>(*index));
     return true;
 }

@@ -30,8 +30,6 @@ constexpr std::uint32_t kOrderingBits = kAdmitUpgrade | kAdmitDowngrade | kAdmit
 constexpr std::uint32_t kAllBits = 0xFFFFFFFFu;
 constexpr std::size_t kStatusClearWidth = 78;
 
-bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
-
 bool is_listed(const Installer& installer, const InstalledPackage* record) {
     return std::any_of(installer.packages.begin(), installer.packages.end(),
                        [&](const auto& p) { return p.get() == record; });
@@ -39,11 +37,6 @@ bool is_listed(const Installer& installer, const InstalledPackage* record) {
 
 bool has_record_named(const Installer& installer, const std::string& name) {
     return installer.index_of_package(name).has_value();
-}
-
-void report_broken(const InstalledPackage& p) {
-    Installer::instance().error("installation of %s failed: broken package",
-                                display_name(p).c_str());
 }
 
 // Moves a member's reader on to the next package header or the end of the stream.
@@ -96,7 +89,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     if (link && p->name == link->name) return StreamResult::Failed;
     if (link) p->bundle = *link;
     if (!has_storable_names(*p)) {
-        report_broken(*p);
+        report_broken(installer, *p);
         return StreamResult::Failed;
     }
     const std::string name = p->name;
@@ -130,7 +123,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
             installer.set_status("");
             installer.info("installed %s%s", p->disabled ? "(disabled) " : "",
                            package_label(*p).c_str());
-            if (bootOut) *bootOut = (installed->flags & kFlagBoot) != 0 && boot_image_set();
+            if (bootOut) *bootOut = (installed->flags & kFlagBoot) != 0 && installer.bootImage;
             if (nameOut) *nameOut = name;
             return StreamResult::Installed;
         }
@@ -150,12 +143,12 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
 
     if (replacesOwnName) {
         if (const auto index = installer.index_of_package(name)) {
-            uninstall_entry(*installer.packages[*index], txn);
+            uninstall_entry(installer, *installer.packages[*index], txn);
             installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
         }
     }
 
-    if (!install_package(*p, txn, reader)) return StreamResult::Failed;
+    if (!install_package(installer, *p, txn, reader)) return StreamResult::Failed;
 
     const std::uint32_t packageFlags = p->flags;
     const InstalledPackage* added = p.get();
@@ -165,7 +158,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     // bundle dropped): then this installation did not succeed.
     if (!is_listed(installer, added)) return StreamResult::Failed;
 
-    if (bootOut) *bootOut = (packageFlags & kFlagBoot) != 0 && boot_image_set();
+    if (bootOut) *bootOut = (packageFlags & kFlagBoot) != 0 && installer.bootImage;
     if (nameOut) *nameOut = name;
     return StreamResult::Installed;
 }
@@ -179,7 +172,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
     if (!b->depends.empty() || !b->provides.empty() || !b->conflicts.empty())
         return kBundleBadHeader;
     if (!is_storable_package_name(b->name)) {
-        report_broken(*b);
+        report_broken(installer, *b);
         return kBundleBadHeader;
     }
     if (reader.type() == kChunkImage) reader.next_chunk();
@@ -198,7 +191,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
 
     remove_installed(installer, txn, name);
     b->isBundle = true;
-    if (!store_entry(*b, txn)) return kBundleBadHeader;
+    if (!store_entry(installer, *b, txn)) return kBundleBadHeader;
     const Dependency link = exact_dependency(*b);
     if (const auto index = installer.index_of_package(name))
         installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));

@@ -46,7 +46,7 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
     if (!read_package_header(pkg, *reader)) return "header failed";
     pkg.disabled = disabled;
     Transaction txn;
-    std::string report = install_package(pkg, txn, *reader) ? "ok\n" : "failed\n";
+    std::string report = install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
     if (!commit) return report + additions(txn);
     txn.commit();
@@ -201,7 +201,7 @@ TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
     const std::string bootBytes = build_package(boot, dev_sign()),
                       plainBytes = signed_package("mond", {file_entry("bin/mond", "x")});
     const std::string report = in_root([&] {
-        ::setenv("bootimage", "1", 1);
+        Installer::instance().bootImage = true;
         return install_bytes(bootBytes) + install_bytes(plainBytes);
     });
     EXPECT_THAT(report, AllOf(HasSubstr("ok\n"), Not(HasSubstr("/flash/bin/init")),
@@ -229,7 +229,7 @@ TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {
             InstalledPackage pkg;
             if (!read_package_header(pkg, *reader)) continue;
             Transaction txn;
-            if (install_package(pkg, txn, *reader))
+            if (install_package(Installer::instance(), pkg, txn, *reader))
                 faults += "accepted at " + std::to_string(length) + "\n";
             else if (!additions(txn).empty())
                 faults += "left at " + std::to_string(length) + ": " + additions(txn);
