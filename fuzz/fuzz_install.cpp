@@ -147,7 +147,7 @@ void check_pending(const Transaction& txn) {
                          path.c_str());
             fuzz_check(false, "a pending operation reaches outside the installed tree");
         }
-        if (op.op == MoveTemp)
+        if (op.op == FileOpKind::MoveTemp)
             fuzz_check(starts_with(op.source, "/flash/") || starts_with(op.source, "/ram/") ||
                            starts_with(op.source, "/tmp/"),
                        "a temporary file lies outside /flash, /ram and /tmp");

@@ -46,10 +46,10 @@ bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy&
     }
     // Owned by the journal from here on: a cancel deletes it like any temporary file.
     if (boot) {
-        txn.add_op(kBootImagePath, MoveTemp, kStreamCopyPath);
+        txn.add_op(kBootImagePath, FileOpKind::MoveTemp, kStreamCopyPath);
         if (!dir.empty()) txn.add_link(kBootImagePath, dir + "image");
     } else {
-        txn.add_op(dir + "image", MoveTemp, kStreamCopyPath);
+        txn.add_op(dir + "image", FileOpKind::MoveTemp, kStreamCopyPath);
     }
     return true;
 }

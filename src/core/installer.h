@@ -36,7 +36,8 @@ public:
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Advances the spinner when its time has come; ignores `quiet`.
     void spin_step();
-    // Draws the progress bar for a position within a total ; the label, " [", the bar and "]" fill 77 columns.
+    // Draws the progress bar for a position within a total: the label, " [", the bar and "]"
+    // fill 77 columns.
     void draw_progress(const std::string& label, std::uint64_t position, std::uint64_t total);
 
     // The post-install log (kPostLogPath): reserve_log takes the earlier log's lines into

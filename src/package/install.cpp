@@ -63,18 +63,18 @@ void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
     std::vector<std::string> dropped;
     for (const std::string& path : pkg.files) {
         const FileOp* op = txn.pending(path);
-        if (op && op->op == MoveTemp) dropped.push_back(path);
+        if (op && op->op == FileOpKind::MoveTemp) dropped.push_back(path);
     }
     if (is_safe_package_name(pkg.name)) {
         const std::string dir = database_dir(pkg);
         for (auto it = txn.entries().lower_bound(dir);
              it != txn.entries().end() && it->first.compare(0, dir.size(), dir) == 0; ++it)
-            if (it->second.op == MoveTemp) dropped.push_back(it->first);
+            if (it->second.op == FileOpKind::MoveTemp) dropped.push_back(it->first);
     }
     for (const std::string& path : dropped) {
         const FileOp* op = txn.pending(path);
         // drop_below on a file path drops that entry alone (and deletes its temporary file).
-        if (op && op->op == MoveTemp) txn.drop_below(path);
+        if (op && op->op == FileOpKind::MoveTemp) txn.drop_below(path);
     }
 }
 

@@ -1,5 +1,6 @@
-// Loading the package database into the Installer. Loading never stops the run: what cannot be read is treated as absent, and broken
-// database files schedule the package's removal instead of failing.
+// Loading the package database into the Installer. Loading never stops the run: what cannot be
+// read is treated as absent, and broken database files schedule the package's removal instead of
+// failing.
 
 #include "pdb/database_loader.h"
 

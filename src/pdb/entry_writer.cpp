@@ -131,7 +131,7 @@ bool has_directory(const Package& record) { return is_safe_package_name(record.n
 bool placed_by_other(const Installer& installer, const InstalledPackage& record,
                      const Transaction& txn, const std::string& path) {
     const FileOp* op = txn.pending(path);
-    if (!op || (op->op != Move && op->op != MoveTemp)) return false;
+    if (!op || (op->op != FileOpKind::Move && op->op != FileOpKind::MoveTemp)) return false;
     for (const auto& other : installer.packages)
         if (other.get() != &record && other->files.count(path) != 0) return true;
     return false;

@@ -112,12 +112,12 @@ bool Transaction::commit(const std::function<void()>& afterCopyBlock) {
     // Deletions and links first, so that a file moved into place later is never deleted by an
     // entry that sorts after it (a Remove of its directory, say).
     for (const auto& [path, entry] : ops_) {
-        if (entry.op == Remove) ok = remove_path(fs, path) && ok;
-        else if (entry.op == Link) ok = place_link(fs, entry) && ok;
+        if (entry.op == FileOpKind::Remove) ok = remove_path(fs, path) && ok;
+        else if (entry.op == FileOpKind::Link) ok = place_link(fs, entry) && ok;
     }
     std::string madeDir;
     for (const auto& [path, entry] : ops_) {
-        if (entry.op == Move || entry.op == MoveTemp)
+        if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp)
             ok = place_file(fs, entry, afterCopyBlock, madeDir) && ok;
     }
     return ok;
@@ -125,7 +125,7 @@ bool Transaction::commit(const std::function<void()>& afterCopyBlock) {
 
 void Transaction::cancel() {
     for (const auto& [path, entry] : ops_) {
-        if (entry.op == MoveTemp) fs_->remove_file(entry.source);
+        if (entry.op == FileOpKind::MoveTemp) fs_->remove_file(entry.source);
     }
     ops_.clear();
 }

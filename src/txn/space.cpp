@@ -96,7 +96,7 @@ std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uin
         return failed;
     }
     forget_walks_through(name);
-    txn.add_op(path, MoveTemp, name);
+    txn.add_op(path, FileOpKind::MoveTemp, name);
     return files.open_output(name);
 }
 
@@ -169,10 +169,10 @@ bool has_flash_space_of(const Transaction& txn, const std::string& bootPath,
     FsSpace boot(txn.file_system(), bootPath);
     FsSpace flash(txn.file_system(), flashPath);
     for (const auto& [path, entry] : txn.entries()) {
-        if (entry.op == Remove) {
+        if (entry.op == FileOpKind::Remove) {
             boot.release(path);
             flash.release(path);
-        } else if (entry.op == Move || entry.op == MoveTemp) {
+        } else if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp) {
             boot.place(entry.source, path);
             flash.place(entry.source, path);
         }

@@ -13,7 +13,7 @@ namespace {
 // The temporary file of a MoveTemp belongs to the journal: once its entry goes, nobody else
 // would delete it, and a stray file in the package database directory loads as a package.
 void forget_temp(FileSystem& fs, const FileOp& entry) {
-    if (entry.op == MoveTemp) fs.remove_file(entry.source);
+    if (entry.op == FileOpKind::MoveTemp) fs.remove_file(entry.source);
 }
 
 bool path_exists(FileSystem& fs, const std::string& path) {
@@ -35,7 +35,7 @@ const FileOp* Transaction::pending(const std::string& path) const {
     return it == ops_.end() ? nullptr : &it->second;
 }
 
-void Transaction::add_op(const std::string& path, std::uint32_t op, const std::string& source) {
+void Transaction::add_op(const std::string& path, FileOpKind op, const std::string& source) {
     auto it = ops_.find(path);
     if (it == ops_.end()) {
         ops_.emplace(path, FileOp{path, op, source});
@@ -48,7 +48,7 @@ void Transaction::add_op(const std::string& path, std::uint32_t op, const std::s
 
 void Transaction::add_remove(const std::string& path) {
     if (path_exists(*fs_, path)) {
-        add_op(path, Remove, "");
+        add_op(path, FileOpKind::Remove, "");
         return;
     }
     auto it = ops_.find(path);
@@ -60,7 +60,7 @@ void Transaction::add_remove(const std::string& path) {
 bool Transaction::take_back_remove(const std::string& path) {
     auto it = ops_.find(path);
     if (it != ops_.end()) {
-        if (it->second.op != Remove) return false;
+        if (it->second.op != FileOpKind::Remove) return false;
         ops_.erase(it);
     }
     FileStatus st;
@@ -95,8 +95,8 @@ bool Transaction::save_manifest(const std::string& manifestPath) const {
     if (!out) return false;
     for (const auto& [path, entry] : ops_) {
         switch (entry.op) {
-        case Remove: out << "U " << path << '\n'; break;
-        case Link: out << "L " << path << ' ' << entry.source << '\n'; break;
+        case FileOpKind::Remove: out << "U " << path << '\n'; break;
+        case FileOpKind::Link: out << "L " << path << ' ' << entry.source << '\n'; break;
         default: out << "M " << path << ' ' << entry.source << '\n'; break;
         }
     }
@@ -154,17 +154,18 @@ bool Transaction::add_manifest_line(const std::string& line) {
     if (path.empty()) return false;
     const bool hasSource = secondSpace != std::string::npos;
     if (kind == "U") {
-        add_op(path, Remove, "");
+        add_op(path, FileOpKind::Remove, "");
     } else if (kind == "L" || kind == "M") {
         if (!hasSource) return false;
-        add_op(path, kind == "L" ? Link : Move, line.substr(secondSpace + 1));
+        add_op(path, kind == "L" ? FileOpKind::Link : FileOpKind::Move,
+               line.substr(secondSpace + 1));
     }
     // Another letter is skipped, not refused: manifests have always been read so.
     return true;
 }
 
 bool is_staged_temp(FileSystem& fs, const FileOp& entry) {
-    if (entry.op != Move && entry.op != MoveTemp) return false;
+    if (entry.op != FileOpKind::Move && entry.op != FileOpKind::MoveTemp) return false;
     const std::string& source = entry.source;
     const std::size_t slash = source.rfind('/');
     const std::string name = source.substr(slash == std::string::npos ? 0 : slash + 1);

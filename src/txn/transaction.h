@@ -11,14 +11,15 @@
 #include <map>
 #include <string>
 
-enum FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
+// The kind of a pending operation. The numbers are fixed (2 is unused).
+enum class FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
 
 // How a manifest load ended. Missing: there is no manifest (nothing is staged).
 enum class ManifestLoad { Loaded, Missing, Refused };
 
 struct FileOp {
     std::string path;
-    std::uint32_t op = Move;
+    FileOpKind op = FileOpKind::Move;
     std::string source;  // Move/MoveTemp: file moved onto path; Link: the link text
 };
 
@@ -38,9 +39,13 @@ public:
     const FileOp* pending(const std::string& path) const;
 
     // Inserts or replaces the entry for path; a replaced MoveTemp's temporary file is deleted.
-    void add_op(const std::string& path, std::uint32_t op, const std::string& source);
-    void add_move(const std::string& source, const std::string& path) { add_op(path, Move, source); }
-    void add_link(const std::string& text, const std::string& path) { add_op(path, Link, text); }
+    void add_op(const std::string& path, FileOpKind op, const std::string& source);
+    void add_move(const std::string& source, const std::string& path) {
+        add_op(path, FileOpKind::Move, source);
+    }
+    void add_link(const std::string& text, const std::string& path) {
+        add_op(path, FileOpKind::Link, text);
+    }
     // Schedules the deletion of path when it exists; otherwise drops any pending entry for it.
     void add_remove(const std::string& path);
     // Withdraws a pending Remove of path; false when path has another pending operation or

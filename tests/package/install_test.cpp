@@ -32,8 +32,11 @@ std::string broken(const std::string& package) {
 std::string additions(const Transaction& txn) {
     std::string text;
     for (const auto& [path, op] : txn.entries())
-        if (op.op != Remove)
-            text += (op.op == Move ? "M " : op.op == Link ? "L " : "T ") + path + "\n";
+        if (op.op != FileOpKind::Remove)
+            text += (op.op == FileOpKind::Move   ? "M "
+                     : op.op == FileOpKind::Link ? "L "
+                                                 : "T ") +
+                    path + "\n";
     return text;
 }
 
@@ -46,7 +49,8 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
     if (!read_package_header(pkg, *reader)) return "header failed";
     pkg.disabled = disabled;
     Transaction txn;
-    std::string report = install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
+    std::string report =
+        install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
     if (!commit) return report + additions(txn);
     txn.commit();

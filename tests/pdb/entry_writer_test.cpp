@@ -61,7 +61,8 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                   r->conflicts = {{"old", 0, 3, 0}};
                   r->files = {"/flash/bin/pppd", "/flash/etc/ppp.conf"};
                   Transaction txn;
-                  if (!write_entry(Installer::instance(), *r, txn)) return std::string("write failed");
+                  if (!write_entry(Installer::instance(), *r, txn))
+                      return std::string("write failed");
                   std::string reloaded = commit_and_reload(txn);
                   std::string states;
                   for (int state = 0; state < 4; ++state) {
@@ -116,13 +117,15 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                   open_database(Installer::reset(), true, "i386");
                   Transaction txn;
                   Installer& in = Installer::instance();
-                  uninstall_entry(Installer::instance(), *in.packages.at(*in.index_of_package("dhcp")), txn);
+                  uninstall_entry(Installer::instance(),
+                                  *in.packages.at(*in.index_of_package("dhcp")), txn);
                   auto fresh = plain("dhcp", kV2);
                   auto image = plain("gps", kV2);  // an image chunk: files and state files
                   image->hasImage = image->disabled = true;
                   auto bundle = plain("tarnvel", kV2);  // no files list
                   bundle->isBundle = true;
-                  if (!store_entry(Installer::instance(), *fresh, txn) || !write_entry(Installer::instance(), *image, txn) ||
+                  if (!store_entry(Installer::instance(), *fresh, txn) ||
+                      !write_entry(Installer::instance(), *image, txn) ||
                       !write_entry(Installer::instance(), *bundle, txn))
                       return std::string("write failed");
                   std::istringstream reloaded(commit_and_reload(txn));
@@ -168,7 +171,7 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
                                    " act=" + std::to_string(r->action));
                   }
                   for (const auto& [path, op] : txn.entries())
-                      lines.insert(path + (op.op == Remove ? " removed" : " other"));
+                      lines.insert(path + (op.op == FileOpKind::Remove ? " removed" : " other"));
                   std::string out;
                   for (const std::string& line : lines) out += line + "\n";
                   return out;
@@ -206,8 +209,10 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
                   InstalledPackage blocker("");  // bundle installation's: silently nothing
                   blocker.disabled = true;
                   Transaction txn;
-                  std::string out = write_entry(Installer::instance(), blocker, txn) && store_entry(Installer::instance(), blocker, txn)
-                                        ? "ok " : "failed ";
+                  std::string out = write_entry(Installer::instance(), blocker, txn) &&
+                                            store_entry(Installer::instance(), blocker, txn)
+                                        ? "ok "
+                                        : "failed ";
                   mark_enabled(blocker, txn);
                   mark_disabled(blocker, txn);
                   uninstall_entry(Installer::instance(), blocker, txn);
@@ -233,7 +238,8 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
 
 TEST(EntryWriterReportTest, MessageFollowsTheErrorNumber) {
     Scenario s;
-    for (int err : {ENOSPC, EIO, EACCES}) report_create_failure(Installer::instance(), "wifi-7.1", "meta/deps", err);
+    for (int err : {ENOSPC, EIO, EACCES})
+        report_create_failure(Installer::instance(), "wifi-7.1", "meta/deps", err);
     EXPECT_EQ(message_lines(), "ERROR: installation of wifi-7.1 failed: disk is too small\n"
                           "ERROR: installation of wifi-7.1 failed: disk error\n"
                           "ERROR: installation of wifi-7.1 failed: could not create meta/deps: "

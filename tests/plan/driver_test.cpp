@@ -45,7 +45,10 @@ std::string state() {
 std::string pending(const Transaction& txn) {
     std::string text;
     for (const auto& [path, op] : txn.entries())
-        text += std::string(op.op == Remove ? "U " : op.op == Link ? "L " : "M ") + path + "\n";
+        text += std::string(op.op == FileOpKind::Remove ? "U "
+                            : op.op == FileOpKind::Link ? "L "
+                                                        : "M ") +
+                path + "\n";
     return text;
 }
 

@@ -115,7 +115,8 @@ TEST_F(SpaceTest, RememberedAncestorIsWalkedAgainWhenGoneAndEndsAtMadeDirectorie
     std::ofstream second = create(dir / "flash/new/deeper/b");
     EXPECT_TRUE(second.is_open());
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/b"), dir.path());
-    make_dirs(real_file_system(), dir / "flash/new/deeper");  // as after a commit earlier in the same process
+    // As after a commit earlier in the same process.
+    make_dirs(real_file_system(), dir / "flash/new/deeper");
     std::ofstream third = create(dir / "flash/new/deeper/c");
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/c"), dir / "flash/new/deeper");
 }

@@ -46,21 +46,21 @@ TEST_F(TransactionTest, LaterOperationsReplaceEarlierOnesDeletingOnlyTemporaryFi
     txn.add_move("/src", target);
     txn.add_remove(target);
     ASSERT_EQ(txn.size(), 1u);
-    EXPECT_EQ(txn.pending(target)->op, Remove);
+    EXPECT_EQ(txn.pending(target)->op, FileOpKind::Remove);
     EXPECT_EQ(txn.pending(target)->source, "");
-    txn.add_op("/flash/a", MoveTemp, first);
-    txn.add_op("/flash/a", Move, plain);
+    txn.add_op("/flash/a", FileOpKind::MoveTemp, first);
+    txn.add_op("/flash/a", FileOpKind::Move, plain);
     EXPECT_FALSE(path_exists(first));
-    txn.add_op("/flash/a", Remove, "");
+    txn.add_op("/flash/a", FileOpKind::Remove, "");
     EXPECT_TRUE(path_exists(plain));
     // add_remove of a path not on disk drops a MoveTemp with its temporary file.
     const std::string staged = make("tmpabc"), missing = dir / "not-there";
     txn.add_remove(dir / "never-there");
-    txn.add_op(missing, MoveTemp, staged);
+    txn.add_op(missing, FileOpKind::MoveTemp, staged);
     txn.add_remove(missing);
     EXPECT_EQ(txn.size(), 2u);
     EXPECT_FALSE(path_exists(staged));
-    txn.add_op(dir / "a", MoveTemp, make("tmp2"));
+    txn.add_op(dir / "a", FileOpKind::MoveTemp, make("tmp2"));
     txn.add_move(plain, "/flash/keep");
     txn.cancel();
     EXPECT_TRUE(txn.is_empty());
@@ -83,7 +83,7 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
     Transaction t;
     const std::string staged = make("tmpdrop");
     t.add_remove("/flash/var/pdb/a");
-    t.add_op("/flash/var/pdb/a/files", MoveTemp, staged);
+    t.add_op("/flash/var/pdb/a/files", FileOpKind::MoveTemp, staged);
     for (const char* p : {"/flash/var/pdb/a/sub/deep", "/flash/var/pdb/a-b/files",
                           "/flash/var/pdb/ab", "/flash/var/pdb/0"})
         t.add_move("/s", p);
@@ -96,15 +96,16 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
 TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
     ASSERT_TRUE(txn.save_manifest(manifest));
     EXPECT_EQ(read_file(manifest), "");
-    txn.add_op("/b", Remove, "");
-    txn.add_op("/a", MoveTemp, "/ram/tmp with space");
+    txn.add_op("/b", FileOpKind::Remove, "");
+    txn.add_op("/a", FileOpKind::MoveTemp, "/ram/tmp with space");
     txn.add_link("d", "/c");
     ASSERT_TRUE(txn.save_manifest(manifest));
     EXPECT_EQ(read_file(manifest), "M /a /ram/tmp with space\nU /b\nL /c d\n");
     Transaction back;
     ASSERT_EQ(back.load_manifest(manifest), ManifestLoad::Loaded);
     ASSERT_NE(back.pending("/a"), nullptr);
-    EXPECT_EQ(back.pending("/a")->op, Move);  // a reloaded temporary file is a plain move
+    EXPECT_EQ(back.pending("/a")->op,
+              FileOpKind::Move);  // a reloaded temporary file is a plain move
     EXPECT_EQ(back.pending("/a")->source, "/ram/tmp with space");
     EXPECT_EQ(back.pending("/c")->source, "d");
     EXPECT_FALSE(txn.save_manifest(dir / "no/such/MANIFEST"));
