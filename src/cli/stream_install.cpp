@@ -37,7 +37,8 @@ int install_stream(Installer& installer, Transaction& txn, std::istream& input,
     PackageReader reader(input, true, copyTarget);
     for (std::uint32_t type : kInstallChunks) reader.want(type);
     if (reader.next_chunk() == kChunkBundleHeader)
-        return install_bundle_stream(installer, txn, reader, flags, userForced, dirOut, bootOut);
+        return int(install_bundle_stream(installer, txn, reader, flags, userForced, dirOut,
+                                         bootOut));
     const StreamResult result = install_package_stream(installer, txn, reader, flags, userForced,
                                                        nullptr, dirOut, bootOut);
     return result == StreamResult::Failed ? 1 : 0;

@@ -134,7 +134,7 @@ bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& tx
     if (pkg.bundle.name.empty()) {
         if (reader.type() == kChunkArch) reader.next_chunk();
         if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
-        if (reader.type() != -1 || reader.text_too_long()) {
+        if (reader.type() != kNoChunk || reader.text_too_long()) {
             report_broken(installer, pkg);
             return false;
         }

@@ -50,7 +50,7 @@ void ChunkBuf::take_in(const char* data, std::size_t n) {
 }
 
 int ChunkBuf::next_chunk_header() {
-    if (source == nullptr) return -1;
+    if (source == nullptr) return kNoChunk;
     if (remaining > 0) {
         bool passed = false;
         // Seeking is only allowed when no byte needs to be seen; a source that cannot seek
@@ -63,7 +63,7 @@ int ChunkBuf::next_chunk_header() {
         if (!passed) {
             const std::uint64_t skipped = skip_through(remaining);
             remaining -= std::uint32_t(skipped);
-            if (remaining > 0) return -1;
+            if (remaining > 0) return kNoChunk;
         }
         remaining = 0;
     }
@@ -74,7 +74,7 @@ int ChunkBuf::next_chunk_header() {
     if (got != std::streamsize(sizeof header)) {
         // End of data (a cut header included): its bytes reach neither digest nor copy.
         finish_digest();
-        return -1;
+        return kNoChunk;
     }
     if (copyTarget != nullptr) copyTarget->sputn(reinterpret_cast<char*>(header), sizeof header);
     const std::uint16_t type = load_u16(header);
@@ -217,23 +217,23 @@ void PackageReader::want(std::uint32_t type) {
 
 int PackageReader::next_chunk() {
     if (rdstate() & (std::ios_base::badbit | std::ios_base::failbit)) {
-        type_ = -1;
-        return -1;
+        type_ = kNoChunk;
+        return kNoChunk;
     }
     clear(rdstate() & ~std::ios_base::eofbit);
     for (;;) {
         type_ = buf_->next_chunk_header();
-        if (type_ == -1) {
+        if (type_ == kNoChunk) {
             setstate(std::ios_base::eofbit | std::ios_base::failbit);
-            return -1;
+            return kNoChunk;
         }
         // Checked on passed-over chunks too: an installation never reads a note, but the image
         // loader does at every start, and would then drop the installed package for it.
         if (is_text_chunk(type_) && buf_->chunkLength > textLimit_) {
             textTooLong_ = true;
-            type_ = -1;
+            type_ = kNoChunk;
             setstate(std::ios_base::badbit | std::ios_base::failbit);
-            return -1;
+            return kNoChunk;
         }
         if (std::find(wanted_.begin(), wanted_.end(), std::uint32_t(type_)) != wanted_.end()) {
             return type_;

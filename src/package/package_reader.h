@@ -3,6 +3,7 @@
 // running digest and an optional copy target; a PackageReader on it steps from chunk to chunk,
 // delivering only the wanted types. Every source byte reaches the digest and the copy target once.
 
+#include "package/format.h"
 #include "package/signature/crypto.h"
 
 #include <cstdint>
@@ -20,7 +21,7 @@ public:
 
     // Reads the 8-byte file header; the magic is 0xFFFFFFFF when it is cut short.
     void read_file_header(std::uint32_t& magic, std::uint32_t& totalLength);
-    // Passes the rest of the current chunk and reads the next chunk header: its type, or -1 at
+    // Passes the rest of the current chunk and reads the next chunk header: its type, or kNoChunk at
     // the end of data (the digest is then finished once more).
     int next_chunk_header();
     // Reads up to n bytes from the source, feeding the digest and the copy target except for
@@ -71,7 +72,7 @@ public:
     PackageReader& operator=(const PackageReader&) = delete;
 
     void want(std::uint32_t type);
-    // Advances to the next chunk of a wanted type: its type, or -1 at the end or on error. A text
+    // Advances to the next chunk of a wanted type: its type, or kNoChunk at the end or on error. A text
     // chunk longer than the text limit, wanted or not, is an error: none of it is read, and
     // text_too_long() tells it from the end of data.
     int next_chunk();
@@ -93,7 +94,7 @@ public:
 private:
     std::unique_ptr<ChunkBuf> buf_;
     std::vector<std::uint32_t> wanted_;
-    int type_ = -1;
+    int type_ = kNoChunk;
     std::uint32_t magic_ = 0xFFFFFFFF;
     std::uint32_t totalLength_ = 0;
     std::uint32_t textLimit_;

@@ -41,7 +41,7 @@ bool has_record_named(const Installer& installer, const std::string& name) {
 
 // Moves a member's reader on to the next package header or the end of the stream.
 void skip_member(PackageReader& reader) {
-    while (reader.type() != kChunkPackageHeader && reader.type() != -1) reader.next_chunk();
+    while (reader.type() != kChunkPackageHeader && reader.type() != kNoChunk) reader.next_chunk();
 }
 
 // A blocker: an unnamed record that conflicts with an optional member, so that the member's
@@ -163,17 +163,17 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     return StreamResult::Installed;
 }
 
-int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
-                          std::uint32_t flags, const UserForcedMap& userForced,
-                          std::string* dirOut, bool* bootOut) {
+BundleResult install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
+                                   std::uint32_t flags, const UserForcedMap& userForced,
+                                   std::string* dirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
     auto b = std::make_unique<InstalledPackage>();
-    if (!read_package_header(*b, reader)) return kBundleBadHeader;
+    if (!read_package_header(*b, reader)) return BundleResult::BadHeader;
     if (!b->depends.empty() || !b->provides.empty() || !b->conflicts.empty())
-        return kBundleBadHeader;
+        return BundleResult::BadHeader;
     if (!is_storable_package_name(b->name)) {
         report_broken(installer, *b);
-        return kBundleBadHeader;
+        return BundleResult::BadHeader;
     }
     if (reader.type() == kChunkImage) reader.next_chunk();
     const std::string name = b->name;
@@ -184,14 +184,14 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
     if (refused) {
         // Like a single package: the same build is a success, an older or newer one refused by
         // build order is passed over, both with the warning already given.
-        if (!(refused & kOrderingBits) || !find_package(installer, name)) return kBundleFailed;
+        if (!(refused & kOrderingBits) || !find_package(installer, name)) return BundleResult::Failed;
         if (!(refused & kAdmitSame) && dirOut) dirOut->clear();
-        return kBundleInstalled;
+        return BundleResult::Installed;
     }
 
     remove_installed(installer, txn, name);
     b->isBundle = true;
-    if (!store_entry(installer, *b, txn)) return kBundleBadHeader;
+    if (!store_entry(installer, *b, txn)) return BundleResult::BadHeader;
     const Dependency link = exact_dependency(*b);
     if (const auto index = installer.index_of_package(name))
         installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
@@ -203,7 +203,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
 
     if (reader.type() == kChunkOptionalMembers) {
         std::vector<Dependency> optional;
-        if (!read_dependency_list(reader, optional)) return kBundleFailed;
+        if (!read_dependency_list(reader, optional)) return BundleResult::Failed;
         for (const Dependency& d : optional)
             if (!d.name.empty() && userForced.find(d.name) == userForced.end())
                 installer.packages.push_back(make_blocker(d.name));
@@ -216,22 +216,22 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
         std::string memberName;
         if (install_package_stream(installer, txn, reader, flags, userForced, &link, nullptr,
                                    &memberBoot, &memberName) != StreamResult::Installed)
-            return kBundleFailed;
+            return BundleResult::Failed;
         ++count;
         oldMembers.erase(memberName);
         if (bootOut && memberBoot) *bootOut = true;
     }
     if (reader.type() == kChunkArch) reader.next_chunk();
-    if (reader.type() != -1 || reader.text_too_long()) return kBundleFailed;
-    if (count == 0) return kBundleNoMembers;
+    if (reader.type() != kNoChunk || reader.text_too_long()) return BundleResult::Failed;
+    if (count == 0) return BundleResult::NoMembers;
 
     for (const std::string& member : oldMembers)
         for (const auto& p : installer.packages)
             if (p->name == member && p->bundle.name == name) p->action = kActionUninstall;
     settle_actions(installer, txn, 0);
-    if (!has_record_named(installer, name)) return kBundleFailed;
+    if (!has_record_named(installer, name)) return BundleResult::Failed;
 
     installer.set_status("");
     installer.info("installed %s", dependency_label(link).c_str());
-    return kBundleInstalled;
+    return BundleResult::Installed;
 }

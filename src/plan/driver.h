@@ -16,12 +16,12 @@ class Transaction;
 // Package name -> disabled, for each installed record whose state the user chose.
 using UserForcedMap = std::map<std::string, bool>;
 
-// Result codes of install_bundle_stream.
-enum : int {
-    kBundleInstalled = 0,   // the bundle and at least one member, and the stream ended
-    kBundleBadHeader = 1,   // unreadable header, relations on the bundle, or entry not stored
-    kBundleFailed = 2,      // not admitted, a member failed, or a chunk where the stream ends
-    kBundleNoMembers = 3,   // the stream ended without a member
+// Results of install_bundle_stream; the numbers are the stream mode's exit statuses.
+enum class BundleResult {
+    Installed = 0,  // the bundle and at least one member, and the stream ended
+    BadHeader = 1,  // unreadable header, relations on the bundle, or entry not stored
+    Failed = 2,     // not admitted, a member failed, or a chunk where the stream ends
+    NoMembers = 3,  // the stream ended without a member
 };
 
 // Result of install_package_stream.
@@ -44,10 +44,10 @@ enum class StreamResult {
 
 // Installs the bundle whose header chunk the reader stands on, then its members; one of the
 // kBundle codes. Optional members the user never chose are installed disabled.
-[[nodiscard]] int install_bundle_stream(Installer& installer, Transaction& txn,
-                                        PackageReader& reader, std::uint32_t flags,
-                                        const UserForcedMap& userForced, std::string* dirOut,
-                                        bool* bootOut);
+[[nodiscard]] BundleResult install_bundle_stream(Installer& installer, Transaction& txn,
+                                                 PackageReader& reader, std::uint32_t flags,
+                                                 const UserForcedMap& userForced,
+                                                 std::string* dirOut, bool* bootOut);
 
 // apply_actions, and for every record it removed for good (no record of its name is left) the
 // pending entries below its database directory are dropped with their temporary files and only

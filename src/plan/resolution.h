@@ -18,12 +18,14 @@ class Installer;
 [[nodiscard]] bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
                                    std::vector<InstalledPackage*>& enables, bool verbose);
 
-// Satisfier summary values.
-inline constexpr int kSomeActive = 0;    // some satisfier stays or becomes active
-inline constexpr int kNoneLeft = 1;      // no satisfier, or every one is on its way out
-inline constexpr int kOnlyInactive = 3;  // only disabled or disabling satisfiers remain
+// What the satisfiers of one requirement amount to after the run.
+enum class SatisfierSummary {
+    SomeActive = 0,    // some satisfier stays or becomes active
+    NoneLeft = 1,      // no satisfier, or every one is on its way out
+    OnlyInactive = 3,  // only disabled or disabling satisfiers remain
+};
 
-int summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers);
+SatisfierSummary summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers);
 // Active after the run: action 2, or action 0 and not disabled.
 bool is_active_after_run(const InstalledPackage& p);
 

@@ -55,7 +55,7 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
         }
     for (const Dependency& d : p.depends) {
         std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
-        if (summarize_satisfiers(s) == kSomeActive) continue;
+        if (summarize_satisfiers(s) == SatisfierSummary::SomeActive) continue;
         if (s.empty()) return;
         select_and_order(in, s, kNoDowngradeFloor, false);
         if (!s.empty() && require_active_step(in, *s.back(), p, verbose))
@@ -88,9 +88,9 @@ bool drop_one_unsatisfied(Installer& in) {
         InstalledPackage& p = *owned;
         if (p.name.empty() || p.action == kActionUninstall) continue;
         for (const Dependency& d : p.depends) {
-            const int s = summarize_satisfiers(collect_satisfiers(in, d, true));
-            if (s == kNoneLeft) return p.action = kActionUninstall, true;
-            if (s == kOnlyInactive && p.action != kActionDisable &&
+            const SatisfierSummary s = summarize_satisfiers(collect_satisfiers(in, d, true));
+            if (s == SatisfierSummary::NoneLeft) return p.action = kActionUninstall, true;
+            if (s == SatisfierSummary::OnlyInactive && p.action != kActionDisable &&
                 (!p.disabled || p.action != kActionNone))
                 return p.action = kActionDisable, true;
         }

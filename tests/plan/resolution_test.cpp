@@ -138,10 +138,11 @@ TEST(ResolutionTest, BundleActionsReachTheirMembersAndTheRecordFollowsThem) {
 
 // An enabled record being enabled again stays active.
 TEST(ResolutionTest, SummaryTellsActiveInactiveAndGone) {
-    const std::pair<const char*, int> cases[] = {
-        {"", kNoneLeft},       {"a!u", kNoneLeft},    {"a~!u", kNoneLeft},
-        {"a!u b!d", kOnlyInactive}, {"a~", kOnlyInactive}, {"a!d b", kSomeActive},
-        {"a!u b!e", kSomeActive},   {"a~!e", kSomeActive},
+    using enum SatisfierSummary;
+    const std::pair<const char*, SatisfierSummary> cases[] = {
+        {"", NoneLeft},       {"a!u", NoneLeft},    {"a~!u", NoneLeft},
+        {"a!u b!d", OnlyInactive}, {"a~", OnlyInactive}, {"a!d b", SomeActive},
+        {"a!u b!e", SomeActive},   {"a~!e", SomeActive},
     };
     for (const auto& [given, summary] : cases) {
         SCOPED_TRACE(given);
