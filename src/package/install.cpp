@@ -124,7 +124,7 @@ bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& tx
         reader.next_chunk();
     }
 
-    const int level = required_level(pkg.name, pkg.version);
+    const SignatureLevel level = required_level(pkg.name, pkg.version);
     if (reader.type() != kChunkSignature || reader.verify_signature() < level) {
         report_broken(installer, pkg);
         return false;
@@ -176,18 +176,18 @@ bool is_storable_relation_name(const std::string& name) {
     });
 }
 
-int required_level(const std::string& name, Version version) {
+SignatureLevel required_level(const std::string& name, Version version) {
     // A plain stat: std::filesystem would map a part of the runtime library that nothing else in
     // the program needs, a measurable share of the peak memory of a run.
     struct stat st;
-    if (::stat(kSecureMarker, &st) == 0) return 2;
-    if (name == "branding") return 1;
-    if (version < 0x062e6609u) return 1;
-    if (version < 0x062f0000u) return 2;
-    if (version < 0x06306601u) return 1;
-    if (version < 0x07000000u) return 2;
-    if (version <= 0x07016203u) return 1;
-    return 2;
+    if (::stat(kSecureMarker, &st) == 0) return SignatureLevel::EdDsa;
+    if (name == "branding") return SignatureLevel::Legacy;
+    if (version < 0x062e6609u) return SignatureLevel::Legacy;
+    if (version < 0x062f0000u) return SignatureLevel::EdDsa;
+    if (version < 0x06306601u) return SignatureLevel::Legacy;
+    if (version < 0x07000000u) return SignatureLevel::EdDsa;
+    if (version <= 0x07016203u) return SignatureLevel::Legacy;
+    return SignatureLevel::EdDsa;
 }
 
 void report_broken(Installer& installer, const InstalledPackage& pkg) {

@@ -3,6 +3,7 @@
 // below "/flash", the signature against the level the package requires, the database entry.
 
 #include "core/package.h"
+#include "package/signature/verify.h"
 
 #include <string>
 
@@ -27,8 +28,8 @@ class Transaction;
 // "installation of <name> failed: broken package".
 void report_broken(Installer& installer, const InstalledPackage& pkg);
 
-// The signature level `name` at `version` requires: 1 legacy suffices, 2 EdDSA needed.
-int required_level(const std::string& name, Version version);
+// The signature level `name` at `version` requires: Legacy suffices, or EdDsa is needed.
+SignatureLevel required_level(const std::string& name, Version version);
 
 
 // True when `name` can name a package or bundle: a database directory name (not empty, "." or

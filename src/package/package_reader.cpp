@@ -5,6 +5,7 @@
 #include "package/package_reader.h"
 
 #include "package/format.h"
+#include "package/signature/key_file.h"
 #include "package/signature/verify.h"
 
 #include <algorithm>
@@ -245,7 +246,7 @@ bool PackageReader::is_alt_magic() const {
     return magic_ == kAltPackageMagic;
 }
 
-int PackageReader::verify_signature() {
+SignatureLevel PackageReader::verify_signature() {
     return ::verify_signature(*buf_);
 }
 
@@ -255,4 +256,28 @@ std::uint64_t PackageReader::progress_position() {
     // change the state of the stream the caller goes on reading.
     const std::streamoff inChunk = buf_->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
     return std::uint64_t(buf_->position) + (inChunk > 0 ? std::uint64_t(inChunk) : 0);
+}
+
+SignatureLevel ChunkBuf::read_signature(const PublicKeys* keys) {
+    if (!digestOn) return SignatureLevel::None;
+    finish_digest();
+    if (remaining < kLegacySignatureSize) return SignatureLevel::None;
+    const std::uint32_t n = remaining >= kFullSignatureSize ? std::uint32_t(kFullSignatureSize)
+                                                            : std::uint32_t(kLegacySignatureSize);
+    std::uint8_t sig[kFullSignatureSize];
+    const std::streamsize got = source->sgetn(reinterpret_cast<char*>(sig), n);
+    // A short read means the source has ended; the chunk's remaining length stays as it was.
+    if (got != static_cast<std::streamsize>(n)) return SignatureLevel::None;
+    if (copyTarget != nullptr) copyTarget->sputn(reinterpret_cast<const char*>(sig), n);
+    remaining -= n;
+    if (keys == nullptr) return SignatureLevel::None;
+    return check_signature(sig, n, digest, *keys);
+}
+
+SignatureLevel verify_signature(ChunkBuf& buf) {
+    return buf.read_signature(embedded_public_keys());
+}
+
+SignatureLevel verify_signature(ChunkBuf& buf, const PublicKeys& keys) {
+    return buf.read_signature(&keys);
 }

@@ -5,6 +5,7 @@
 
 #include "package/format.h"
 #include "package/signature/crypto.h"
+#include "package/signature/verify.h"
 
 #include <cstdint>
 #include <istream>
@@ -32,6 +33,11 @@ public:
     // Finishes the active hasher into `digest` (which restarts it) and sets digestFinished.
     // A SHA-1 digest fills the first 20 bytes; the other 12 are zero.
     void finish_digest();
+    // Called at the start of a signature chunk's data: finishes the digest, reads 132 bytes
+    // (legacy + EdDSA) or 68 (legacy only) of the chunk, copies them to the copy target and
+    // checks them with `keys` (null: none). None when the digest is off, the chunk is under 68
+    // bytes (then left unread), the read is short, or both checks fail.
+    SignatureLevel read_signature(const PublicKeys* keys);
 
     std::streambuf* source;
     std::uint32_t position = 0;  // file offset of the current payload
@@ -62,6 +68,10 @@ private:
     void take_in(const char* data, std::size_t n);
 };
 
+// read_signature with the installer's built-in keys, or with explicit ones (tests, pkgtool).
+SignatureLevel verify_signature(ChunkBuf& buf);
+SignatureLevel verify_signature(ChunkBuf& buf, const PublicKeys& keys);
+
 class PackageReader : public std::istream {
 public:
     // Reads the file header from `source`; a bad or short header leaves the reader bad, so that
@@ -87,8 +97,8 @@ public:
     // stream's state alone, even at the end of a chunk.
     std::uint64_t progress_position();
     bool is_alt_magic() const;
-    // 0 none, 1 legacy scheme, 2 EdDSA (see package/signature/verify.h).
-    int verify_signature();
+    // verify_signature of the signature chunk the reader stands at.
+    SignatureLevel verify_signature();
     ChunkBuf& chunk_buf() { return *buf_; }
 
 private:

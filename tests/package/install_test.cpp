@@ -91,7 +91,7 @@ TEST(RequiredLevelTest, FollowsTheVersionTableAtEachBoundary) {
     };
     for (const auto& [name, version, level] : rows) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(version));
-        EXPECT_EQ(required_level(name, version), level);
+        EXPECT_EQ(int(required_level(name, version)), level);
     }
 }
 

@@ -169,7 +169,7 @@ struct SignatureResult {
 };
 
 int verify_with(PackageReader& reader, const PublicKeys* keys) {
-    return keys ? verify_signature(reader.chunk_buf(), *keys) : reader.verify_signature();
+    return int(keys ? verify_signature(reader.chunk_buf(), *keys) : reader.verify_signature());
 }
 
 void want_everything(PackageReader& reader) {
