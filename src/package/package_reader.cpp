@@ -271,7 +271,9 @@ SignatureLevel ChunkBuf::read_signature(const PublicKeys* keys) {
     if (copyTarget != nullptr) copyTarget->sputn(reinterpret_cast<const char*>(sig), n);
     remaining -= n;
     if (keys == nullptr) return SignatureLevel::None;
-    return check_signature(sig, n, digest, *keys);
+    // The EdDSA part, when there is one, follows the legacy one.
+    const std::uint8_t* eddsa = n == kFullSignatureSize ? sig + kLegacySignatureSize : nullptr;
+    return check_signature(sig, eddsa, digest, *keys);
 }
 
 SignatureLevel verify_signature(ChunkBuf& buf) {

@@ -5,12 +5,10 @@
 #include "pdb/entry_writer.h"
 
 #include "core/installer.h"
+#include "core/package.h"
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
-#include "plan/relations.h"
 #include "txn/transaction.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>

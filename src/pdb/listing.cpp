@@ -4,7 +4,7 @@
 #include "pdb/listing.h"
 
 #include "core/installer.h"
-#include "plan/relations.h"
+#include "core/package.h"
 
 #include <ctime>
 #include <iomanip>

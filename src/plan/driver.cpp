@@ -6,7 +6,6 @@
 
 #include "core/installer.h"
 #include "package/format.h"
-#include "package/install.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "pdb/database_paths.h"
@@ -14,6 +13,7 @@
 #include "plan/actions.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
+#include "plan/unpack.h"
 #include "txn/transaction.h"
 
 #include <algorithm>
@@ -184,7 +184,8 @@ BundleResult install_bundle_stream(Installer& installer, Transaction& txn, Packa
     if (refused) {
         // Like a single package: the same build is a success, an older or newer one refused by
         // build order is passed over, both with the warning already given.
-        if (!(refused & kOrderingBits) || !find_package(installer, name)) return BundleResult::Failed;
+        if (!(refused & kOrderingBits) || !find_package(installer, name))
+            return BundleResult::Failed;
         if (!(refused & kAdmitSame) && dirOut) dirOut->clear();
         return BundleResult::Installed;
     }

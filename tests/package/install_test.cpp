@@ -1,7 +1,7 @@
 // Installing one package from its stream into a Transaction, in a chrooted child so that /flash
 // and /ram are a scratch root's: what gets queued, what a commit leaves, and that a refused
 // package leaves nothing pending that would add to flash.
-#include "package/install.h"
+#include "plan/unpack.h"
 
 #include "core/installer.h"
 #include "flash/flash_device.h"

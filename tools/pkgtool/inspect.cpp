@@ -3,12 +3,12 @@
 // public keys; the header record comes from the installer's own directory scan.
 #include "pkgtool/inspect.h"
 
+#include "core/package.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "package/signature/verify.h"
-#include "plan/relations.h"
 
 #include <algorithm>
 #include <cstdio>

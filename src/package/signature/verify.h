@@ -10,9 +10,9 @@ struct PublicKeys;
 // must reach (ordered, so a level compares with the one required).
 enum class SignatureLevel { None = 0, Legacy = 1, EdDsa = 2 };
 
-// `sig` holds kLegacySignatureSize bytes (legacy only) or kFullSignatureSize (legacy, then
-// EdDSA); `digest` the 32-byte digest buffer (a SHA-1 digest fills its first 20 bytes). EdDSA
-// over the whole buffer is tried first, the legacy scheme over its first 20 bytes as the
-// fallback, so a chunk with a broken EdDSA part can still pass at Legacy.
-SignatureLevel check_signature(const std::uint8_t* sig, std::uint32_t size,
+// Checks the 68-byte legacy signature `legacy` and, when not null, the 64-byte EdDSA signature
+// `eddsa` against `digest`, the 32-byte digest buffer (a SHA-1 digest fills its first 20
+// bytes). EdDSA over the whole buffer is tried first, the legacy scheme over its first 20
+// bytes as the fallback, so a chunk with a broken EdDSA part can still pass at Legacy.
+SignatureLevel check_signature(const std::uint8_t* legacy, const std::uint8_t* eddsa,
                                const std::uint8_t digest[32], const PublicKeys& keys);

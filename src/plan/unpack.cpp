@@ -2,7 +2,7 @@
 // commit moves into place; a package that fails here takes back what it queued, so that only
 // the caller's own decisions (the removal of the version it replaces) stay pending.
 
-#include "package/install.h"
+#include "plan/unpack.h"
 
 #include "core/installer.h"
 #include "flash/flash_device.h"
@@ -154,27 +154,6 @@ bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& tx
 }
 
 }  // namespace
-
-bool is_storable_package_name(const std::string& name) {
-    // Names beginning with "." are the installer's own below the database (the stream copy).
-    return is_safe_package_name(name) && name.front() != '.';
-}
-
-bool has_storable_names(const Package& p) {
-    if (!is_storable_package_name(p.name)) return false;
-    for (const auto* list : {&p.depends, &p.provides, &p.conflicts})
-        for (const Dependency& d : *list)
-            if (!is_storable_relation_name(d.name)) return false;
-    return true;
-}
-
-bool is_storable_relation_name(const std::string& name) {
-    if (name.empty()) return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7f;
-    });
-}
 
 SignatureLevel required_level(const std::string& name, Version version) {
     // A plain stat: std::filesystem would map a part of the runtime library that nothing else in

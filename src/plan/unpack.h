@@ -30,12 +30,3 @@ void report_broken(Installer& installer, const InstalledPackage& pkg);
 
 // The signature level `name` at `version` requires: Legacy suffices, or EdDsa is needed.
 SignatureLevel required_level(const std::string& name, Version version);
-
-
-// True when `name` can name a package or bundle: a database directory name (not empty, "." or
-// "..", without "/", white space or control characters) that does not begin with ".".
-bool is_storable_package_name(const std::string& name);
-// True when every name of `p` can be stored in the database: the package name as above, and
-// every relation entry name one word (not empty, no white space or control characters).
-bool has_storable_names(const Package& p);
-bool is_storable_relation_name(const std::string& name);
