@@ -112,7 +112,7 @@ int install_bytes(const std::string& bytes, Transaction& txn) {
     std::istringstream input(bytes);
     std::string dir;
     bool boot = false;
-    return install_stream(installer, txn, input, kPlanUpgrade | kPlanDowngrade, UserForcedMap(),
+    return install_stream(installer, txn, input, kAdmitUpgrade | kAdmitDowngrade, UserForcedMap(),
                           nullptr, &dir, &boot);
 }
 

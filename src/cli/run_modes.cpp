@@ -89,7 +89,7 @@ int run_stream_mode(const Settings& settings) {
     }
     std::string dir;
     bool boot = false;
-    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kPlanUpgrade,
+    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kAdmitUpgrade,
                                 UserForcedMap(), &copy, &dir, &boot);
     (void)copy.close();
     const bool wholeStream = std::cin.peek() == std::char_traits<char>::eof();
@@ -118,10 +118,10 @@ int run_upgrade_mode(const Settings& settings) {
     Transaction txn;
     (void)apply_actions(installer, txn, 1);
 
-    const std::uint32_t flags = settings.plannerFlags | kPlanUpgrade;
+    const PlannerFlags flags = settings.plannerFlags | kAdmitUpgrade;
     int status = upgrade_run(installer, txn, flags) ? 0 : 1;
     // An empty journal takes no space: a run with nothing to do succeeds on a full flash too.
-    if ((flags & kPlanReinstall) == 0 && !txn.is_empty() && !has_flash_space(txn)) {
+    if ((flags & kAdmitSame) == 0 && !txn.is_empty() && !has_flash_space(txn)) {
         installer.error("not enough space for upgrade");
         txn.cancel();
         status = 28;

@@ -30,7 +30,7 @@ bool is_kept_by_cleanup(const InstalledPackage& p) {
 }  // namespace
 
 int install_stream(Installer& installer, Transaction& txn, std::istream& input,
-                   std::uint32_t flags, const UserForcedMap& userForced,
+                   PlannerFlags flags, const UserForcedMap& userForced,
                    std::streambuf* copyTarget, std::string* dirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
     if (dirOut) dirOut->clear();

@@ -19,7 +19,7 @@ class Transaction;
 // `bootOut` (may be null) whether the boot image is to be set. `*bootOut` starts false on every
 // path.
 int install_stream(Installer& installer, Transaction& txn, std::istream& input,
-                   std::uint32_t flags, const UserForcedMap& userForced,
+                   PlannerFlags flags, const UserForcedMap& userForced,
                    std::streambuf* copyTarget, std::string* dirOut, bool* bootOut);
 
 // Marks every package not made for a system of at least 3.22 for removal and applies the

@@ -144,7 +144,7 @@ void scan_uploads(Installer& installer, const std::string& directory,
     ::closedir(dir);
 }
 
-bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
+bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
     Version floor = kNoDowngradeFloor;
     if (read_downgrade_marker(floor)) flags |= kAdmitDowngrade;
 

@@ -69,7 +69,7 @@ std::vector<std::size_t> needed_first(const std::vector<const Package*>& list,
 
 }  // namespace
 
-std::uint32_t check_admission(Installer& installer, const Package& c, std::uint32_t flags,
+PlannerFlags check_admission(Installer& installer, const Package& c, PlannerFlags flags,
                               bool replacesOwnName) {
     std::uint32_t verdict = 0;
     bool reported = false;

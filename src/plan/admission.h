@@ -12,12 +12,15 @@
 
 class Installer;
 
-// Reason bits. In a verdict: the reason was found; in the planner flags: it is allowed.
-inline constexpr std::uint32_t kAdmitUpgrade = 1;       // an older build of the name is installed
-inline constexpr std::uint32_t kAdmitDowngrade = 2;     // a newer build of the name is installed
-inline constexpr std::uint32_t kAdmitRequirements = 8;  // board, file system, arch or a package
-inline constexpr std::uint32_t kAdmitConflict = 16;     // an enabled installed package conflicts
-inline constexpr std::uint32_t kAdmitSame = 32;         // the very same build is installed
+// Reason bits. In a verdict: the reason was found; in the planner flags: it is allowed. The
+// command line sets kAdmitUpgrade (always), kAdmitDowngrade ("-down") and kAdmitSame
+// ("--reinstall"); kAdmitRequirements and kAdmitConflict are the planner's own.
+using PlannerFlags = std::uint32_t;
+inline constexpr PlannerFlags kAdmitUpgrade = 1;       // an older build of the name is installed
+inline constexpr PlannerFlags kAdmitDowngrade = 2;     // a newer build of the name is installed
+inline constexpr PlannerFlags kAdmitRequirements = 8;  // board, file system, arch or a package
+inline constexpr PlannerFlags kAdmitConflict = 16;     // an enabled installed package conflicts
+inline constexpr PlannerFlags kAdmitSame = 32;         // the very same build is installed
 
 // The downgrade floor when "/ram/DOWNGRADE" is absent: every version is allowed.
 inline constexpr Version kNoDowngradeFloor = 0xFFFFFFFFu;
@@ -26,8 +29,8 @@ inline constexpr Version kNoDowngradeFloor = 0xFFFFFFFFu;
 // not allow, at most one. `replacesOwnName` is set when installing the candidate replaces the
 // installed record of its name (a file with the package magic, not the alternate one): that
 // record is then left out of the requirement and conflict checks, since it will be gone.
-[[nodiscard]] std::uint32_t check_admission(Installer& installer, const Package& candidate,
-                                            std::uint32_t flags, bool replacesOwnName);
+[[nodiscard]] PlannerFlags check_admission(Installer& installer, const Package& candidate,
+                                            PlannerFlags flags, bool replacesOwnName);
 
 // The board minimum version and file system checks of a main system package; true on pass.
 [[nodiscard]] bool check_system_version(Installer& installer, const Package& candidate,

@@ -80,7 +80,7 @@ bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
 }
 
 StreamResult install_package_stream(Installer& installer, Transaction& txn,
-                                    PackageReader& reader, std::uint32_t flags,
+                                    PackageReader& reader, PlannerFlags flags,
                                     const UserForcedMap& userForced, const Dependency* link,
                                     std::string* dirOut, bool* bootOut, std::string* nameOut) {
     if (bootOut) *bootOut = false;
@@ -164,7 +164,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
 }
 
 BundleResult install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
-                                   std::uint32_t flags, const UserForcedMap& userForced,
+                                   PlannerFlags flags, const UserForcedMap& userForced,
                                    std::string* dirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
     auto b = std::make_unique<InstalledPackage>();

@@ -4,6 +4,7 @@
 // each package so that the installed set stays consistent.
 
 #include "core/package.h"
+#include "plan/admission.h"
 
 #include <cstdint>
 #include <map>
@@ -37,7 +38,7 @@ enum class StreamResult {
 // (both may be null; *bootOut starts false on every path). On Installed, `*nameOut` (may be
 // null) is the name of the record that now stands. Records in `packages` may be destroyed.
 [[nodiscard]] StreamResult install_package_stream(Installer& installer, Transaction& txn,
-                                                  PackageReader& reader, std::uint32_t flags,
+                                                  PackageReader& reader, PlannerFlags flags,
                                                   const UserForcedMap& userForced,
                                                   const Dependency* link, std::string* dirOut,
                                                   bool* bootOut, std::string* nameOut = nullptr);
@@ -45,7 +46,7 @@ enum class StreamResult {
 // Installs the bundle whose header chunk the reader stands on, then its members; one of the
 // kBundle codes. Optional members the user never chose are installed disabled.
 [[nodiscard]] BundleResult install_bundle_stream(Installer& installer, Transaction& txn,
-                                                 PackageReader& reader, std::uint32_t flags,
+                                                 PackageReader& reader, PlannerFlags flags,
                                                  const UserForcedMap& userForced,
                                                  std::string* dirOut, bool* bootOut);
 
