@@ -108,7 +108,7 @@ Installer& fresh_installer() {
 
 int install_bytes(const std::string& bytes, Transaction& txn) {
     Installer& installer = fresh_installer();
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
     std::istringstream input(bytes);
     std::string dir;
     bool boot = false;

@@ -76,7 +76,7 @@ int run_cleanup_mode(const Settings&) {
 int run_stream_mode(const Settings& settings) {
     Installer& installer = Installer::instance();
     Transaction txn;
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
 
     // A first installation from a stream finds no database directory yet.
     make_dirs(txn.file_system(), std::string(kStreamCopyDir));
@@ -116,7 +116,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!settings.commitAtOnce && cancel_staged_run(kManifestPath))
         installer.info("cancelling earlier staged upgrade");
     Transaction txn;
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
 
     const PlannerFlags flags = settings.plannerFlags | kAdmitUpgrade;
     int status = upgrade_run(installer, txn, flags) ? 0 : 1;

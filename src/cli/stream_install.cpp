@@ -45,8 +45,8 @@ int install_stream(Installer& installer, Transaction& txn, std::istream& input,
 }
 
 bool cleanup(Installer& installer, Transaction& txn) {
-    settle_actions(installer, txn, 0);
+    settle_actions(installer, txn, Verbosity::Silent);
     for (const auto& p : installer.packages)
         if (!p->name.empty() && !is_kept_by_cleanup(*p)) p->action = kActionUninstall;
-    return settle_actions(installer, txn, 1);
+    return settle_actions(installer, txn, Verbosity::Changes);
 }

@@ -150,7 +150,7 @@ bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
 
     std::vector<std::unique_ptr<PackageFile>> candidates;
     discover(installer, candidates);
-    select_and_order(installer, candidates, floor, true);
+    select_and_order(installer, candidates, floor, Verbosity::Changes);
 
     UserForcedMap userForced;
     std::set<std::string> activeNames;
@@ -185,7 +185,8 @@ bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
             keep_package_file(txn, *candidate, boot);
     }
 
-    carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames), true);
+    carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames),
+                      Verbosity::Changes);
 
     if (!has_named_package(installer)) {
         installer.error("router installation failed!!!");

@@ -13,6 +13,10 @@
 #include <string_view>
 #include <vector>
 
+// How much a planning step tells on the console: nothing, the packages it enables, disables or
+// refuses, or in addition every package it uninstalls.
+enum class Verbosity { Silent = 0, Changes = 1, All = 2 };
+
 // The messages of the installing runs, for the running system.
 inline constexpr std::string_view kPostLogPath = "/flash/postlog";
 

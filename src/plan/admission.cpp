@@ -199,7 +199,8 @@ InstalledPackage* find_by_name_or_provides(Installer& installer, const std::stri
 
 std::vector<std::size_t> select_and_order_positions(Installer& installer,
                                                     const std::vector<const Package*>& list,
-                                                    Version floor, bool verbose) {
+                                                    Version floor, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     const bool downgrade = floor != kNoDowngradeFloor;
     std::vector<std::size_t> kept;
     for (std::size_t xi = 0; xi < list.size(); ++xi) {

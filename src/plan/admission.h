@@ -3,14 +3,13 @@
 // most one message per candidate), the choice and order of candidates, and the lookups of
 // installed records that the planner shares. Nothing here changes a record.
 
+#include "core/installer.h"
 #include "core/package.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
-
-class Installer;
 
 // Reason bits. In a verdict: the reason was found; in the planner flags: it is allowed. The
 // command line sets kAdmitUpgrade (always), kAdmitDowngrade ("-down") and kAdmitSame
@@ -56,20 +55,21 @@ InstalledPackage* find_by_name_or_provides(Installer& installer, const std::stri
 // Candidate selection and processing order over `list` (positions into it): of related
 // candidates the newest (with a floor: the oldest) stays, then each kept one follows what
 // conflicts with it and what it needs; the needs hold in the result whenever some order of the
-// kept ones can meet them all. Warnings only when `verbose`, except the floor refusal.
+// kept ones can meet them all. Warnings only unless Silent, except the floor refusal.
 std::vector<std::size_t> select_and_order_positions(Installer& installer,
                                                     const std::vector<const Package*>& list,
-                                                    Version floor, bool verbose);
+                                                    Version floor, Verbosity verbosity);
 
 // select_and_order_positions applied to a list of (owning or borrowed) package pointers: the
 // dropped candidates leave the list (an owning list destroys them), the rest are reordered.
 template <class Ptr>
-void select_and_order(Installer& installer, std::vector<Ptr>& list, Version floor, bool verbose) {
+void select_and_order(Installer& installer, std::vector<Ptr>& list, Version floor,
+                      Verbosity verbosity) {
     std::vector<const Package*> view;
     view.reserve(list.size());
     for (const Ptr& p : list) view.push_back(&*p);
     const std::vector<std::size_t> order =
-        select_and_order_positions(installer, view, floor, verbose);
+        select_and_order_positions(installer, view, floor, verbosity);
     std::vector<Ptr> result;
     result.reserve(order.size());
     for (std::size_t i : order) result.push_back(std::move(list[i]));

@@ -57,7 +57,7 @@ std::unique_ptr<InstalledPackage> make_blocker(const std::string& member) {
 // apply_actions, then makes sure that a record it removed leaves nothing in the database: a
 // package installed earlier in this run had its database files queued as moves, which the
 // removal of its directory would not stop (the commit removes before it moves).
-bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
+bool settle_actions(Installer& installer, Transaction& txn, Verbosity verbosity) {
     struct Seen {
         const InstalledPackage* record;
         std::string name;
@@ -66,7 +66,7 @@ bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
     before.reserve(installer.packages.size());
     for (const auto& p : installer.packages) before.push_back({p.get(), p->name});
 
-    const bool applied = apply_actions(installer, txn, verbose);
+    const bool applied = apply_actions(installer, txn, verbosity);
 
     for (const Seen& seen : before) {
         if (is_listed(installer, seen.record) || has_record_named(installer, seen.name)) continue;
@@ -153,7 +153,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     const std::uint32_t packageFlags = p->flags;
     const InstalledPackage* added = p.get();
     installer.packages.push_back(std::move(p));
-    settle_actions(installer, txn, 0);
+    settle_actions(installer, txn, Verbosity::Silent);
     // The actions may have uninstalled what was just installed (it needed a member that a new
     // bundle dropped): then this installation did not succeed.
     if (!is_listed(installer, added)) return StreamResult::Failed;
@@ -229,7 +229,7 @@ BundleResult install_bundle_stream(Installer& installer, Transaction& txn, Packa
     for (const std::string& member : oldMembers)
         for (const auto& p : installer.packages)
             if (p->name == member && p->bundle.name == name) p->action = kActionUninstall;
-    settle_actions(installer, txn, 0);
+    settle_actions(installer, txn, Verbosity::Silent);
     if (!has_record_named(installer, name)) return BundleResult::Failed;
 
     installer.set_status("");

@@ -53,4 +53,4 @@ enum class StreamResult {
 // apply_actions, and for every record it removed for good (no record of its name is left) the
 // pending entries below its database directory are dropped with their temporary files and only
 // its removal stays: a package installed or re-stated earlier in this run leaves nothing behind.
-bool settle_actions(Installer& installer, Transaction& txn, int verbose);
+bool settle_actions(Installer& installer, Transaction& txn, Verbosity verbosity);

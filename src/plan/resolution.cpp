@@ -241,7 +241,7 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
             stack[top].nextDep = p.depends.size();
             continue;
         }
-        select_and_order(installer_, found, kNoDowngradeFloor, false);
+        select_and_order(installer_, found, kNoDowngradeFloor, Verbosity::Silent);
         // Two equal builds may drop each other, leaving no choice for this entry.
         if (found.empty()) continue;
         if (require_active_step(*found.back(), p, verbose)) enter(*found.back());
@@ -354,7 +354,8 @@ bool Resolver::any_active() const {
 }
 
 bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
-                     std::vector<InstalledPackage*>& enables, bool verbose) {
+                     std::vector<InstalledPackage*>& enables, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     Resolver resolver(installer);
     resolver.propagate_bundle_actions();
     for (const auto& p : installer.packages)
@@ -380,7 +381,7 @@ bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& remov
         if (p->action == kActionEnable) enableList.push_back(p.get());
     }
     // Of two related packages only the winner is enabled now; needed packages come first.
-    select_and_order(installer, enableList, kNoDowngradeFloor, false);
+    select_and_order(installer, enableList, kNoDowngradeFloor, Verbosity::Silent);
     removals.insert(removals.end(), removeList.begin(), removeList.end());
     enables.insert(enables.end(), enableList.begin(), enableList.end());
     return true;

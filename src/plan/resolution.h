@@ -3,6 +3,7 @@
 // requirements, conflicts, unsatisfied packages, empty bundles) and lists what to remove and
 // what to enable. Only `action` fields change; records with an empty name never change.
 
+#include "core/installer.h"
 #include "core/package.h"
 
 #include <cstdint>
@@ -16,7 +17,8 @@ class Installer;
 // to `removals` and the chosen records with action 2 (needed ones first) to `enables`. False,
 // with every action back to 0 and the lists untouched, when nothing would stay active.
 [[nodiscard]] bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
-                                   std::vector<InstalledPackage*>& enables, bool verbose);
+                                   std::vector<InstalledPackage*>& enables,
+                                   Verbosity verbosity);
 
 // What the satisfiers of one requirement amount to after the run.
 enum class SatisfierSummary {

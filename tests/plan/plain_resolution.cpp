@@ -57,7 +57,7 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
         std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
         if (summarize_satisfiers(s) == SatisfierSummary::SomeActive) continue;
         if (s.empty()) return;
-        select_and_order(in, s, kNoDowngradeFloor, false);
+        select_and_order(in, s, kNoDowngradeFloor, Verbosity::Silent);
         if (!s.empty() && require_active_step(in, *s.back(), p, verbose))
             keep_requirements(in, *s.back(), verbose);
     }
@@ -125,7 +125,8 @@ void settle_bundles(Installer& in) {
 }  // namespace
 
 bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& removals,
-                           std::vector<InstalledPackage*>& enables, bool verbose) {
+                           std::vector<InstalledPackage*>& enables, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     for (const auto& p : in.packages) {
         if (p->bundle.name.empty() || p->name.empty()) continue;
         const InstalledPackage* b = find_package(in, p->bundle.name);
@@ -161,7 +162,7 @@ bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& remova
             removals.push_back(p.get());
         if (p->action == kActionEnable) enableList.push_back(p.get());
     }
-    select_and_order(in, enableList, kNoDowngradeFloor, false);
+    select_and_order(in, enableList, kNoDowngradeFloor, Verbosity::Silent);
     enables.insert(enables.end(), enableList.begin(), enableList.end());
     return true;
 }
