@@ -133,7 +133,8 @@ void BM_ResolveIndexedVsPlain(benchmark::State& state) {
         std::vector<InstalledPackage*> removals, enables;
         Installer& plain = build_database(count);
         auto start = Clock::now();
-        benchmark::DoNotOptimize(plain_resolve_actions(plain, removals, enables, Verbosity::Silent));
+        benchmark::DoNotOptimize(
+            plain_resolve_actions(plain, removals, enables, Verbosity::Silent));
         plainTime += seconds_since(start);
         const std::size_t plainRemovals = removals.size();
 
