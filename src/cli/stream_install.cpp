@@ -9,13 +9,6 @@
 
 namespace {
 
-// The chunk types the installation reads; the reader passes over all others.
-constexpr std::uint32_t kInstallChunks[] = {kChunkPackageHeader, kChunkBundleHeader,
-                                            kChunkOptionalMembers, kChunkArch,
-                                            kChunkDepends, kChunkProvides,
-                                            kChunkConflicts, kChunkImage,
-                                            kChunkFiles, kChunkSignature};
-
 // The cleanup keeps only packages that require at least this "system" (3.22, final release).
 constexpr Version kOldestCurrentSystem = 0x031665FFu;
 

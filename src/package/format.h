@@ -30,6 +30,13 @@ enum : std::uint16_t {
     kChunkSha256Marker = 25,
 };
 
+// The chunk types an installation (and the reader of a stream) asks for: a package or bundle
+// header, the bundle's optional members, the header fields, the image, files and signature.
+inline constexpr std::uint32_t kInstallChunks[] = {
+    kChunkPackageHeader, kChunkBundleHeader, kChunkOptionalMembers, kChunkArch,
+    kChunkDepends,       kChunkProvides,     kChunkConflicts,       kChunkImage,
+    kChunkFiles,         kChunkSignature};
+
 // What the reader answers instead of a chunk type at the end of data or after an error.
 inline constexpr int kNoChunk = -1;
 

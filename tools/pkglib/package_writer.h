@@ -72,7 +72,6 @@ public:
     std::array<std::uint8_t, 32> digest_for_signature(std::uint32_t length) const;
     // The bytes the running digest has taken in since its last restart.
     const std::string& covered() const { return covered_; }
-    bool uses_sha256() const { return sha256_; }
 
     // The whole file; the length field is the size of what follows it unless `declaredLength`.
     std::string finish(std::optional<std::uint32_t> declaredLength = std::nullopt) const;
