@@ -24,6 +24,17 @@
 
 namespace {
 
+// The cleanup keeps only packages that require at least this "system" (3.22, final release).
+constexpr Version kOldestCurrentSystem = 0x031665FFu;
+
+bool is_kept_by_cleanup(const InstalledPackage& p) {
+    if (p.isBundle || p.name == "zephlin" || p.name == "disk-drivers" || p.name == "system")
+        return true;
+    for (const Dependency& d : p.depends)
+        if (d.name == "system" && d.min > kOldestCurrentSystem) return true;
+    return false;
+}
+
 // Verdict bits that only say how the candidate's build compares with the installed one. Such a
 // refusal comes with an "omitting package" warning and leaves the installed set as it is.
 constexpr std::uint32_t kOrderingBits = kAdmitUpgrade | kAdmitDowngrade | kAdmitSame;
@@ -235,4 +246,11 @@ BundleResult install_bundle_stream(Installer& installer, Transaction& txn, Packa
     installer.set_status("");
     installer.info("installed %s", dependency_label(link).c_str());
     return BundleResult::Installed;
+}
+
+bool cleanup(Installer& installer, Transaction& txn) {
+    settle_actions(installer, txn, Verbosity::Silent);
+    for (const auto& p : installer.packages)
+        if (!p->name.empty() && !is_kept_by_cleanup(*p)) p->action = kActionUninstall;
+    return settle_actions(installer, txn, Verbosity::Changes);
 }

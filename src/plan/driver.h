@@ -54,3 +54,7 @@ enum class StreamResult {
 // pending entries below its database directory are dropped with their temporary files and only
 // its removal stays: a package installed or re-stated earlier in this run leaves nothing behind.
 bool settle_actions(Installer& installer, Transaction& txn, Verbosity verbosity);
+
+// "--cleanup": marks every package not made for a system of at least 3.22 for removal and
+// applies the actions; whether any action was applied.
+bool cleanup(Installer& installer, Transaction& txn);
