@@ -11,9 +11,8 @@
 #include "pdb/database_loader.h"
 #include "pdb/listing.h"
 #include "plan/actions.h"
+#include "plan/driver.h"
 #include "txn/transaction.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
