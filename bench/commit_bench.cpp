@@ -102,7 +102,7 @@ void run(benchmark::State& state, const char* stageBase, const char* destBase, b
         Transaction txn;
         for (int i = 0; i < kFiles; ++i) txn.add_move(files.sources[i], files.targets[i]);
         auto start = Clock::now();
-        txn.commit(false);
+        txn.commit();
         double t = seconds_since(start);
         if (!copies) move_back(files);
         return t;

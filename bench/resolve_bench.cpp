@@ -6,7 +6,7 @@
 // BM_ResolveIndexedVsPlain: resolve_actions against the plain scans of the tests; "ratio" is
 // plain time over indexed time.
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/actions.h"
 #include "plan/plain_resolution.h"
 #include "plan/resolution.h"
@@ -113,7 +113,7 @@ void BM_ApplyActions(benchmark::State& state) {
         buildTime += seconds_since(start);
         Transaction txn;
         start = Clock::now();
-        benchmark::DoNotOptimize(apply_actions(in, txn, 0));
+        benchmark::DoNotOptimize(apply_actions(in, txn, Verbosity::Silent));
         const double t = seconds_since(start);
         applyTime += t;
         state.SetIterationTime(t);
@@ -133,7 +133,8 @@ void BM_ResolveIndexedVsPlain(benchmark::State& state) {
         std::vector<InstalledPackage*> removals, enables;
         Installer& plain = build_database(count);
         auto start = Clock::now();
-        benchmark::DoNotOptimize(plain_resolve_actions(plain, removals, enables, false));
+        benchmark::DoNotOptimize(
+            plain_resolve_actions(plain, removals, enables, Verbosity::Silent));
         plainTime += seconds_since(start);
         const std::size_t plainRemovals = removals.size();
 
@@ -141,7 +142,7 @@ void BM_ResolveIndexedVsPlain(benchmark::State& state) {
         enables.clear();
         Installer& indexed = build_database(count);
         start = Clock::now();
-        benchmark::DoNotOptimize(resolve_actions(indexed, removals, enables, false));
+        benchmark::DoNotOptimize(resolve_actions(indexed, removals, enables, Verbosity::Silent));
         const double t = seconds_since(start);
         indexedTime += t;
         state.SetIterationTime(t);

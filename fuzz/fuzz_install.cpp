@@ -13,9 +13,10 @@
 #include "scratch.h"
 #include "seed_packages.h"
 
-#include "cli/installer.h"
 #include "cli/options.h"
 #include "cli/stream_install.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "plan/actions.h"
 #include "txn/transaction.h"
 
@@ -101,17 +102,17 @@ void confine() {
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
     if (!gVerbose) installer.terminal = &gTerminal;
-    installer.open(!gVerbose, "i386");
+    open_database(installer, !gVerbose, "i386");
     return installer;
 }
 
 int install_bytes(const std::string& bytes, Transaction& txn) {
     Installer& installer = fresh_installer();
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
     std::istringstream input(bytes);
     std::string dir;
     bool boot = false;
-    return install_stream(installer, txn, input, kPlanUpgrade | kPlanDowngrade, UserForcedMap(),
+    return install_stream(installer, txn, input, kAdmitUpgrade | kAdmitDowngrade, UserForcedMap(),
                           nullptr, &dir, &boot);
 }
 
@@ -146,7 +147,7 @@ void check_pending(const Transaction& txn) {
                          path.c_str());
             fuzz_check(false, "a pending operation reaches outside the installed tree");
         }
-        if (op.op == MoveTemp)
+        if (op.op == FileOpKind::MoveTemp)
             fuzz_check(starts_with(op.source, "/flash/") || starts_with(op.source, "/ram/") ||
                            starts_with(op.source, "/tmp/"),
                        "a temporary file lies outside /flash, /ram and /tmp");
@@ -170,7 +171,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             txn.cancel();
             refuse("cannot install the starting state: " + name);
         }
-        txn.commit(false);
+        txn.commit();
     }
     const std::size_t count = fresh_installer().packages.size();
     if (count != 4) refuse("the starting state has " + std::to_string(count) + " packages, not 4");

@@ -6,7 +6,7 @@
 
 #include "scratch.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "pdb/schedule.h"

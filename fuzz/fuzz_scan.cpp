@@ -4,11 +4,11 @@
 
 #include "scratch.h"
 
+#include "core/package.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
-#include "pdb/package.h"
 
 #include <sstream>
 #include <string>

@@ -1,10 +1,10 @@
 // The installer's entry: scans the command line, changes root and working directory, and runs
 // exactly one mode, whose result is the exit status.
 
-#include "cli/installer.h"
 #include "cli/options.h"
 #include "cli/run_modes.h"
 #include "cli/staged_modes.h"
+#include "core/installer.h"
 
 #include <unistd.h>
 
@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
 
     const char* fromEnv = std::getenv("arch");
     std::string architecture = fromEnv ? fromEnv : "i386";
+    Installer::instance().bootImage = std::getenv("bootimage") != nullptr;
     open_run(settings, architecture);
     switch (settings.mode) {
     case RunMode::Show: return run_show_mode(settings);

@@ -43,12 +43,12 @@ Settings scan_options(const std::vector<std::string>& args, std::FILE* out) {
         } else if (arg == "-q") {
             s.quiet = true;
         } else if (arg == "-down") {
-            s.plannerFlags |= kPlanDowngrade;
+            s.plannerFlags |= kAdmitDowngrade;
         } else if (arg == "--reinstall") {
             // Written straight away, so it precedes anything a later "--commit" prints.
             std::fputs("\nResuming upgrade...\n", out);
             std::fflush(out);
-            s.plannerFlags |= kPlanReinstall;
+            s.plannerFlags |= kAdmitSame;
         } else if (is_ignored(arg)) {
         } else if (arg == "--month" && hasValue) {
             ++i;

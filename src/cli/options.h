@@ -2,15 +2,12 @@
 // The command line of a run: the option table examined argument by argument in a fixed order,
 // and the settings and run mode it yields. The scan decides; the entry carries the mode out.
 
+#include "plan/admission.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-// Planner flag bits set from the command line (bits 3 and 4 belong to the planner).
-inline constexpr std::uint32_t kPlanUpgrade = 1;     // always set by the entry
-inline constexpr std::uint32_t kPlanDowngrade = 2;   // "-down"
-inline constexpr std::uint32_t kPlanReinstall = 32;  // "--reinstall": same version, no space check
 
 // What the run does. Commit, Cancel and Usage end the scan where they stand; the others are
 // chosen after it, show before cleanup before stream before the default upgrade run.
@@ -24,7 +21,9 @@ struct Settings {
     bool quiet = false;
     bool commitAtOnce = true;  // "--safe" stages the result in the manifest instead
     std::string root;          // "-r": changed to before any mode runs, also commit and cancel
-    std::uint32_t plannerFlags = 0;
+    // kAdmitDowngrade for "-down", kAdmitSame for "--reinstall" (same version, no space
+    // check); the entry adds kAdmitUpgrade.
+    PlannerFlags plannerFlags = 0;
     std::size_t argsSeen = 0;  // arguments looked at, the stopping one and consumed values included
 };
 

@@ -3,16 +3,16 @@
 
 #include "cli/run_modes.h"
 
-#include "cli/installer.h"
 #include "cli/staged_modes.h"
 #include "cli/stream_copy.h"
 #include "cli/stream_install.h"
 #include "cli/upgrade_run.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/listing.h"
 #include "plan/actions.h"
+#include "plan/driver.h"
 #include "txn/transaction.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -36,19 +36,19 @@ bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy&
     const bool wanted = boot || !dir.empty();
     if (wanted && wholeStream && !copy.ok()) {
         installer.error("could not write image: %s", std::strerror(copy.error_number()));
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
         return false;
     }
     if (!wanted || !wholeStream) {
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
         return true;
     }
     // Owned by the journal from here on: a cancel deletes it like any temporary file.
     if (boot) {
-        txn.add_op(kBootImagePath, MoveTemp, kStreamCopyPath);
+        txn.add_op(kBootImagePath, FileOpKind::MoveTemp, kStreamCopyPath);
         if (!dir.empty()) txn.add_link(kBootImagePath, dir + "image");
     } else {
-        txn.add_op(dir + "image", MoveTemp, kStreamCopyPath);
+        txn.add_op(dir + "image", FileOpKind::MoveTemp, kStreamCopyPath);
     }
     return true;
 }
@@ -56,10 +56,10 @@ bool place_stream_copy(Installer& installer, Transaction& txn, const StreamCopy&
 }  // namespace
 
 void open_run(const Settings& settings, const std::string& architecture) {
-    Installer::instance().open(settings.quiet, architecture);
+    open_database(Installer::instance(), settings.quiet, architecture);
 }
 
-// The listing of the database as open loaded it; nothing is changed and no log is written.
+// The listing of the database as open_database loaded it; nothing is changed and no log is written.
 int run_show_mode(const Settings&) {
     print_listing(Installer::instance(), std::cout);
     std::cout.flush();
@@ -69,16 +69,16 @@ int run_show_mode(const Settings&) {
 int run_cleanup_mode(const Settings&) {
     Transaction txn;
     (void)cleanup(Installer::instance(), txn);
-    return txn.commit(false) ? 0 : 1;
+    return txn.commit() ? 0 : 1;
 }
 
 int run_stream_mode(const Settings& settings) {
     Installer& installer = Installer::instance();
     Transaction txn;
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
 
     // A first installation from a stream finds no database directory yet.
-    make_dirs(std::string(kStreamCopyDir));
+    make_dirs(txn.file_system(), std::string(kStreamCopyDir));
     StreamCopy copy;
     if (!copy.open(kStreamCopyPath)) {
         std::printf("ERROR: could not open image\n");
@@ -88,7 +88,7 @@ int run_stream_mode(const Settings& settings) {
     }
     std::string dir;
     bool boot = false;
-    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kPlanUpgrade,
+    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kAdmitUpgrade,
                                 UserForcedMap(), &copy, &dir, &boot);
     (void)copy.close();
     const bool wholeStream = std::cin.peek() == std::char_traits<char>::eof();
@@ -99,10 +99,10 @@ int run_stream_mode(const Settings& settings) {
         // As in the upgrade run: nothing of a failed installation reaches flash, and the
         // scheduled requests stay in their files for the next run.
         txn.cancel();
-        ::unlink(kStreamCopyPath);
+        txn.file_system().remove_file(kStreamCopyPath);
     } else {
         mark_packages_changed(txn);
-        if (!txn.commit(false)) status = 1;
+        if (!txn.commit()) status = 1;
     }
     installer.finish();
     return status;
@@ -115,12 +115,12 @@ int run_upgrade_mode(const Settings& settings) {
     if (!settings.commitAtOnce && cancel_staged_run(kManifestPath))
         installer.info("cancelling earlier staged upgrade");
     Transaction txn;
-    (void)apply_actions(installer, txn, 1);
+    (void)apply_actions(installer, txn, Verbosity::Changes);
 
-    const std::uint32_t flags = settings.plannerFlags | kPlanUpgrade;
+    const PlannerFlags flags = settings.plannerFlags | kAdmitUpgrade;
     int status = upgrade_run(installer, txn, flags) ? 0 : 1;
     // An empty journal takes no space: a run with nothing to do succeeds on a full flash too.
-    if ((flags & kPlanReinstall) == 0 && !txn.is_empty() && !has_flash_space(txn)) {
+    if ((flags & kAdmitSame) == 0 && !txn.is_empty() && !has_flash_space(txn)) {
         installer.error("not enough space for upgrade");
         txn.cancel();
         status = 28;
@@ -128,7 +128,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!txn.is_empty()) {
         mark_packages_changed(txn);
         if (settings.commitAtOnce) {
-            if (!txn.commit(false) && status == 0) status = 1;
+            if (!txn.commit() && status == 0) status = 1;
         } else if (!txn.save_manifest(kManifestPath)) {
             installer.error("could not save manifest %s", kManifestPath);
             txn.cancel();

@@ -1,6 +1,5 @@
 # Sources of src/cli (paths relative to src/).
 target_sources(installer_core PRIVATE
-    cli/installer.cpp
     cli/options.cpp
     cli/staged_modes.cpp
     cli/run_modes.cpp

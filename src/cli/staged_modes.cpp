@@ -3,9 +3,8 @@
 
 #include "cli/staged_modes.h"
 
+#include "core/installer.h"
 #include "txn/transaction.h"
-
-#include <unistd.h>
 
 int run_commit_mode(const std::string& manifestPath, std::FILE* out, std::FILE* err) {
     Transaction txn;
@@ -21,7 +20,9 @@ int run_commit_mode(const std::string& manifestPath, std::FILE* out, std::FILE* 
     }
     std::fputs("finishing install... ", out);
     std::fflush(out);
-    const bool ok = txn.commit(true);
+    // The spinner turns while a large file is copied across file systems.
+    Installer& installer = Installer::instance();
+    const bool ok = txn.commit([&installer] { installer.spin_step(); });
     std::fputs("\b \n", out);
     std::fflush(out);
     return ok ? 0 : 1;
@@ -32,7 +33,7 @@ bool cancel_staged_run(const std::string& manifestPath) {
     // Even a manifest refused part-way names temporary files in the lines before the fault.
     if (txn.load_manifest(manifestPath) == ManifestLoad::Missing) return false;
     txn.cancel_staged();
-    ::unlink(manifestPath.c_str());
+    txn.file_system().remove_file(manifestPath);
     return true;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
-// One package stream (standard input or an uploaded file) installed into the run's Transaction,
-// and the "--cleanup" mode that drops packages not made for a recent system.
+// One package stream (standard input or an uploaded file) installed into the run's Transaction.
 
 #include "plan/driver.h"
 
@@ -19,9 +18,5 @@ class Transaction;
 // `bootOut` (may be null) whether the boot image is to be set. `*bootOut` starts false on every
 // path.
 int install_stream(Installer& installer, Transaction& txn, std::istream& input,
-                   std::uint32_t flags, const UserForcedMap& userForced,
+                   PlannerFlags flags, const UserForcedMap& userForced,
                    std::streambuf* copyTarget, std::string* dirOut, bool* bootOut);
-
-// Marks every package not made for a system of at least 3.22 for removal and applies the
-// actions; whether any action was applied.
-bool cleanup(Installer& installer, Transaction& txn);

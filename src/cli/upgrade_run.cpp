@@ -2,8 +2,8 @@
 
 #include "cli/upgrade_run.h"
 
-#include "cli/installer.h"
 #include "cli/stream_install.h"
+#include "core/installer.h"
 #include "package/package_format.h"
 #include "pdb/database_paths.h"
 #include "plan/actions.h"
@@ -144,13 +144,13 @@ void scan_uploads(Installer& installer, const std::string& directory,
     ::closedir(dir);
 }
 
-bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
+bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
     Version floor = kNoDowngradeFloor;
     if (read_downgrade_marker(floor)) flags |= kAdmitDowngrade;
 
     std::vector<std::unique_ptr<PackageFile>> candidates;
     discover(installer, candidates);
-    select_and_order(installer, candidates, floor, true);
+    select_and_order(installer, candidates, floor, Verbosity::Changes);
 
     UserForcedMap userForced;
     std::set<std::string> activeNames;
@@ -185,7 +185,8 @@ bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags) {
             keep_package_file(txn, *candidate, boot);
     }
 
-    carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames), true);
+    carry_out_enables(installer, txn, packages_to_enable_again(installer, activeNames),
+                      Verbosity::Changes);
 
     if (!has_named_package(installer)) {
         installer.error("router installation failed!!!");

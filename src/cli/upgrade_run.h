@@ -3,7 +3,8 @@
 // installs each into the run's Transaction, keeps package images and the boot image, and enables
 // again what was active before the run.
 
-#include "pdb/package.h"
+#include "core/package.h"
+#include "plan/admission.h"
 
 #include <cstdint>
 #include <memory>
@@ -24,7 +25,7 @@ inline constexpr const char* kBootImagePath = "/flash/bootimage";
 // failed: an installation failed (everything queued was cancelled) or no installed package is
 // left ("router installation failed!!!", also cancelled). True for a run that installed
 // something or had nothing to do.
-[[nodiscard]] bool upgrade_run(Installer& installer, Transaction& txn, std::uint32_t flags);
+[[nodiscard]] bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags);
 
 // Appends the package files of `directory` (which ends in "/") to `list`, in directory order:
 // entries ending exactly in ".npk" or ".dpk" and not beginning with ".". A file whose header

@@ -30,6 +30,16 @@ enum : std::uint16_t {
     kChunkSha256Marker = 25,
 };
 
+// The chunk types an installation (and the reader of a stream) asks for: a package or bundle
+// header, the bundle's optional members, the header fields, the image, files and signature.
+inline constexpr std::uint32_t kInstallChunks[] = {
+    kChunkPackageHeader, kChunkBundleHeader, kChunkOptionalMembers, kChunkArch,
+    kChunkDepends,       kChunkProvides,     kChunkConflicts,       kChunkImage,
+    kChunkFiles,         kChunkSignature};
+
+// What the reader answers instead of a chunk type at the end of data or after an error.
+inline constexpr int kNoChunk = -1;
+
 // Text payloads (types 2, 16, 23, 24) are read whole, so a length from an unverified file must
 // not decide how much memory a run takes. Real texts are far shorter (an architecture needs tens
 // of bytes); a longer text chunk makes the package broken.

@@ -2,7 +2,7 @@
 // Reading the header part of a package file into a Package record: the package or bundle header,
 // the optional header chunks in their fixed order, relation lists, and the directory scan.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
 #include <vector>

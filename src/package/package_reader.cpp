@@ -5,6 +5,7 @@
 #include "package/package_reader.h"
 
 #include "package/format.h"
+#include "package/signature/key_file.h"
 #include "package/signature/verify.h"
 
 #include <algorithm>
@@ -50,7 +51,7 @@ void ChunkBuf::take_in(const char* data, std::size_t n) {
 }
 
 int ChunkBuf::next_chunk_header() {
-    if (source == nullptr) return -1;
+    if (source == nullptr) return kNoChunk;
     if (remaining > 0) {
         bool passed = false;
         // Seeking is only allowed when no byte needs to be seen; a source that cannot seek
@@ -63,7 +64,7 @@ int ChunkBuf::next_chunk_header() {
         if (!passed) {
             const std::uint64_t skipped = skip_through(remaining);
             remaining -= std::uint32_t(skipped);
-            if (remaining > 0) return -1;
+            if (remaining > 0) return kNoChunk;
         }
         remaining = 0;
     }
@@ -74,7 +75,7 @@ int ChunkBuf::next_chunk_header() {
     if (got != std::streamsize(sizeof header)) {
         // End of data (a cut header included): its bytes reach neither digest nor copy.
         finish_digest();
-        return -1;
+        return kNoChunk;
     }
     if (copyTarget != nullptr) copyTarget->sputn(reinterpret_cast<char*>(header), sizeof header);
     const std::uint16_t type = load_u16(header);
@@ -217,23 +218,23 @@ void PackageReader::want(std::uint32_t type) {
 
 int PackageReader::next_chunk() {
     if (rdstate() & (std::ios_base::badbit | std::ios_base::failbit)) {
-        type_ = -1;
-        return -1;
+        type_ = kNoChunk;
+        return kNoChunk;
     }
     clear(rdstate() & ~std::ios_base::eofbit);
     for (;;) {
         type_ = buf_->next_chunk_header();
-        if (type_ == -1) {
+        if (type_ == kNoChunk) {
             setstate(std::ios_base::eofbit | std::ios_base::failbit);
-            return -1;
+            return kNoChunk;
         }
         // Checked on passed-over chunks too: an installation never reads a note, but the image
         // loader does at every start, and would then drop the installed package for it.
         if (is_text_chunk(type_) && buf_->chunkLength > textLimit_) {
             textTooLong_ = true;
-            type_ = -1;
+            type_ = kNoChunk;
             setstate(std::ios_base::badbit | std::ios_base::failbit);
-            return -1;
+            return kNoChunk;
         }
         if (std::find(wanted_.begin(), wanted_.end(), std::uint32_t(type_)) != wanted_.end()) {
             return type_;
@@ -245,6 +246,40 @@ bool PackageReader::is_alt_magic() const {
     return magic_ == kAltPackageMagic;
 }
 
-int PackageReader::verify_signature() {
+SignatureLevel PackageReader::verify_signature() {
     return ::verify_signature(*buf_);
+}
+
+std::uint64_t PackageReader::progress_position() {
+    // The offset within the current chunk's payload, as tellg would report it. Asked of the
+    // buffer directly: tellg on a stream at its end sets failbit, and drawing the bar must not
+    // change the state of the stream the caller goes on reading.
+    const std::streamoff inChunk = buf_->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+    return std::uint64_t(buf_->position) + (inChunk > 0 ? std::uint64_t(inChunk) : 0);
+}
+
+SignatureLevel ChunkBuf::read_signature(const PublicKeys* keys) {
+    if (!digestOn) return SignatureLevel::None;
+    finish_digest();
+    if (remaining < kLegacySignatureSize) return SignatureLevel::None;
+    const std::uint32_t n = remaining >= kFullSignatureSize ? std::uint32_t(kFullSignatureSize)
+                                                            : std::uint32_t(kLegacySignatureSize);
+    std::uint8_t sig[kFullSignatureSize];
+    const std::streamsize got = source->sgetn(reinterpret_cast<char*>(sig), n);
+    // A short read means the source has ended; the chunk's remaining length stays as it was.
+    if (got != static_cast<std::streamsize>(n)) return SignatureLevel::None;
+    if (copyTarget != nullptr) copyTarget->sputn(reinterpret_cast<const char*>(sig), n);
+    remaining -= n;
+    if (keys == nullptr) return SignatureLevel::None;
+    // The EdDSA part, when there is one, follows the legacy one.
+    const std::uint8_t* eddsa = n == kFullSignatureSize ? sig + kLegacySignatureSize : nullptr;
+    return check_signature(sig, eddsa, digest, *keys);
+}
+
+SignatureLevel verify_signature(ChunkBuf& buf) {
+    return buf.read_signature(embedded_public_keys());
+}
+
+SignatureLevel verify_signature(ChunkBuf& buf, const PublicKeys& keys) {
+    return buf.read_signature(&keys);
 }

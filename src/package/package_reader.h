@@ -3,7 +3,9 @@
 // running digest and an optional copy target; a PackageReader on it steps from chunk to chunk,
 // delivering only the wanted types. Every source byte reaches the digest and the copy target once.
 
+#include "package/format.h"
 #include "package/signature/crypto.h"
+#include "package/signature/verify.h"
 
 #include <cstdint>
 #include <istream>
@@ -20,7 +22,7 @@ public:
 
     // Reads the 8-byte file header; the magic is 0xFFFFFFFF when it is cut short.
     void read_file_header(std::uint32_t& magic, std::uint32_t& totalLength);
-    // Passes the rest of the current chunk and reads the next chunk header: its type, or -1 at
+    // Passes the rest of the current chunk and reads the next chunk header: its type, or kNoChunk at
     // the end of data (the digest is then finished once more).
     int next_chunk_header();
     // Reads up to n bytes from the source, feeding the digest and the copy target except for
@@ -31,6 +33,11 @@ public:
     // Finishes the active hasher into `digest` (which restarts it) and sets digestFinished.
     // A SHA-1 digest fills the first 20 bytes; the other 12 are zero.
     void finish_digest();
+    // Called at the start of a signature chunk's data: finishes the digest, reads 132 bytes
+    // (legacy + EdDSA) or 68 (legacy only) of the chunk, copies them to the copy target and
+    // checks them with `keys` (null: none). None when the digest is off, the chunk is under 68
+    // bytes (then left unread), the read is short, or both checks fail.
+    SignatureLevel read_signature(const PublicKeys* keys);
 
     std::streambuf* source;
     std::uint32_t position = 0;  // file offset of the current payload
@@ -61,6 +68,10 @@ private:
     void take_in(const char* data, std::size_t n);
 };
 
+// read_signature with the installer's built-in keys, or with explicit ones (tests, pkgtool).
+SignatureLevel verify_signature(ChunkBuf& buf);
+SignatureLevel verify_signature(ChunkBuf& buf, const PublicKeys& keys);
+
 class PackageReader : public std::istream {
 public:
     // Reads the file header from `source`; a bad or short header leaves the reader bad, so that
@@ -71,7 +82,7 @@ public:
     PackageReader& operator=(const PackageReader&) = delete;
 
     void want(std::uint32_t type);
-    // Advances to the next chunk of a wanted type: its type, or -1 at the end or on error. A text
+    // Advances to the next chunk of a wanted type: its type, or kNoChunk at the end or on error. A text
     // chunk longer than the text limit, wanted or not, is an error: none of it is read, and
     // text_too_long() tells it from the end of data.
     int next_chunk();
@@ -82,15 +93,18 @@ public:
     std::uint32_t chunk_length() const { return buf_->chunkLength; }
     std::uint32_t payload_start() const { return buf_->position; }
     std::uint32_t total_length() const { return totalLength_; }
+    // The file offset reached within the current chunk, for the progress bar. Leaves the
+    // stream's state alone, even at the end of a chunk.
+    std::uint64_t progress_position();
     bool is_alt_magic() const;
-    // 0 none, 1 legacy scheme, 2 EdDSA (see package/signature/verify.h).
-    int verify_signature();
+    // verify_signature of the signature chunk the reader stands at.
+    SignatureLevel verify_signature();
     ChunkBuf& chunk_buf() { return *buf_; }
 
 private:
     std::unique_ptr<ChunkBuf> buf_;
     std::vector<std::uint32_t> wanted_;
-    int type_ = -1;
+    int type_ = kNoChunk;
     std::uint32_t magic_ = 0xFFFFFFFF;
     std::uint32_t totalLength_ = 0;
     std::uint32_t textLimit_;

@@ -1,10 +1,10 @@
-// Loading the package database, and the run's post-install log (Installer::open, reserve_log,
-// finish). Loading never stops the run: what cannot be read is treated as absent, and broken
-// database files schedule the package's removal instead of failing.
+// Loading the package database into the Installer. Loading never stops the run: what cannot be
+// read is treated as absent, and broken database files schedule the package's removal instead of
+// failing.
 
 #include "pdb/database_loader.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
@@ -212,21 +212,22 @@ StateStatus load_state(InstalledPackage& record) {
     return StateStatus::Ok;
 }
 
-void Installer::open(bool quietRun, const std::string& architecture) {
-    quiet = quietRun;
-    arch = architecture;
+void open_database(Installer& installer, bool quiet, const std::string& architecture) {
+    installer.quiet = quiet;
+    installer.arch = architecture;
+    auto& packages = installer.packages;
     std::vector<std::string> dirs;
     if (!list_package_dirs(dirs)) {
-        warning("could not open repo");
+        installer.warning("could not open repo");
         return;
     }
     for (const std::string& name : dirs)
-        load_image(*this, std::make_unique<InstalledPackage>(name),
+        load_image(installer, std::make_unique<InstalledPackage>(name),
                    std::string(kDatabaseDir) + name + "/image");
     for (const std::string& name : dirs) {
         const std::string stored = std::string(kImagesDir) + name;
         if (file_exists(stored))
-            load_image(*this, std::make_unique<InstalledPackage>(name), stored);
+            load_image(installer, std::make_unique<InstalledPackage>(name), stored);
     }
 
     // Bundles whose image names their members: a member it left out was dropped by that
@@ -266,33 +267,4 @@ void Installer::open(bool quietRun, const std::string& architecture) {
         const auto it = isBundle.find(member->bundle.name);
         if (it == isBundle.end() || it->second) member->action = kActionNone;
     }
-}
-
-void Installer::reserve_log() {
-    const std::string path(kPostLogPath);
-    std::vector<std::string> earlier;
-    {
-        std::ifstream in(path);
-        std::string line;
-        // A last line without its line feed is not taken: it may have been cut by a crash.
-        while (std::getline(in, line) && !in.eof()) earlier.push_back(line);
-    }
-    // The earlier run's lines belong before everything this run has recorded so far.
-    messages.insert(messages.begin(), earlier.begin(), earlier.end());
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        const std::string zeros(4096, '\0');
-        out.write(zeros.data(), std::streamsize(zeros.size()));
-    }
-    log_reserved = true;
-}
-
-void Installer::finish() {
-    if (!log_reserved && messages.empty()) return;
-    const std::string path(kPostLogPath);
-    std::ofstream out(path, log_reserved ? std::ios::binary | std::ios::trunc
-                                         : std::ios::binary | std::ios::app);
-    if (!out) return;
-    ::sync();
-    for (const std::string& message : messages) out << message << '\n';
 }

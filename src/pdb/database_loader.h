@@ -1,9 +1,9 @@
 #pragma once
 // Loading the package database below /flash/var/pdb/ into InstalledPackage records: from a
 // package's image when it keeps one, else from its small text files, then its state files and
-// its schedule file. Installer::open, reserve_log and finish are defined beside these.
+// its schedule file.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <memory>
 #include <set>
@@ -54,3 +54,9 @@ enum class StateStatus {
 // when `version` is 0 (the record did not come from an image), the state files, and the
 // schedule file unless the record is a placeholder.
 StateStatus load_state(InstalledPackage& record);
+
+// Sets the run's `quiet` and `arch`, then loads every directory below /flash/var/pdb/ whose
+// name does not begin with "." into installer.packages: from its image (or its stored image in
+// /rw/pckg/.images/) when it has one, else from its small files. A database directory that
+// cannot be opened gives the warning "could not open repo" and no records.
+void open_database(Installer& installer, bool quiet, const std::string& architecture);

@@ -17,17 +17,6 @@ bool has_parent_component(std::string_view path) {
 
 }  // namespace
 
-bool is_safe_package_name(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (char c : name) {
-        unsigned char u = static_cast<unsigned char>(c);
-        // Control characters and DEL included: such a name could not be written into the
-        // whitespace-separated list files nor shown on the console unharmed.
-        if (c == '/' || c == ' ' || u < 0x20 || u == 0x7f) return false;
-    }
-    return true;
-}
-
 std::string installed_path(std::string_view storedLine) {
     std::size_t first = storedLine.find_first_not_of('/');
     if (first == std::string_view::npos) return {};

@@ -8,13 +8,7 @@
 
 inline constexpr std::string_view kDatabaseDir = "/flash/var/pdb/";
 inline constexpr std::string_view kImagesDir = "/rw/pckg/.images/";
-inline constexpr std::string_view kPostLogPath = "/flash/postlog";
 inline constexpr std::string_view kFlashRoot = "/flash";
-
-// True for a name that can name a database directory: not empty, not "." or "..", without
-// "/", white space or control characters. Names read from images must pass before any path is
-// built from them.
-bool is_safe_package_name(std::string_view name);
 
 // The installed path for one line of a "files" list. Lines are relative to /flash; a database
 // written by the original system may put one or more "/" in front, which mean the same thing.

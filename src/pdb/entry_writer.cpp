@@ -4,13 +4,11 @@
 
 #include "pdb/entry_writer.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
+#include "core/package.h"
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
-#include "plan/relations.h"
 #include "txn/transaction.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,11 +126,11 @@ bool has_directory(const Package& record) { return is_safe_package_name(record.n
 // A pending move of `path` that another installed record lists: that package placed the file
 // in this run (it moved there between versions), and the old owner's removal must not turn the
 // move into a removal.
-bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
-                     const std::string& path) {
+bool placed_by_other(const Installer& installer, const InstalledPackage& record,
+                     const Transaction& txn, const std::string& path) {
     const FileOp* op = txn.pending(path);
-    if (!op || (op->op != Move && op->op != MoveTemp)) return false;
-    for (const auto& other : Installer::instance().packages)
+    if (!op || (op->op != FileOpKind::Move && op->op != FileOpKind::MoveTemp)) return false;
+    for (const auto& other : installer.packages)
         if (other.get() != &record && other->files.count(path) != 0) return true;
     return false;
 }
@@ -143,21 +141,22 @@ bool placed_by_other(const InstalledPackage& record, const Transaction& txn,
 // another installed record lists: the plain path is taken for one the package may have
 // installed aside, disabled. The boot package's image is the boot image, whose files were not
 // unpacked from it.
-void take_files_from_image(InstalledPackage& record) {
+void take_files_from_image(const Installer& installer, InstalledPackage& record,
+                           FileSystem& fs) {
     if (record.isBundle || !has_directory(record)) return;
     const std::string dir = database_dir(record);
-    struct stat st;
-    if (::stat((dir + "files").c_str(), &st) == 0) return;
+    FileStatus st;
+    if (fs.stat(dir + "files", st)) return;
     std::string image = dir + "image";
-    if (::lstat(image.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return;
+    if (fs.lstat(image, st)) {
+        if (!st.isRegular) return;
     } else {
         image = std::string(kImagesDir) + record.name;
-        if (::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        if (!fs.stat(image, st) || !st.isRegular) return;
     }
-    const auto& packages = Installer::instance().packages;
+    const auto& packages = installer.packages;
     for (const std::string& path : image_file_paths(image, record.name)) {
-        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (!fs.lstat(path, st) || st.isDirectory) continue;
         const bool listed = std::any_of(packages.begin(), packages.end(), [&](const auto& other) {
             return other.get() != &record && other->files.count(path) != 0;
         });
@@ -171,8 +170,8 @@ std::string database_dir(const Package& record) {
     return std::string(kDatabaseDir) + record.name + "/";
 }
 
-void report_create_failure(const std::string& displayName, const std::string& fileName, int err) {
-    Installer& installer = Installer::instance();
+void report_create_failure(Installer& installer, const std::string& displayName,
+                           const std::string& fileName, int err) {
     if (err == ENOSPC) {
         installer.error("installation of %s failed: disk is too small", displayName.c_str());
     } else if (err == EIO) {
@@ -183,11 +182,11 @@ void report_create_failure(const std::string& displayName, const std::string& fi
     }
 }
 
-bool write_entry(InstalledPackage& record, Transaction& txn) {
+bool write_entry(Installer& installer, InstalledPackage& record, Transaction& txn) {
     // A blocker is never stored; its path would be the database directory itself.
     if (record.name.empty()) return true;
     if (!has_directory(record)) {
-        report_create_failure(display_name(record), "meta/version", EINVAL);
+        report_create_failure(installer, display_name(record), "meta/version", EINVAL);
         return false;
     }
     const std::string dir = database_dir(record);
@@ -195,7 +194,7 @@ bool write_entry(InstalledPackage& record, Transaction& txn) {
     errno = 0;
     if (!write_header_files(record, txn, dir, failedFile)) {
         const int err = errno;
-        report_create_failure(display_name(record), failedFile, err);
+        report_create_failure(installer, display_name(record), failedFile, err);
         return false;
     }
     if (record.disabled)
@@ -209,10 +208,10 @@ bool write_entry(InstalledPackage& record, Transaction& txn) {
     return true;
 }
 
-bool store_entry(InstalledPackage& record, Transaction& txn) {
-    if (!has_directory(record)) return write_entry(record, txn);
+bool store_entry(Installer& installer, InstalledPackage& record, Transaction& txn) {
+    if (!has_directory(record)) return write_entry(installer, record, txn);
     if (!txn.take_back_remove(database_dir(record))) return false;
-    return write_entry(record, txn);
+    return write_entry(installer, record, txn);
 }
 
 void mark_disabled(InstalledPackage& record, Transaction& txn) {
@@ -238,11 +237,11 @@ void mark_enabled(InstalledPackage& record, Transaction& txn) {
     record.action = kActionNone;
 }
 
-void remove_files(InstalledPackage& record, Transaction& txn) {
-    if (record.files.empty()) take_files_from_image(record);
+void remove_files(Installer& installer, InstalledPackage& record, Transaction& txn) {
+    if (record.files.empty()) take_files_from_image(installer, record, txn.file_system());
     // `files` holds the installed paths themselves, the same keys unpacking registered.
     for (const std::string& path : record.files)
-        if (!path.empty() && !placed_by_other(record, txn, path)) txn.add_remove(path);
+        if (!path.empty() && !placed_by_other(installer, record, txn, path)) txn.add_remove(path);
     record.files.clear();
 }
 
@@ -253,14 +252,14 @@ void remove_entry(InstalledPackage& record, Transaction& txn) {
     txn.add_remove(dir + "image");
     if (record.flags & kFlagBoot) {
         // A second link to the boot image means something else still holds it.
-        struct stat st;
-        if (::stat("/flash/bootimage", &st) == 0 && st.st_nlink == 1)
+        FileStatus st;
+        if (txn.file_system().stat("/flash/bootimage", st) && st.links == 1)
             txn.add_remove("/flash/bootimage");
     }
 }
 
-void uninstall_entry(InstalledPackage& record, Transaction& txn) {
-    remove_files(record, txn);
+void uninstall_entry(Installer& installer, InstalledPackage& record, Transaction& txn) {
+    remove_files(installer, record, txn);
     remove_entry(record, txn);
     record.action = kActionNone;
 }

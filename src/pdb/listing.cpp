@@ -3,8 +3,8 @@
 
 #include "pdb/listing.h"
 
-#include "cli/installer.h"
-#include "plan/relations.h"
+#include "core/installer.h"
+#include "core/package.h"
 
 #include <ctime>
 #include <iomanip>

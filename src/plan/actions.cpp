@@ -3,7 +3,7 @@
 
 #include "plan/actions.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/entry_writer.h"
 #include "plan/relations.h"
 #include "plan/resolution.h"
@@ -23,47 +23,47 @@ void discard_record(Installer& installer, const InstalledPackage& record) {
 
 }  // namespace
 
-bool apply_actions(Installer& installer, Transaction& txn, int verbose) {
+bool apply_actions(Installer& installer, Transaction& txn, Verbosity verbosity) {
     std::vector<InstalledPackage*> removals;
     std::vector<InstalledPackage*> enables;
-    if (!resolve_actions(installer, removals, enables, verbose != 0)) return false;
+    if (!resolve_actions(installer, removals, enables, verbosity)) return false;
     const bool anything = !removals.empty() || !enables.empty();
-    carry_out_removals(installer, txn, removals, verbose);
-    carry_out_enables(installer, txn, enables, verbose != 0);
+    carry_out_removals(installer, txn, removals, verbosity);
+    carry_out_enables(installer, txn, enables, verbosity);
     return anything;
 }
 
 void carry_out_removals(Installer& installer, Transaction& txn,
-                        const std::vector<InstalledPackage*>& list, int verbosity) {
+                        const std::vector<InstalledPackage*>& list, Verbosity verbosity) {
     for (InstalledPackage* p : list) {
         const std::string label = package_label(*p);
         if (p->action == kActionUninstall) {
-            if (verbosity >= 2) installer.set_status("uninstalling " + label + "...");
-            uninstall_entry(*p, txn);
+            if (verbosity == Verbosity::All) installer.set_status("uninstalling " + label + "...");
+            uninstall_entry(installer, *p, txn);
             discard_record(installer, *p);
-            if (verbosity >= 2) installer.info("uninstalled %s", label.c_str());
+            if (verbosity == Verbosity::All) installer.info("uninstalled %s", label.c_str());
         } else {
-            if (verbosity != 0) installer.set_status("disabling " + label + "...");
+            if (verbosity != Verbosity::Silent) installer.set_status("disabling " + label + "...");
             mark_disabled(*p, txn);
-            if (verbosity != 0) installer.info("disabled %s", label.c_str());
+            if (verbosity != Verbosity::Silent) installer.info("disabled %s", label.c_str());
         }
     }
 }
 
 void carry_out_enables(Installer& installer, Transaction& txn,
-                       const std::vector<InstalledPackage*>& list, bool verbose) {
+                       const std::vector<InstalledPackage*>& list, Verbosity verbosity) {
     for (InstalledPackage* p : list) {
         const std::string label = package_label(*p);
-        if (verbose) installer.set_status("enabling " + label + "...");
+        if (verbosity != Verbosity::Silent) installer.set_status("enabling " + label + "...");
         mark_enabled(*p, txn);
-        if (verbose) installer.info("enabled %s", label.c_str());
+        if (verbosity != Verbosity::Silent) installer.info("enabled %s", label.c_str());
     }
 }
 
 bool remove_installed(Installer& installer, Transaction& txn, const std::string& name) {
     const auto index = installer.index_of_package(name);
     if (!index) return false;
-    uninstall_entry(*installer.packages[*index], txn);
+    uninstall_entry(installer, *installer.packages[*index], txn);
     installer.packages.erase(installer.packages.begin() + static_cast<std::ptrdiff_t>(*index));
     return true;
 }

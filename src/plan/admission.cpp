@@ -4,7 +4,7 @@
 
 #include "plan/admission.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "plan/relations.h"
 
@@ -69,7 +69,7 @@ std::vector<std::size_t> needed_first(const std::vector<const Package*>& list,
 
 }  // namespace
 
-std::uint32_t check_admission(Installer& installer, const Package& c, std::uint32_t flags,
+PlannerFlags check_admission(Installer& installer, const Package& c, PlannerFlags flags,
                               bool replacesOwnName) {
     std::uint32_t verdict = 0;
     bool reported = false;
@@ -199,7 +199,8 @@ InstalledPackage* find_by_name_or_provides(Installer& installer, const std::stri
 
 std::vector<std::size_t> select_and_order_positions(Installer& installer,
                                                     const std::vector<const Package*>& list,
-                                                    Version floor, bool verbose) {
+                                                    Version floor, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     const bool downgrade = floor != kNoDowngradeFloor;
     std::vector<std::size_t> kept;
     for (std::size_t xi = 0; xi < list.size(); ++xi) {

@@ -3,21 +3,23 @@
 // most one message per candidate), the choice and order of candidates, and the lookups of
 // installed records that the planner shares. Nothing here changes a record.
 
-#include "pdb/package.h"
+#include "core/installer.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-class Installer;
-
-// Reason bits. In a verdict: the reason was found; in the planner flags: it is allowed.
-inline constexpr std::uint32_t kAdmitUpgrade = 1;       // an older build of the name is installed
-inline constexpr std::uint32_t kAdmitDowngrade = 2;     // a newer build of the name is installed
-inline constexpr std::uint32_t kAdmitRequirements = 8;  // board, file system, arch or a package
-inline constexpr std::uint32_t kAdmitConflict = 16;     // an enabled installed package conflicts
-inline constexpr std::uint32_t kAdmitSame = 32;         // the very same build is installed
+// Reason bits. In a verdict: the reason was found; in the planner flags: it is allowed. The
+// command line sets kAdmitUpgrade (always), kAdmitDowngrade ("-down") and kAdmitSame
+// ("--reinstall"); kAdmitRequirements and kAdmitConflict are the planner's own.
+using PlannerFlags = std::uint32_t;
+inline constexpr PlannerFlags kAdmitUpgrade = 1;       // an older build of the name is installed
+inline constexpr PlannerFlags kAdmitDowngrade = 2;     // a newer build of the name is installed
+inline constexpr PlannerFlags kAdmitRequirements = 8;  // board, file system, arch or a package
+inline constexpr PlannerFlags kAdmitConflict = 16;     // an enabled installed package conflicts
+inline constexpr PlannerFlags kAdmitSame = 32;         // the very same build is installed
 
 // The downgrade floor when "/ram/DOWNGRADE" is absent: every version is allowed.
 inline constexpr Version kNoDowngradeFloor = 0xFFFFFFFFu;
@@ -26,8 +28,8 @@ inline constexpr Version kNoDowngradeFloor = 0xFFFFFFFFu;
 // not allow, at most one. `replacesOwnName` is set when installing the candidate replaces the
 // installed record of its name (a file with the package magic, not the alternate one): that
 // record is then left out of the requirement and conflict checks, since it will be gone.
-[[nodiscard]] std::uint32_t check_admission(Installer& installer, const Package& candidate,
-                                            std::uint32_t flags, bool replacesOwnName);
+[[nodiscard]] PlannerFlags check_admission(Installer& installer, const Package& candidate,
+                                            PlannerFlags flags, bool replacesOwnName);
 
 // The board minimum version and file system checks of a main system package; true on pass.
 [[nodiscard]] bool check_system_version(Installer& installer, const Package& candidate,
@@ -53,20 +55,21 @@ InstalledPackage* find_by_name_or_provides(Installer& installer, const std::stri
 // Candidate selection and processing order over `list` (positions into it): of related
 // candidates the newest (with a floor: the oldest) stays, then each kept one follows what
 // conflicts with it and what it needs; the needs hold in the result whenever some order of the
-// kept ones can meet them all. Warnings only when `verbose`, except the floor refusal.
+// kept ones can meet them all. Warnings only unless Silent, except the floor refusal.
 std::vector<std::size_t> select_and_order_positions(Installer& installer,
                                                     const std::vector<const Package*>& list,
-                                                    Version floor, bool verbose);
+                                                    Version floor, Verbosity verbosity);
 
 // select_and_order_positions applied to a list of (owning or borrowed) package pointers: the
 // dropped candidates leave the list (an owning list destroys them), the rest are reordered.
 template <class Ptr>
-void select_and_order(Installer& installer, std::vector<Ptr>& list, Version floor, bool verbose) {
+void select_and_order(Installer& installer, std::vector<Ptr>& list, Version floor,
+                      Verbosity verbosity) {
     std::vector<const Package*> view;
     view.reserve(list.size());
     for (const Ptr& p : list) view.push_back(&*p);
     const std::vector<std::size_t> order =
-        select_and_order_positions(installer, view, floor, verbose);
+        select_and_order_positions(installer, view, floor, verbosity);
     std::vector<Ptr> result;
     result.reserve(order.size());
     for (std::size_t i : order) result.push_back(std::move(list[i]));

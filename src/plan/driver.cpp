@@ -4,9 +4,8 @@
 
 #include "plan/driver.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "package/format.h"
-#include "package/install.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "pdb/database_paths.h"
@@ -14,6 +13,7 @@
 #include "plan/actions.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
+#include "plan/unpack.h"
 #include "txn/transaction.h"
 
 #include <algorithm>
@@ -24,13 +24,22 @@
 
 namespace {
 
+// The cleanup keeps only packages that require at least this "system" (3.22, final release).
+constexpr Version kOldestCurrentSystem = 0x031665FFu;
+
+bool is_kept_by_cleanup(const InstalledPackage& p) {
+    if (p.isBundle || p.name == "zephlin" || p.name == "disk-drivers" || p.name == "system")
+        return true;
+    for (const Dependency& d : p.depends)
+        if (d.name == "system" && d.min > kOldestCurrentSystem) return true;
+    return false;
+}
+
 // Verdict bits that only say how the candidate's build compares with the installed one. Such a
 // refusal comes with an "omitting package" warning and leaves the installed set as it is.
 constexpr std::uint32_t kOrderingBits = kAdmitUpgrade | kAdmitDowngrade | kAdmitSame;
 constexpr std::uint32_t kAllBits = 0xFFFFFFFFu;
 constexpr std::size_t kStatusClearWidth = 78;
-
-bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
 
 bool is_listed(const Installer& installer, const InstalledPackage* record) {
     return std::any_of(installer.packages.begin(), installer.packages.end(),
@@ -41,14 +50,9 @@ bool has_record_named(const Installer& installer, const std::string& name) {
     return installer.index_of_package(name).has_value();
 }
 
-void report_broken(const InstalledPackage& p) {
-    Installer::instance().error("installation of %s failed: broken package",
-                                display_name(p).c_str());
-}
-
 // Moves a member's reader on to the next package header or the end of the stream.
 void skip_member(PackageReader& reader) {
-    while (reader.type() != kChunkPackageHeader && reader.type() != -1) reader.next_chunk();
+    while (reader.type() != kChunkPackageHeader && reader.type() != kNoChunk) reader.next_chunk();
 }
 
 // A blocker: an unnamed record that conflicts with an optional member, so that the member's
@@ -64,7 +68,7 @@ std::unique_ptr<InstalledPackage> make_blocker(const std::string& member) {
 // apply_actions, then makes sure that a record it removed leaves nothing in the database: a
 // package installed earlier in this run had its database files queued as moves, which the
 // removal of its directory would not stop (the commit removes before it moves).
-bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
+bool settle_actions(Installer& installer, Transaction& txn, Verbosity verbosity) {
     struct Seen {
         const InstalledPackage* record;
         std::string name;
@@ -73,7 +77,7 @@ bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
     before.reserve(installer.packages.size());
     for (const auto& p : installer.packages) before.push_back({p.get(), p->name});
 
-    const bool applied = apply_actions(installer, txn, verbose);
+    const bool applied = apply_actions(installer, txn, verbosity);
 
     for (const Seen& seen : before) {
         if (is_listed(installer, seen.record) || has_record_named(installer, seen.name)) continue;
@@ -87,7 +91,7 @@ bool settle_actions(Installer& installer, Transaction& txn, int verbose) {
 }
 
 StreamResult install_package_stream(Installer& installer, Transaction& txn,
-                                    PackageReader& reader, std::uint32_t flags,
+                                    PackageReader& reader, PlannerFlags flags,
                                     const UserForcedMap& userForced, const Dependency* link,
                                     std::string* dirOut, bool* bootOut, std::string* nameOut) {
     if (bootOut) *bootOut = false;
@@ -96,7 +100,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     if (link && p->name == link->name) return StreamResult::Failed;
     if (link) p->bundle = *link;
     if (!has_storable_names(*p)) {
-        report_broken(*p);
+        report_broken(installer, *p);
         return StreamResult::Failed;
     }
     const std::string name = p->name;
@@ -130,7 +134,7 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
             installer.set_status("");
             installer.info("installed %s%s", p->disabled ? "(disabled) " : "",
                            package_label(*p).c_str());
-            if (bootOut) *bootOut = (installed->flags & kFlagBoot) != 0 && boot_image_set();
+            if (bootOut) *bootOut = (installed->flags & kFlagBoot) != 0 && installer.bootImage;
             if (nameOut) *nameOut = name;
             return StreamResult::Installed;
         }
@@ -150,37 +154,37 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
 
     if (replacesOwnName) {
         if (const auto index = installer.index_of_package(name)) {
-            uninstall_entry(*installer.packages[*index], txn);
+            uninstall_entry(installer, *installer.packages[*index], txn);
             installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
         }
     }
 
-    if (!install_package(*p, txn, reader)) return StreamResult::Failed;
+    if (!install_package(installer, *p, txn, reader)) return StreamResult::Failed;
 
     const std::uint32_t packageFlags = p->flags;
     const InstalledPackage* added = p.get();
     installer.packages.push_back(std::move(p));
-    settle_actions(installer, txn, 0);
+    settle_actions(installer, txn, Verbosity::Silent);
     // The actions may have uninstalled what was just installed (it needed a member that a new
     // bundle dropped): then this installation did not succeed.
     if (!is_listed(installer, added)) return StreamResult::Failed;
 
-    if (bootOut) *bootOut = (packageFlags & kFlagBoot) != 0 && boot_image_set();
+    if (bootOut) *bootOut = (packageFlags & kFlagBoot) != 0 && installer.bootImage;
     if (nameOut) *nameOut = name;
     return StreamResult::Installed;
 }
 
-int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
-                          std::uint32_t flags, const UserForcedMap& userForced,
-                          std::string* dirOut, bool* bootOut) {
+BundleResult install_bundle_stream(Installer& installer, Transaction& txn, PackageReader& reader,
+                                   PlannerFlags flags, const UserForcedMap& userForced,
+                                   std::string* dirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
     auto b = std::make_unique<InstalledPackage>();
-    if (!read_package_header(*b, reader)) return kBundleBadHeader;
+    if (!read_package_header(*b, reader)) return BundleResult::BadHeader;
     if (!b->depends.empty() || !b->provides.empty() || !b->conflicts.empty())
-        return kBundleBadHeader;
+        return BundleResult::BadHeader;
     if (!is_storable_package_name(b->name)) {
-        report_broken(*b);
-        return kBundleBadHeader;
+        report_broken(installer, *b);
+        return BundleResult::BadHeader;
     }
     if (reader.type() == kChunkImage) reader.next_chunk();
     const std::string name = b->name;
@@ -191,14 +195,15 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
     if (refused) {
         // Like a single package: the same build is a success, an older or newer one refused by
         // build order is passed over, both with the warning already given.
-        if (!(refused & kOrderingBits) || !find_package(installer, name)) return kBundleFailed;
+        if (!(refused & kOrderingBits) || !find_package(installer, name))
+            return BundleResult::Failed;
         if (!(refused & kAdmitSame) && dirOut) dirOut->clear();
-        return kBundleInstalled;
+        return BundleResult::Installed;
     }
 
     remove_installed(installer, txn, name);
     b->isBundle = true;
-    if (!store_entry(*b, txn)) return kBundleBadHeader;
+    if (!store_entry(installer, *b, txn)) return BundleResult::BadHeader;
     const Dependency link = exact_dependency(*b);
     if (const auto index = installer.index_of_package(name))
         installer.packages.erase(installer.packages.begin() + std::ptrdiff_t(*index));
@@ -210,7 +215,7 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
 
     if (reader.type() == kChunkOptionalMembers) {
         std::vector<Dependency> optional;
-        if (!read_dependency_list(reader, optional)) return kBundleFailed;
+        if (!read_dependency_list(reader, optional)) return BundleResult::Failed;
         for (const Dependency& d : optional)
             if (!d.name.empty() && userForced.find(d.name) == userForced.end())
                 installer.packages.push_back(make_blocker(d.name));
@@ -223,22 +228,29 @@ int install_bundle_stream(Installer& installer, Transaction& txn, PackageReader&
         std::string memberName;
         if (install_package_stream(installer, txn, reader, flags, userForced, &link, nullptr,
                                    &memberBoot, &memberName) != StreamResult::Installed)
-            return kBundleFailed;
+            return BundleResult::Failed;
         ++count;
         oldMembers.erase(memberName);
         if (bootOut && memberBoot) *bootOut = true;
     }
     if (reader.type() == kChunkArch) reader.next_chunk();
-    if (reader.type() != -1 || reader.text_too_long()) return kBundleFailed;
-    if (count == 0) return kBundleNoMembers;
+    if (reader.type() != kNoChunk || reader.text_too_long()) return BundleResult::Failed;
+    if (count == 0) return BundleResult::NoMembers;
 
     for (const std::string& member : oldMembers)
         for (const auto& p : installer.packages)
             if (p->name == member && p->bundle.name == name) p->action = kActionUninstall;
-    settle_actions(installer, txn, 0);
-    if (!has_record_named(installer, name)) return kBundleFailed;
+    settle_actions(installer, txn, Verbosity::Silent);
+    if (!has_record_named(installer, name)) return BundleResult::Failed;
 
     installer.set_status("");
     installer.info("installed %s", dependency_label(link).c_str());
-    return kBundleInstalled;
+    return BundleResult::Installed;
+}
+
+bool cleanup(Installer& installer, Transaction& txn) {
+    settle_actions(installer, txn, Verbosity::Silent);
+    for (const auto& p : installer.packages)
+        if (!p->name.empty() && !is_kept_by_cleanup(*p)) p->action = kActionUninstall;
+    return settle_actions(installer, txn, Verbosity::Changes);
 }

@@ -1,22 +1,10 @@
-// Versions in text form and the relation tests between package records. All functions are pure;
+// The relation tests between package records. All functions are pure;
 // names compare byte for byte and versions as plain unsigned 32-bit integers.
 
 #include "plan/relations.h"
 
-#include <cstdio>
 
 namespace {
-
-// The suffix that names a pre-release kind; an unknown kind byte prints with no suffix, so its
-// revision follows the minor number directly.
-const char* kind_suffix(unsigned kind) {
-    switch (kind) {
-        case 'a': return "alpha";
-        case 'b': return "beta";
-        case 'c': return "rc";
-        default: return "";
-    }
-}
 
 // One step of compare_packages on two records of the same name: version first, then the build
 // time stamp, so that a rebuild of the same version counts as newer.
@@ -33,42 +21,6 @@ const Package* member_named(const Package& bundle, const std::string& name) {
 }
 
 }  // namespace
-
-std::string version_text(Version v) {
-    const unsigned major = v >> 24;
-    const unsigned minor = (v >> 16) & 0xFF;
-    const unsigned kind = (v >> 8) & 0xFF;
-    const unsigned revision = v & 0xFF;
-    // 255.255alpha255 is the longest text: 16 characters.
-    char text[32];
-    if (kind == 'f') {
-        if (revision != 0)
-            std::snprintf(text, sizeof text, "%u.%u.%u", major, minor, revision);
-        else
-            std::snprintf(text, sizeof text, "%u.%u", major, minor);
-    } else if (revision != 0) {
-        std::snprintf(text, sizeof text, "%u.%u%s%u", major, minor, kind_suffix(kind), revision);
-    } else {
-        std::snprintf(text, sizeof text, "%u.%u%s", major, minor, kind_suffix(kind));
-    }
-    return text;
-}
-
-std::string package_label(const Package& p) { return p.name + "-" + version_text(p.version); }
-
-std::string dependency_label(const Dependency& d) {
-    if (d.min == 0) return d.name;
-    return d.name + "-" + version_text(d.min);
-}
-
-std::string display_name(const InstalledPackage& p) {
-    if (!p.bundle.name.empty()) return dependency_label(p.bundle);
-    return package_label(p);
-}
-
-Dependency exact_dependency(const Package& p) {
-    return Dependency{p.name, p.version, p.version, 0};
-}
 
 bool satisfies(const Package& p, const Dependency& d) {
     return p.name == d.name && p.version >= d.min && (d.max == 0 || p.version <= d.max);

@@ -1,22 +1,10 @@
 #pragma once
-// Versions in text form and the pure tests between package records that every planning
-// decision rests on. Nothing here changes state.
+// The pure tests between package records that every planning decision rests on. Nothing here
+// changes state. The labels of records (version_text, package_label, ...) are in core/package.h.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string>
-
-// Display form: 6.40, 6.40.1, 6.41beta3, 6.41rc, ...
-std::string version_text(Version v);
-// name-version, e.g. system-6.40.1.
-std::string package_label(const Package& p);
-// The name alone when min is 0, else name-version_text(min).
-std::string dependency_label(const Dependency& d);
-// How installation messages name a package: its bundle's dependency_label when it belongs to
-// a bundle, else its package_label.
-std::string display_name(const InstalledPackage& p);
-// {name, version, version, 0}: the link from a member to its bundle.
-Dependency exact_dependency(const Package& p);
 
 bool satisfies(const Package& p, const Dependency& d);
 bool ranges_overlap(const Dependency& e, const Dependency& d);

@@ -4,7 +4,7 @@
 
 #include "plan/resolution.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
 
@@ -21,15 +21,27 @@ const char* action_word(std::uint32_t action) {
     }
 }
 
-// How one satisfier counts: 0 stays or becomes active, 3 inactive, 1 on its way out. An enabled
+// How one satisfier counts: active, inactive, or on its way out. An enabled
 // package that is asked to be enabled again stays active, and a package being uninstalled is
 // gone whether or not it is disabled, so that what needs it goes too rather than being left
 // behind with a requirement that the commit removes.
-int satisfier_state(const InstalledPackage& p) {
-    if (p.action == kActionUninstall) return kNoneLeft;
-    if (p.action == kActionEnable) return kSomeActive;
-    if (p.disabled || p.action == kActionDisable) return kOnlyInactive;
-    return kSomeActive;
+SatisfierSummary satisfier_state(const InstalledPackage& p) {
+    if (p.action == kActionUninstall) return SatisfierSummary::NoneLeft;
+    if (p.action == kActionEnable) return SatisfierSummary::SomeActive;
+    if (p.disabled || p.action == kActionDisable) return SatisfierSummary::OnlyInactive;
+    return SatisfierSummary::SomeActive;
+}
+
+// The summary of satisfiers reached through `found` by `get`: the first active one decides.
+template <class Range, class Get>
+SatisfierSummary summarize(const Range& found, Get get) {
+    bool inactive = false;
+    for (const auto& item : found) {
+        const SatisfierSummary state = satisfier_state(get(item));
+        if (state == SatisfierSummary::SomeActive) return SatisfierSummary::SomeActive;
+        if (state == SatisfierSummary::OnlyInactive) inactive = true;
+    }
+    return inactive ? SatisfierSummary::OnlyInactive : SatisfierSummary::NoneLeft;
 }
 
 // Blocker records (empty name) only exist to make admission find a conflict; they take no
@@ -49,14 +61,10 @@ void sort_unique(std::vector<std::size_t>& v) {
 
 }  // namespace
 
-int summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers) {
-    bool inactive = false;
-    for (const InstalledPackage* p : satisfiers) {
-        const int state = satisfier_state(*p);
-        if (state == kSomeActive) return kSomeActive;
-        if (state == kOnlyInactive) inactive = true;
-    }
-    return inactive ? kOnlyInactive : kNoneLeft;
+SatisfierSummary summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers) {
+    return summarize(satisfiers, [](const InstalledPackage* p) -> const InstalledPackage& {
+        return *p;
+    });
 }
 
 bool is_active_after_run(const InstalledPackage& p) {
@@ -227,13 +235,13 @@ void Resolver::keep_requirements(InstalledPackage& start, bool verbose) {
         }
         const Dependency& d = p.depends[stack[top].nextDep++];
         std::vector<InstalledPackage*> found = satisfiers(d);
-        if (summarize_satisfiers(found) == kSomeActive) continue;
+        if (summarize_satisfiers(found) == SatisfierSummary::SomeActive) continue;
         if (found.empty()) {
             // A missing requirement is left to drop_unsatisfied; so are the entries after it.
             stack[top].nextDep = p.depends.size();
             continue;
         }
-        select_and_order(installer_, found, kNoDowngradeFloor, false);
+        select_and_order(installer_, found, kNoDowngradeFloor, Verbosity::Silent);
         // Two equal builds may drop each other, leaving no choice for this entry.
         if (found.empty()) continue;
         if (require_active_step(*found.back(), p, verbose)) enter(*found.back());
@@ -278,13 +286,7 @@ void Resolver::drop_unsatisfied() {
         }
     }
     auto summary = [&](const Positions& found) {
-        bool inactive = false;
-        for (std::size_t q : found) {
-            const int state = satisfier_state(at(q));
-            if (state == kSomeActive) return kSomeActive;
-            if (state == kOnlyInactive) inactive = true;
-        }
-        return inactive ? kOnlyInactive : kNoneLeft;
+        return summarize(found, [&](std::size_t q) -> const InstalledPackage& { return at(q); });
     };
 
     std::vector<std::size_t> queue(n);
@@ -299,10 +301,10 @@ void Resolver::drop_unsatisfied() {
         for (bool again = true; again;) {
             again = false;
             for (const Positions& found : met[i]) {
-                const int s = summary(found);
-                if (s == kNoneLeft && p.action != kActionUninstall) {
+                const SatisfierSummary s = summary(found);
+                if (s == SatisfierSummary::NoneLeft && p.action != kActionUninstall) {
                     p.action = kActionUninstall;
-                } else if (s == kOnlyInactive && p.action != kActionUninstall &&
+                } else if (s == SatisfierSummary::OnlyInactive && p.action != kActionUninstall &&
                            p.action != kActionDisable && (!p.disabled || p.action != kActionNone)) {
                     p.action = kActionDisable;
                 } else {
@@ -330,12 +332,12 @@ void Resolver::settle_bundles() {
         for (std::size_t i : lookup(byBundle_, b.name)) {
             const InstalledPackage& q = at(i);
             if (q.is_placeholder()) continue;
-            const int state = satisfier_state(q);
-            if (state == kSomeActive) {
+            const SatisfierSummary state = satisfier_state(q);
+            if (state == SatisfierSummary::SomeActive) {
                 someActive = true;
                 break;
             }
-            if (state == kOnlyInactive) someInactive = true;
+            if (state == SatisfierSummary::OnlyInactive) someInactive = true;
         }
         if (someActive) continue;
         if (!someInactive || !b.disabled)
@@ -352,7 +354,8 @@ bool Resolver::any_active() const {
 }
 
 bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
-                     std::vector<InstalledPackage*>& enables, bool verbose) {
+                     std::vector<InstalledPackage*>& enables, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     Resolver resolver(installer);
     resolver.propagate_bundle_actions();
     for (const auto& p : installer.packages)
@@ -378,7 +381,7 @@ bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& remov
         if (p->action == kActionEnable) enableList.push_back(p.get());
     }
     // Of two related packages only the winner is enabled now; needed packages come first.
-    select_and_order(installer, enableList, kNoDowngradeFloor, false);
+    select_and_order(installer, enableList, kNoDowngradeFloor, Verbosity::Silent);
     removals.insert(removals.end(), removeList.begin(), removeList.end());
     enables.insert(enables.end(), enableList.begin(), enableList.end());
     return true;

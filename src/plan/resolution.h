@@ -3,7 +3,8 @@
 // requirements, conflicts, unsatisfied packages, empty bundles) and lists what to remove and
 // what to enable. Only `action` fields change; records with an empty name never change.
 
-#include "pdb/package.h"
+#include "core/installer.h"
+#include "core/package.h"
 
 #include <cstdint>
 #include <string>
@@ -16,14 +17,17 @@ class Installer;
 // to `removals` and the chosen records with action 2 (needed ones first) to `enables`. False,
 // with every action back to 0 and the lists untouched, when nothing would stay active.
 [[nodiscard]] bool resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
-                                   std::vector<InstalledPackage*>& enables, bool verbose);
+                                   std::vector<InstalledPackage*>& enables,
+                                   Verbosity verbosity);
 
-// Satisfier summary values.
-inline constexpr int kSomeActive = 0;    // some satisfier stays or becomes active
-inline constexpr int kNoneLeft = 1;      // no satisfier, or every one is on its way out
-inline constexpr int kOnlyInactive = 3;  // only disabled or disabling satisfiers remain
+// What the satisfiers of one requirement amount to after the run.
+enum class SatisfierSummary {
+    SomeActive = 0,    // some satisfier stays or becomes active
+    NoneLeft = 1,      // no satisfier, or every one is on its way out
+    OnlyInactive = 3,  // only disabled or disabling satisfiers remain
+};
 
-int summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers);
+SatisfierSummary summarize_satisfiers(const std::vector<InstalledPackage*>& satisfiers);
 // Active after the run: action 2, or action 0 and not disabled.
 bool is_active_after_run(const InstalledPackage& p);
 

@@ -5,12 +5,7 @@
 
 #include "txn/transaction.h"
 
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <iterator>
 #include <map>
 
@@ -41,33 +36,33 @@ void forget_walks_through(const std::string& name) {
 }
 
 // The size plus a tenth fits in the free space of the file system statfs described.
-bool has_room(const struct statfs& fs, std::uint64_t size) {
+bool has_room(const FreeSpace& space, std::uint64_t size) {
     std::uint64_t need = size + size / 10;
-    std::uint64_t room = std::uint64_t(fs.f_bsize) * std::uint64_t(fs.f_bfree);
+    std::uint64_t room = space.blockSize * space.freeBlocks;
     return need < room;
 }
 
 // The directory for a temporary file of `size` bytes bound for `path`: the nearest existing
 // ancestor of `path` when its file system has the size plus a tenth free, else `ramDir`.
-std::string temp_dir_for(const std::string& path, std::uint32_t size, const std::string& ramDir,
-                         const std::string& tmpDir) {
+std::string temp_dir_for(FileSystem& files, const std::string& path, std::uint32_t size,
+                         const std::string& ramDir, const std::string& tmpDir) {
     if (size == 0) {
-        struct stat st;
-        return ::stat(ramDir.c_str(), &st) == 0 ? ramDir : tmpDir;
+        FileStatus st;
+        return files.stat(ramDir, st) ? ramDir : tmpDir;
     }
     const std::string parent = parent_dir(path);
     auto& cache = ancestor_cache();
-    struct statfs fs;
+    FreeSpace fs;
     // Free space changes as temporary files are written: the room is asked afresh every time.
     if (auto it = cache.find(parent); it != cache.end()) {
-        if (::statfs(it->second.c_str(), &fs) == 0)
+        if (files.free_space(it->second, fs))
             return has_room(fs, size) ? it->second : ramDir;
         // The ancestor went away (a test's scratch directory): walk again from the start.
         cache.erase(it);
     }
     std::string dir = parent;
     for (;;) {
-        if (::statfs(dir.c_str(), &fs) == 0) {
+        if (files.free_space(dir, fs)) {
             cache[parent] = dir;
             return has_room(fs, size) ? dir : ramDir;
         }
@@ -76,38 +71,33 @@ std::string temp_dir_for(const std::string& path, std::uint32_t size, const std:
     }
 }
 
-bool stat_path(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
-
 }  // namespace
 
 void forget_temp_dir_walks() { ancestor_cache().clear(); }
 
-bool has_room_in(const std::string& dir, std::uint64_t size) {
-    struct statfs fs;
-    return ::statfs(dir.c_str(), &fs) == 0 && has_room(fs, size);
+bool has_room_in(FileSystem& files, const std::string& dir, std::uint64_t size) {
+    FreeSpace fs;
+    return files.free_space(dir, fs) && has_room(fs, size);
 }
 
 std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
                              std::uint32_t mode, const std::string& ramDir,
                              const std::string& tmpDir) {
-    std::string dir = temp_dir_for(path, sizeHint, ramDir, tmpDir);
+    FileSystem& files = txn.file_system();
+    std::string dir = temp_dir_for(files, path, sizeHint, ramDir, tmpDir);
     // Built as a string of any length: a fixed buffer would cut deep names so that two files
     // could share one template.
     std::string name = dir + "/tmpXXXXXX";
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    if (!files.make_temp(name, mode)) {
         int reason = errno;
         std::ofstream failed;
         failed.setstate(std::ios::failbit);
         errno = reason;
         return failed;
     }
-    // Through the descriptor mkstemp gave: the same mode change without a second path lookup.
-    if (mode != 0) ::fchmod(fd, mode & 07777);
-    ::close(fd);
     forget_walks_through(name);
-    txn.add_op(path, MoveTemp, name);
-    return std::ofstream(name, std::ios::binary | std::ios::trunc);
+    txn.add_op(path, FileOpKind::MoveTemp, name);
+    return files.open_output(name);
 }
 
 std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
@@ -115,11 +105,11 @@ std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32
     return create_file_in(txn, path, sizeHint, mode, "/ram", "/tmp");
 }
 
-FsSpace::FsSpace(const std::string& path) : fs_path(path) {
-    struct statfs fs;
-    if (::statfs(path.c_str(), &fs) != 0 || fs.f_bsize <= 0) return;
-    block_size = std::int64_t(fs.f_bsize);
-    free_blocks = std::int64_t(fs.f_bfree);
+FsSpace::FsSpace(FileSystem& fs, const std::string& path) : files(&fs), fs_path(path) {
+    FreeSpace space;
+    if (!fs.free_space(path, space) || space.blockSize == 0) return;
+    block_size = std::int64_t(space.blockSize);
+    free_blocks = std::int64_t(space.freeBlocks);
     free_at_start = free_blocks;
 }
 
@@ -134,14 +124,14 @@ std::int64_t FsSpace::blocks_of(std::int64_t bytes) const {
 }
 
 void FsSpace::release(const std::string& path) {
-    struct stat st;
-    if (holds(path) && stat_path(path, st)) free_blocks += blocks_of(st.st_size);
+    FileStatus st;
+    if (holds(path) && files->stat(path, st)) free_blocks += blocks_of(std::int64_t(st.size));
 }
 
 void FsSpace::place(const std::string& source, const std::string& path) {
     if (!holds(path)) return;
-    struct stat src;
-    if (!stat_path(source, src)) {
+    FileStatus src;
+    if (!files->stat(source, src)) {
         release(path);
         return;
     }
@@ -149,10 +139,10 @@ void FsSpace::place(const std::string& source, const std::string& path) {
     auto known = ancestorDevices.find(parent);
     if (known == ancestorDevices.end()) {
         std::string dir = parent;
-        struct stat dest;
+        FileStatus dest;
         bool found = false;
         for (;;) {
-            if (stat_path(dir, dest)) {
+            if (files->stat(dir, dest)) {
                 found = true;
                 break;
             }
@@ -160,13 +150,13 @@ void FsSpace::place(const std::string& source, const std::string& path) {
             dir = parent_dir(dir);
         }
         known = ancestorDevices
-                    .emplace(parent, std::make_pair(found, found ? std::uint64_t(dest.st_dev) : 0))
+                    .emplace(parent, std::make_pair(found, found ? dest.device : 0))
                     .first;
     }
     const bool found = known->second.first;
     // A rename within one file system takes no new blocks.
-    if (found && known->second.second == std::uint64_t(src.st_dev)) return;
-    free_blocks -= blocks_of(src.st_size);
+    if (found && known->second.second == src.device) return;
+    free_blocks -= blocks_of(std::int64_t(src.size));
     release(path);
 }
 
@@ -176,13 +166,13 @@ bool FsSpace::too_full() const {
 
 bool has_flash_space_of(const Transaction& txn, const std::string& bootPath,
                         const std::string& flashPath) {
-    FsSpace boot(bootPath);
-    FsSpace flash(flashPath);
+    FsSpace boot(txn.file_system(), bootPath);
+    FsSpace flash(txn.file_system(), flashPath);
     for (const auto& [path, entry] : txn.entries()) {
-        if (entry.op == Remove) {
+        if (entry.op == FileOpKind::Remove) {
             boot.release(path);
             flash.release(path);
-        } else if (entry.op == Move || entry.op == MoveTemp) {
+        } else if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp) {
             boot.place(entry.source, path);
             flash.place(entry.source, path);
         }

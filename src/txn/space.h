@@ -2,6 +2,8 @@
 // The free-space estimate of one file system, as the flash space check keeps it. Counts are
 // 64-bit: a large file system must not wrap into a false "no room" or "room".
 
+#include "core/file_system.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -10,8 +12,10 @@
 struct FsSpace {
     // Built from statfs of `fs_path`; a failing statfs gives block size 1 and no free blocks,
     // so any space taken on it fails the check.
-    explicit FsSpace(const std::string& path);
+    // `fs` must outlive the estimate.
+    FsSpace(FileSystem& fs, const std::string& path);
 
+    FileSystem* files;
     std::string fs_path;          // also the prefix that decides which paths belong here
     std::int64_t block_size = 1;
     std::int64_t free_blocks = 0;  // f_bfree, then adjusted by the estimate
@@ -39,4 +43,4 @@ struct FsSpace {
 void forget_temp_dir_walks();
 // The file system holding `dir` has `size` bytes and a tenth more free, the margin create_file
 // keeps for a temporary file.
-bool has_room_in(const std::string& dir, std::uint64_t size);
+bool has_room_in(FileSystem& fs, const std::string& dir, std::uint64_t size);

@@ -3,10 +3,6 @@
 
 #include "txn/transaction.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,13 +12,13 @@ namespace {
 
 // The temporary file of a MoveTemp belongs to the journal: once its entry goes, nobody else
 // would delete it, and a stray file in the package database directory loads as a package.
-void forget_temp(const FileOp& entry) {
-    if (entry.op == MoveTemp) ::unlink(entry.source.c_str());
+void forget_temp(FileSystem& fs, const FileOp& entry) {
+    if (entry.op == FileOpKind::MoveTemp) fs.remove_file(entry.source);
 }
 
-bool path_exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+bool path_exists(FileSystem& fs, const std::string& path) {
+    FileStatus st;
+    return fs.stat(path, st);
 }
 
 // A manifest line is "<letter> <path>[ <source>]" ended by a line feed, with no escaping: a path
@@ -39,37 +35,37 @@ const FileOp* Transaction::pending(const std::string& path) const {
     return it == ops_.end() ? nullptr : &it->second;
 }
 
-void Transaction::add_op(const std::string& path, std::uint32_t op, const std::string& source) {
+void Transaction::add_op(const std::string& path, FileOpKind op, const std::string& source) {
     auto it = ops_.find(path);
     if (it == ops_.end()) {
         ops_.emplace(path, FileOp{path, op, source});
         return;
     }
-    forget_temp(it->second);
+    forget_temp(*fs_, it->second);
     it->second.op = op;
     it->second.source = source;
 }
 
 void Transaction::add_remove(const std::string& path) {
-    if (path_exists(path)) {
-        add_op(path, Remove, "");
+    if (path_exists(*fs_, path)) {
+        add_op(path, FileOpKind::Remove, "");
         return;
     }
     auto it = ops_.find(path);
     if (it == ops_.end()) return;
-    forget_temp(it->second);
+    forget_temp(*fs_, it->second);
     ops_.erase(it);
 }
 
 bool Transaction::take_back_remove(const std::string& path) {
     auto it = ops_.find(path);
     if (it != ops_.end()) {
-        if (it->second.op != Remove) return false;
+        if (it->second.op != FileOpKind::Remove) return false;
         ops_.erase(it);
     }
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return true;
-    return S_ISDIR(st.st_mode);
+    FileStatus st;
+    if (!fs_->stat(path, st)) return true;
+    return st.isDirectory;
 }
 
 void Transaction::drop_below(const std::string& dir) {
@@ -86,7 +82,7 @@ void Transaction::drop_below(const std::string& dir) {
             ++it;
             continue;
         }
-        forget_temp(it->second);
+        forget_temp(*fs_, it->second);
         it = ops_.erase(it);
     }
 }
@@ -95,19 +91,19 @@ bool Transaction::save_manifest(const std::string& manifestPath) const {
     for (const auto& [path, entry] : ops_)
         if (!representable(entry)) return false;
 
-    std::ofstream out(manifestPath, std::ios::binary | std::ios::trunc);
+    std::ofstream out = fs_->open_output(manifestPath);
     if (!out) return false;
     for (const auto& [path, entry] : ops_) {
         switch (entry.op) {
-        case Remove: out << "U " << path << '\n'; break;
-        case Link: out << "L " << path << ' ' << entry.source << '\n'; break;
+        case FileOpKind::Remove: out << "U " << path << '\n'; break;
+        case FileOpKind::Link: out << "L " << path << ' ' << entry.source << '\n'; break;
         default: out << "M " << path << ' ' << entry.source << '\n'; break;
         }
     }
     out.close();
     if (out.fail()) {
         // A half-written manifest would be committed by the next "--commit".
-        ::unlink(manifestPath.c_str());
+        fs_->remove_file(manifestPath);
         return false;
     }
     return true;
@@ -121,22 +117,21 @@ ManifestLoad Transaction::load_manifest(const std::string& manifestPath,
         return ManifestLoad::Refused;
     };
     std::string text;
-    const int fd = ::open(manifestPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = fs_->open_read(manifestPath);
     if (fd < 0) return errno == ENOENT ? ManifestLoad::Missing : refuse();
     // Read whole before any line is obeyed: a read error part-way must refuse the manifest,
     // not end it early as if complete.
     for (char buffer[4096];;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
+        const long got = fs_->read(fd, buffer, sizeof buffer);
         if (got < 0) {
-            ::close(fd);
+            fs_->close(fd);
             lineNumber += std::size_t(std::count(text.begin(), text.end(), '\n'));
             return refuse();
         }
         if (got == 0) break;
         text.append(buffer, std::size_t(got));
     }
-    ::close(fd);
+    fs_->close(fd);
     for (std::size_t start = 0; start < text.size(); ++lineNumber) {
         const std::size_t end = text.find('\n', start);
         // The last line has no line feed: the save was cut short and the line may be cut too
@@ -159,17 +154,18 @@ bool Transaction::add_manifest_line(const std::string& line) {
     if (path.empty()) return false;
     const bool hasSource = secondSpace != std::string::npos;
     if (kind == "U") {
-        add_op(path, Remove, "");
+        add_op(path, FileOpKind::Remove, "");
     } else if (kind == "L" || kind == "M") {
         if (!hasSource) return false;
-        add_op(path, kind == "L" ? Link : Move, line.substr(secondSpace + 1));
+        add_op(path, kind == "L" ? FileOpKind::Link : FileOpKind::Move,
+               line.substr(secondSpace + 1));
     }
     // Another letter is skipped, not refused: manifests have always been read so.
     return true;
 }
 
-bool is_staged_temp(const FileOp& entry) {
-    if (entry.op != Move && entry.op != MoveTemp) return false;
+bool is_staged_temp(FileSystem& fs, const FileOp& entry) {
+    if (entry.op != FileOpKind::Move && entry.op != FileOpKind::MoveTemp) return false;
     const std::string& source = entry.source;
     const std::size_t slash = source.rfind('/');
     const std::string name = source.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -183,6 +179,6 @@ bool is_staged_temp(const FileOp& entry) {
         above = d == dir;
         if (d == "/" || d == ".") break;
     }
-    struct stat st;
-    return above && ::lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    FileStatus st;
+    return above && fs.lstat(source, st) && st.isRegular;
 }

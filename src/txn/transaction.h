@@ -3,29 +3,35 @@
 // operation. Nothing on flash changes until commit; cancel deletes only the temporary files the
 // journal owns.
 
+#include "core/file_system.h"
+
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <string>
 
-enum FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
+// The kind of a pending operation. The numbers are fixed (2 is unused).
+enum class FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
 
 // How a manifest load ended. Missing: there is no manifest (nothing is staged).
 enum class ManifestLoad { Loaded, Missing, Refused };
 
 struct FileOp {
     std::string path;
-    std::uint32_t op = Move;
+    FileOpKind op = FileOpKind::Move;
     std::string source;  // Move/MoveTemp: file moved onto path; Link: the link text
 };
 
 class Transaction {
 public:
-    Transaction() = default;
+    // Every file the journal touches (temporary files, the manifest, the commit) goes through
+    // `fs`, which must outlive it.
+    explicit Transaction(FileSystem& fs = real_file_system()) : fs_(&fs) {}
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
+    FileSystem& file_system() const { return *fs_; }
     bool is_empty() const { return ops_.empty(); }
     std::size_t size() const { return ops_.size(); }
     const std::map<std::string, FileOp>& entries() const { return ops_; }
@@ -33,9 +39,13 @@ public:
     const FileOp* pending(const std::string& path) const;
 
     // Inserts or replaces the entry for path; a replaced MoveTemp's temporary file is deleted.
-    void add_op(const std::string& path, std::uint32_t op, const std::string& source);
-    void add_move(const std::string& source, const std::string& path) { add_op(path, Move, source); }
-    void add_link(const std::string& text, const std::string& path) { add_op(path, Link, text); }
+    void add_op(const std::string& path, FileOpKind op, const std::string& source);
+    void add_move(const std::string& source, const std::string& path) {
+        add_op(path, FileOpKind::Move, source);
+    }
+    void add_link(const std::string& text, const std::string& path) {
+        add_op(path, FileOpKind::Link, text);
+    }
     // Schedules the deletion of path when it exists; otherwise drops any pending entry for it.
     void add_remove(const std::string& path);
     // Withdraws a pending Remove of path; false when path has another pending operation or
@@ -57,8 +67,9 @@ public:
     // Removes and links first, then moves, each pass in path order. Never stops half-way: each
     // failed operation is reported on standard error with its path, and the result is false
     // when any failed. A move whose source is gone and whose destination exists was carried
-    // out by an earlier commit of the same entries and counts as done.
-    bool commit(bool spinner);
+    // out by an earlier commit of the same entries and counts as done. `afterCopyBlock` (may
+    // be empty) runs after every block of a copy across file systems (the console spinner).
+    bool commit(const std::function<void()>& afterCopyBlock = {});
     // Deletes the temporary file of every MoveTemp entry, then forgets all entries.
     void cancel();
     // Cancels a journal loaded from a manifest, whose moves are all plain: deletes the source
@@ -69,26 +80,26 @@ private:
     // One manifest line without its line feed; false when it is empty or malformed.
     bool add_manifest_line(const std::string& line);
 
+    FileSystem* fs_;
     std::map<std::string, FileOp> ops_;
 };
 
 // The parent directory: trailing "/" stripped, then dirname ("." for an empty path).
 std::string parent_dir(const std::string& path);
-void make_dirs(const std::string& dir);
+// Makes `dir` and its missing parents (mode 0777 less the umask); failures are not reported.
+void make_dirs(FileSystem& fs, const std::string& dir);
 // A move's source is a temporary file that create_file made for its destination: a regular
 // file named "tmp" and six letters or digits, in "/ram", "/tmp" or a directory above the
 // destination. Uploaded package files (named by their suffix) and anything else never match.
-bool is_staged_temp(const FileOp& entry);
+bool is_staged_temp(FileSystem& fs, const FileOp& entry);
 // Replaces dest by a copy of source as a rename would: the old dest is never written into, so
 // a running program keeps its file. With room for both beside dest the copy is written under a
 // temporary name there and renamed over dest, so a failure leaves dest as it was; without that
 // room dest is removed first. False (errno telling why) when source is not a regular file or
-// the copy failed; then no partial copy is left.
-bool copy_file(const std::string& source, const std::string& dest, bool spinner);
-// copy_file with the per-block hook spelled out: `afterBlock` (may be empty) runs after every
-// block written; copy_file passes the console spinner's step when asked to spin.
-bool copy_file_with(const std::string& source, const std::string& dest,
-                    const std::function<void()>& afterBlock);
+// the copy failed; then no partial copy is left. `afterBlock` (may be empty) runs after every
+// block written.
+bool copy_file(FileSystem& fs, const std::string& source, const std::string& dest,
+               const std::function<void()>& afterBlock);
 
 // Creates the temporary file for `path` (on the destination's file system when it has room,
 // else on /ram) and registers it as a MoveTemp. When the file cannot be made, nothing is

@@ -3,7 +3,7 @@
 
 #include "cli/options.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 
 #include <gtest/gtest.h>
 
@@ -64,14 +64,14 @@ TEST(OptionsTest, ValuesAndFlagsSeenBeforeTheScanStops) {
     EXPECT_EQ(scan({"--cancel", "-r", "/mnt"}).first.root, "");
     EXPECT_TRUE(scan({}).first.commitAtOnce);
     EXPECT_FALSE(scan({"--safe"}).first.commitAtOnce);
-    EXPECT_EQ(scan({"-down"}).first.plannerFlags, kPlanDowngrade);
-    EXPECT_EQ(scan({"-down", "--reinstall"}).first.plannerFlags, kPlanDowngrade | kPlanReinstall);
+    EXPECT_EQ(scan({"-down"}).first.plannerFlags, kAdmitDowngrade);
+    EXPECT_EQ(scan({"-down", "--reinstall"}).first.plannerFlags, kAdmitDowngrade | kAdmitSame);
     EXPECT_EQ(scan({"-q"}).second, "");
     // --reinstall prints at once, even when quiet.
     const auto [resumed, printed] = scan({"-q", "--reinstall", "--commit"});
     EXPECT_EQ(printed, "\nResuming upgrade...\n");
     EXPECT_EQ(resumed.mode, RunMode::Commit);
-    EXPECT_EQ(resumed.plannerFlags, kPlanReinstall);
+    EXPECT_EQ(resumed.plannerFlags, kAdmitSame);
 }
 
 TEST(InstallerTest, ResetGivesAFreshInstanceAndLookupFindsTheFirstRecord) {

@@ -1,7 +1,7 @@
 // Console output byte for byte: status line, messages around it, progress bar and spinner,
 // through a terminal that captures what is written and a clock the test sets.
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "package/format.h"
 #include "package/package_reader.h"
 
@@ -135,13 +135,13 @@ TEST_F(ConsoleTest, ReaderProgressCountsFromTheFileStartAndLeavesTheReaderUsable
     ASSERT_EQ(reader.next_chunk(), kChunkFiles);
     char payload[100];
     ASSERT_TRUE(reader.read(payload, 50));
-    in.show_progress(reader, "p");
+    in.draw_progress("p", reader.progress_position(), reader.total_length());
     // (52 + 50) * 73 / 152 = 48.98
     EXPECT_EQ(in.status_text, "p [" + std::string(48, '#') + std::string(25, ' ') + "]");
     ASSERT_TRUE(reader.read(payload, 50));
     reader.peek();  // end of the chunk: end-of-file bit only
     ASSERT_TRUE(reader.eof() && !reader.fail());
-    in.show_progress(reader, "p");
+    in.draw_progress("p", reader.progress_position(), reader.total_length());
     EXPECT_EQ(in.status_text, "p [" + std::string(73, '#') + "]");
     EXPECT_FALSE(reader.fail());
 }

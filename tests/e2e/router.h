@@ -3,7 +3,7 @@
 // and /ram are small tmpfs mounts in a private mount namespace, packages built from description
 // text with the development keys, and views of what the runs left on flash.
 
-#include "pdb/package.h"
+#include "core/package.h"
 #include "pkglib/package_writer.h"
 #include "support/mount_ns.h"
 #include "support/process.h"

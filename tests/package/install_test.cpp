@@ -1,9 +1,9 @@
 // Installing one package from its stream into a Transaction, in a chrooted child so that /flash
 // and /ram are a scratch root's: what gets queued, what a commit leaves, and that a refused
 // package leaves nothing pending that would add to flash.
-#include "package/install.h"
+#include "plan/unpack.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/package_format.h"
 #include "package/signed_packages.h"
@@ -32,8 +32,11 @@ std::string broken(const std::string& package) {
 std::string additions(const Transaction& txn) {
     std::string text;
     for (const auto& [path, op] : txn.entries())
-        if (op.op != Remove)
-            text += (op.op == Move ? "M " : op.op == Link ? "L " : "T ") + path + "\n";
+        if (op.op != FileOpKind::Remove)
+            text += (op.op == FileOpKind::Move   ? "M "
+                     : op.op == FileOpKind::Link ? "L "
+                                                 : "T ") +
+                    path + "\n";
     return text;
 }
 
@@ -46,10 +49,11 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
     if (!read_package_header(pkg, *reader)) return "header failed";
     pkg.disabled = disabled;
     Transaction txn;
-    std::string report = install_package(pkg, txn, *reader) ? "ok\n" : "failed\n";
+    std::string report =
+        install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
     if (!commit) return report + additions(txn);
-    txn.commit(false);
+    txn.commit();
     for (const std::string& path : pkg.files) report += path + "=" + read_file(path) + "\n";
     return report;
 }
@@ -87,7 +91,7 @@ TEST(RequiredLevelTest, FollowsTheVersionTableAtEachBoundary) {
     };
     for (const auto& [name, version, level] : rows) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(version));
-        EXPECT_EQ(required_level(name, version), level);
+        EXPECT_EQ(int(required_level(name, version)), level);
     }
 }
 
@@ -201,7 +205,7 @@ TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
     const std::string bootBytes = build_package(boot, dev_sign()),
                       plainBytes = signed_package("mond", {file_entry("bin/mond", "x")});
     const std::string report = in_root([&] {
-        ::setenv("bootimage", "1", 1);
+        Installer::instance().bootImage = true;
         return install_bytes(bootBytes) + install_bytes(plainBytes);
     });
     EXPECT_THAT(report, AllOf(HasSubstr("ok\n"), Not(HasSubstr("/flash/bin/init")),
@@ -229,7 +233,7 @@ TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {
             InstalledPackage pkg;
             if (!read_package_header(pkg, *reader)) continue;
             Transaction txn;
-            if (install_package(pkg, txn, *reader))
+            if (install_package(Installer::instance(), pkg, txn, *reader))
                 faults += "accepted at " + std::to_string(length) + "\n";
             else if (!additions(txn).empty())
                 faults += "left at " + std::to_string(length) + ": " + additions(txn);

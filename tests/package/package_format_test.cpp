@@ -9,12 +9,14 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sstream>
 
 namespace {
 
 const std::vector<std::uint32_t> kScanTypes = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21, 4, 9};
-const std::vector<std::uint32_t> kInstallTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
+const std::vector<std::uint32_t> kInstallTypes(std::begin(kInstallChunks),
+                                               std::end(kInstallChunks));
 
 Signer fixed_signer() {
     return [](const std::uint8_t*) { return std::string(68, 's'); };

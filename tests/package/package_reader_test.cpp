@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <iterator>
+
 namespace {
 
 // The 32-byte digest buffer that a hash over `bytes` should leave (SHA-1: 12 zero bytes after).
@@ -25,7 +27,8 @@ std::string image_bytes(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) s[i] = char(i * 7 + 3);
     return s;
 }
-const std::vector<std::uint32_t> kInstallTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
+const std::vector<std::uint32_t> kInstallTypes(std::begin(kInstallChunks),
+                                               std::end(kInstallChunks));
 
 // A reader over `bytes` wanting the given chunk types.
 struct Reading {

@@ -44,10 +44,7 @@ inline PackageSpec package_spec(const std::string& name, Version version,
 // Opens a reader on `in` as the stream installation does and moves it to the first chunk.
 inline std::unique_ptr<PackageReader> open_install_reader(std::istream& in) {
     auto reader = std::make_unique<PackageReader>(in, true, nullptr);
-    for (std::uint32_t type : {kChunkPackageHeader, kChunkBundleHeader, kChunkOptionalMembers,
-                               kChunkArch, kChunkDepends, kChunkProvides, kChunkConflicts,
-                               kChunkImage, kChunkFiles, kChunkSignature})
-        reader->want(type);
+    for (std::uint32_t type : kInstallChunks) reader->want(type);
     reader->next_chunk();
     return reader;
 }

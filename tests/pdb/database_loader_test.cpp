@@ -1,9 +1,9 @@
 // Loading the package database: relation list files and stored paths directly, and whole loads
-// of a scratch root through Installer::open in a chrooted child.
+// of a scratch root through open_database in a chrooted child.
 
 #include "pdb/database_loader.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/database_paths.h"
 #include "pdb/root_child.h"
 #include "pkglib/package_writer.h"
@@ -46,7 +46,7 @@ void make_entry(const TempDir& root, const std::string& name, const FileList& fi
 // Opens the database of `root` and describes the records and messages.
 std::string load_root(const TempDir& root) {
     return run_in_root(root.path(), [] {
-        Installer::instance().open(false, "powerpc");
+        open_database(Installer::instance(), false, "powerpc");
         std::string text = describe_packages();
         for (const std::string& m : Installer::instance().messages) text += "msg " + m + "\n";
         return text;
@@ -184,7 +184,7 @@ TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
         auto check = [&](const std::string& image, const std::string& what) {
             std::ofstream("/flash/var/pdb/tarnvel/image", std::ios::binary) << image;
             Installer& installer = Installer::reset();
-            installer.open(true, "i386");
+            open_database(installer, true, "i386");
             for (const auto& r : installer.packages)
                 if (!is_safe_package_name(r->name)) bad += what + ": " + describe(*r) + "\n";
             // However broken the image, the directory itself keeps a record.

@@ -3,7 +3,8 @@
 
 #include "pdb/entry_writer.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
+#include "pdb/database_loader.h"
 #include "pdb/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
@@ -35,8 +36,8 @@ std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version
 }
 
 std::string commit_and_reload(Transaction& txn) {
-    txn.commit(false);
-    Installer::reset().open(true, "i386");
+    txn.commit();
+    open_database(Installer::reset(), true, "i386");
     return describe_packages();
 }
 
@@ -60,7 +61,8 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                   r->conflicts = {{"old", 0, 3, 0}};
                   r->files = {"/flash/bin/pppd", "/flash/etc/ppp.conf"};
                   Transaction txn;
-                  if (!write_entry(*r, txn)) return std::string("write failed");
+                  if (!write_entry(Installer::instance(), *r, txn))
+                      return std::string("write failed");
                   std::string reloaded = commit_and_reload(txn);
                   std::string states;
                   for (int state = 0; state < 4; ++state) {
@@ -68,8 +70,8 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                       s->disabled = state & 1;
                       s->userForced = state & 2;
                       Transaction t;
-                      (void)write_entry(*s, t);
-                      t.commit(false);
+                      (void)write_entry(Installer::instance(), *s, t);
+                      t.commit();
                       std::string files = listing_of(database_dir(*s));
                       states += s->name + ":" + files.substr(files.find("files=")) + "\n";
                   }
@@ -77,12 +79,12 @@ TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
                   m->action = kActionDisable;
                   Transaction off, on;
                   mark_disabled(*m, off);
-                  off.commit(false);
+                  off.commit();
                   states += listing_of(database_dir(*m)) + " act=" + std::to_string(m->action);
                   m->userForced = true;
                   m->action = kActionEnable;
                   mark_enabled(*m, on);
-                  on.commit(false);
+                  on.commit();
                   states += "\n" + listing_of(database_dir(*m));
                   states += m->disabled ? " disabled" : " enabled";
                   return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded + states;
@@ -107,22 +109,24 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                       old->conflicts = {{"isc", 0, 0, 0}};
                       old->bundle = {"b", 0, 0, 0};
                       old->files = {"/flash/bin/" + std::string(name)};
-                      (void)write_entry(*old, first);
+                      (void)write_entry(Installer::instance(), *old, first);
                   }
-                  first.commit(false);
+                  first.commit();
                   // The driver's order: the old entry is uninstalled, then the new one stored
                   // into the same directory.
-                  Installer::reset().open(true, "i386");
+                  open_database(Installer::reset(), true, "i386");
                   Transaction txn;
                   Installer& in = Installer::instance();
-                  uninstall_entry(*in.packages.at(*in.index_of_package("dhcp")), txn);
+                  uninstall_entry(Installer::instance(),
+                                  *in.packages.at(*in.index_of_package("dhcp")), txn);
                   auto fresh = plain("dhcp", kV2);
                   auto image = plain("gps", kV2);  // an image chunk: files and state files
                   image->hasImage = image->disabled = true;
                   auto bundle = plain("tarnvel", kV2);  // no files list
                   bundle->isBundle = true;
-                  if (!store_entry(*fresh, txn) || !write_entry(*image, txn) ||
-                      !write_entry(*bundle, txn))
+                  if (!store_entry(Installer::instance(), *fresh, txn) ||
+                      !write_entry(Installer::instance(), *image, txn) ||
+                      !write_entry(Installer::instance(), *bundle, txn))
                       return std::string("write failed");
                   std::istringstream reloaded(commit_and_reload(txn));
                   std::set<std::string> lines;
@@ -154,20 +158,20 @@ TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
                   off->disabled = true;
                   off->files = {installed[2]};
                   Transaction first;
-                  (void)write_entry(*on, first);
-                  (void)write_entry(*off, first);
-                  first.commit(false);
+                  (void)write_entry(Installer::instance(), *on, first);
+                  (void)write_entry(Installer::instance(), *off, first);
+                  first.commit();
                   Installer& installer = Installer::reset();
-                  installer.open(true, "i386");
+                  open_database(installer, true, "i386");
                   Transaction txn;
                   std::set<std::string> lines;
                   for (const auto& r : installer.packages) {
-                      uninstall_entry(*r, txn);
+                      uninstall_entry(Installer::instance(), *r, txn);
                       lines.insert(r->name + " files=" + std::to_string(r->files.size()) +
                                    " act=" + std::to_string(r->action));
                   }
                   for (const auto& [path, op] : txn.entries())
-                      lines.insert(path + (op.op == Remove ? " removed" : " other"));
+                      lines.insert(path + (op.op == FileOpKind::Remove ? " removed" : " other"));
                   std::string out;
                   for (const std::string& line : lines) out += line + "\n";
                   return out;
@@ -205,20 +209,22 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
                   InstalledPackage blocker("");  // bundle installation's: silently nothing
                   blocker.disabled = true;
                   Transaction txn;
-                  std::string out = write_entry(blocker, txn) && store_entry(blocker, txn)
-                                        ? "ok " : "failed ";
+                  std::string out = write_entry(Installer::instance(), blocker, txn) &&
+                                            store_entry(Installer::instance(), blocker, txn)
+                                        ? "ok "
+                                        : "failed ";
                   mark_enabled(blocker, txn);
                   mark_disabled(blocker, txn);
-                  uninstall_entry(blocker, txn);
+                  uninstall_entry(Installer::instance(), blocker, txn);
                   auto r = plain("..", kV1);
-                  out += store_entry(*r, txn) ? "stored " : "refused ";
+                  out += store_entry(Installer::instance(), *r, txn) ? "stored " : "refused ";
                   r->name = "../pdb";
                   mark_disabled(*r, txn);
                   remove_entry(*r, txn);
                   out += std::to_string(txn.size()) + "\n";
                   auto file = plain("pkg", kV1);  // its directory is a plain file
-                  out += write_entry(*file, txn) ? "written " : "failed ";
-                  out += std::to_string(store_entry(*file, txn)) + "\n";
+                  out += write_entry(Installer::instance(), *file, txn) ? "written " : "failed ";
+                  out += std::to_string(store_entry(Installer::instance(), *file, txn)) + "\n";
                   return out + message_lines();
               }),
               "ok refused 0\nfailed 0\n"
@@ -232,7 +238,8 @@ TEST_F(EntryWriterTest, RecordsWithoutADirectoryNameAreNeverStoredOrRemoved) {
 
 TEST(EntryWriterReportTest, MessageFollowsTheErrorNumber) {
     Scenario s;
-    for (int err : {ENOSPC, EIO, EACCES}) report_create_failure("wifi-7.1", "meta/deps", err);
+    for (int err : {ENOSPC, EIO, EACCES})
+        report_create_failure(Installer::instance(), "wifi-7.1", "meta/deps", err);
     EXPECT_EQ(message_lines(), "ERROR: installation of wifi-7.1 failed: disk is too small\n"
                           "ERROR: installation of wifi-7.1 failed: disk error\n"
                           "ERROR: installation of wifi-7.1 failed: could not create meta/deps: "

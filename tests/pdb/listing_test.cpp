@@ -2,7 +2,7 @@
 
 #include "pdb/listing.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 
 #include <gtest/gtest.h>
 

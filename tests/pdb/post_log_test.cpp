@@ -1,6 +1,6 @@
 // The post-install log: taken over by reserve_log, written by finish.
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "pdb/root_child.h"
 #include "support/temp_dir.h"
 

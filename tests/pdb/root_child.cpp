@@ -2,7 +2,7 @@
 
 #include "pdb/root_child.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 // (as "installer -r" does) and sends back a text report, so the product code keeps its device
 // paths. Needs root rights, as CI has.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <functional>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "pdb/schedule.h"
 
-#include "pdb/package.h"
+#include "core/package.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

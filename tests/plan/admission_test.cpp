@@ -122,7 +122,8 @@ TEST(AdmissionTest, LookupsFollowListOrder) {
 }
 
 std::string select(Scenario& s, Version floor = kNoDowngradeFloor, bool verbose = true) {
-    select_and_order(s.installer, s.candidates, floor, verbose);
+    select_and_order(s.installer, s.candidates, floor,
+                     verbose ? Verbosity::Changes : Verbosity::Silent);
     return Scenario::names(s.candidates);
 }
 

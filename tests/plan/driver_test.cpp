@@ -45,7 +45,10 @@ std::string state() {
 std::string pending(const Transaction& txn) {
     std::string text;
     for (const auto& [path, op] : txn.entries())
-        text += std::string(op.op == Remove ? "U " : op.op == Link ? "L " : "M ") + path + "\n";
+        text += std::string(op.op == FileOpKind::Remove ? "U "
+                            : op.op == FileOpKind::Link ? "L "
+                                                        : "M ") +
+                path + "\n";
     return text;
 }
 
@@ -201,7 +204,7 @@ TEST_F(DriverTest, FileTakenOverSurvivesTheRemovalOfItsOldOwner) {
                       }
                       const int first = stream(txn, b2);
                       const int second = stream(txn, member ? next : a2);
-                      txn.commit(false);
+                      txn.commit();
                       return std::to_string(first + second) + read_file("/flash/lib/shared");
                   }),
                   "0b");

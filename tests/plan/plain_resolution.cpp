@@ -3,7 +3,7 @@
 
 #include "plan/plain_resolution.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
 #include "plan/resolution.h"
@@ -55,9 +55,9 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
         }
     for (const Dependency& d : p.depends) {
         std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
-        if (summarize_satisfiers(s) == kSomeActive) continue;
+        if (summarize_satisfiers(s) == SatisfierSummary::SomeActive) continue;
         if (s.empty()) return;
-        select_and_order(in, s, kNoDowngradeFloor, false);
+        select_and_order(in, s, kNoDowngradeFloor, Verbosity::Silent);
         if (!s.empty() && require_active_step(in, *s.back(), p, verbose))
             keep_requirements(in, *s.back(), verbose);
     }
@@ -88,9 +88,9 @@ bool drop_one_unsatisfied(Installer& in) {
         InstalledPackage& p = *owned;
         if (p.name.empty() || p.action == kActionUninstall) continue;
         for (const Dependency& d : p.depends) {
-            const int s = summarize_satisfiers(collect_satisfiers(in, d, true));
-            if (s == kNoneLeft) return p.action = kActionUninstall, true;
-            if (s == kOnlyInactive && p.action != kActionDisable &&
+            const SatisfierSummary s = summarize_satisfiers(collect_satisfiers(in, d, true));
+            if (s == SatisfierSummary::NoneLeft) return p.action = kActionUninstall, true;
+            if (s == SatisfierSummary::OnlyInactive && p.action != kActionDisable &&
                 (!p.disabled || p.action != kActionNone))
                 return p.action = kActionDisable, true;
         }
@@ -125,7 +125,8 @@ void settle_bundles(Installer& in) {
 }  // namespace
 
 bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& removals,
-                           std::vector<InstalledPackage*>& enables, bool verbose) {
+                           std::vector<InstalledPackage*>& enables, Verbosity verbosity) {
+    const bool verbose = verbosity != Verbosity::Silent;
     for (const auto& p : in.packages) {
         if (p->bundle.name.empty() || p->name.empty()) continue;
         const InstalledPackage* b = find_package(in, p->bundle.name);
@@ -161,7 +162,7 @@ bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& remova
             removals.push_back(p.get());
         if (p->action == kActionEnable) enableList.push_back(p.get());
     }
-    select_and_order(in, enableList, kNoDowngradeFloor, false);
+    select_and_order(in, enableList, kNoDowngradeFloor, Verbosity::Silent);
     enables.insert(enables.end(), enableList.begin(), enableList.end());
     return true;
 }

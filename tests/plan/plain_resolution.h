@@ -2,11 +2,12 @@
 // The resolution pass as plain scans of the package list, step for step as designed (with the
 // same mends as the product). The product's indexed resolver must give identical results.
 
-#include "pdb/package.h"
+#include "core/installer.h"
+#include "core/package.h"
 
 #include <vector>
 
 class Installer;
 
 bool plain_resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
-                           std::vector<InstalledPackage*>& enables, bool verbose);
+                           std::vector<InstalledPackage*>& enables, Verbosity verbosity);

@@ -78,7 +78,7 @@ TEST(ResolutionTest, Scenarios) {
         Scenario s;
         s.given(row.given);
         std::vector<InstalledPackage*> removals, enables;
-        EXPECT_TRUE(resolve_actions(s.installer, removals, enables, true));
+        EXPECT_TRUE(resolve_actions(s.installer, removals, enables, Verbosity::Changes));
         EXPECT_EQ(s.actions(), row.actions);
         EXPECT_EQ(Scenario::names(removals), row.removed);
         EXPECT_EQ(Scenario::names(enables), row.enabled);
@@ -91,20 +91,20 @@ TEST(ResolutionTest, BlockersNeverActNorCountAndARefusalLeavesTheListsAlone) {
     s.blocker("wifi");
     s.given("wifi~!e");
     std::vector<InstalledPackage*> removals, enables;
-    EXPECT_TRUE(resolve_actions(s.installer, removals, enables, true));
+    EXPECT_TRUE(resolve_actions(s.installer, removals, enables, Verbosity::Changes));
     EXPECT_EQ(s.actions() + "|" + Scenario::names(enables), "=- wifi=enable(disabled)|wifi");
     Scenario r;
     r.blocker("wifi");
     r.given("system!u mond>system~ ppp!d");
     InstalledPackage sentinel("sentinel");
     removals = {&sentinel};
-    EXPECT_FALSE(resolve_actions(r.installer, removals, enables, true));
+    EXPECT_FALSE(resolve_actions(r.installer, removals, enables, Verbosity::Changes));
     EXPECT_EQ(r.actions(), "=- system=- mond=-(disabled) ppp=-");
     EXPECT_EQ(Scenario::names(removals), "sentinel");
     EXPECT_EQ(message_lines(), "ERROR: can not uninstall or disable all packages\n");
     Scenario q;  // cancelled changes are quiet when not verbose
     q.given("clock+ntp!d mond>ntp");
-    EXPECT_TRUE(resolve_actions(q.installer, removals, enables, false));
+    EXPECT_TRUE(resolve_actions(q.installer, removals, enables, Verbosity::Silent));
     EXPECT_EQ(q.actions() + "|" + message_lines(), "clock=- mond=-|");
 }
 
@@ -138,10 +138,11 @@ TEST(ResolutionTest, BundleActionsReachTheirMembersAndTheRecordFollowsThem) {
 
 // An enabled record being enabled again stays active.
 TEST(ResolutionTest, SummaryTellsActiveInactiveAndGone) {
-    const std::pair<const char*, int> cases[] = {
-        {"", kNoneLeft},       {"a!u", kNoneLeft},    {"a~!u", kNoneLeft},
-        {"a!u b!d", kOnlyInactive}, {"a~", kOnlyInactive}, {"a!d b", kSomeActive},
-        {"a!u b!e", kSomeActive},   {"a~!e", kSomeActive},
+    using enum SatisfierSummary;
+    const std::pair<const char*, SatisfierSummary> cases[] = {
+        {"", NoneLeft},       {"a!u", NoneLeft},    {"a~!u", NoneLeft},
+        {"a!u b!d", OnlyInactive}, {"a~", OnlyInactive}, {"a!d b", SomeActive},
+        {"a!u b!e", SomeActive},   {"a~!e", SomeActive},
     };
     for (const auto& [given, summary] : cases) {
         SCOPED_TRACE(given);
@@ -185,7 +186,7 @@ std::string run_random(std::uint32_t seed, Resolve resolve, int& refused, int& c
     Scenario s;
     build_random(s, seed);
     std::vector<InstalledPackage*> removals, enables;
-    const bool result = resolve(s.installer, removals, enables, true);
+    const bool result = resolve(s.installer, removals, enables, Verbosity::Changes);
     refused += !result;
     changed += !removals.empty() || !enables.empty();
     auto positions = [&](const std::vector<InstalledPackage*>& list) {

@@ -2,10 +2,10 @@
 // Planner scenarios in a few lines: a fresh Installer with installed records, candidates, a
 // recording terminal, a fake flash device and a Transaction that is cancelled at the end.
 
-#include "cli/installer.h"
-#include "console/terminal.h"
+#include "core/installer.h"
+#include "core/package.h"
+#include "core/terminal.h"
 #include "flash/flash_device.h"
-#include "pdb/package.h"
 #include "txn/transaction.h"
 
 #include <memory>
@@ -159,8 +159,10 @@ public:
     std::string txn_entries() const {
         static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
         std::string out;
-        for (const auto& [path, op] : txn.entries())
-            out += std::string(op.op < 5 ? kKinds[op.op] : "?") + " " + path + "\n";
+        for (const auto& [path, op] : txn.entries()) {
+            const auto kind = std::uint32_t(op.op);
+            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
+        }
         return out;
     }
     const std::vector<std::string>& messages() const { return installer.messages; }

@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(SpaceTest, PathBelongsOnlyWhenFollowedBySlashOrEndAndBlockCountsDoNotWrap) {
-    FsSpace boot("/nonexistent/flash/boot");
+    FsSpace boot(real_file_system(), "/nonexistent/flash/boot");
     boot.fs_path = "/flash/boot";
     const std::pair<const char*, bool> cases[] = {
         {"/flash/boot", true}, {"/flash/boot/kernel", true}, {"/flash/bootimage", false},
@@ -115,7 +115,8 @@ TEST_F(SpaceTest, RememberedAncestorIsWalkedAgainWhenGoneAndEndsAtMadeDirectorie
     std::ofstream second = create(dir / "flash/new/deeper/b");
     EXPECT_TRUE(second.is_open());
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/b"), dir.path());
-    make_dirs(dir / "flash/new/deeper");  // as after a commit earlier in the same process
+    // As after a commit earlier in the same process.
+    make_dirs(real_file_system(), dir / "flash/new/deeper");
     std::ofstream third = create(dir / "flash/new/deeper/c");
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/c"), dir / "flash/new/deeper");
 }

@@ -2,7 +2,8 @@
 // and full file systems on tmpfs mounts in a private mount namespace.
 #include "txn/transaction.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
+#include "support/faulty_file_system.h"
 #include "support/mount_ns.h"
 #include "support/temp_dir.h"
 
@@ -29,9 +30,9 @@ protected:
         struct stat st;
         return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 0177777 : 0;
     }
-    std::string commit(bool spinner = false) {  // what the commit wrote to standard error
+    std::string commit() {  // what the commit wrote to standard error
         testing::internal::CaptureStderr();
-        committed = txn.commit(spinner);
+        committed = txn.commit();
         return testing::internal::GetCapturedStderr();
     }
     bool committed = false;
@@ -45,21 +46,21 @@ TEST_F(TransactionTest, LaterOperationsReplaceEarlierOnesDeletingOnlyTemporaryFi
     txn.add_move("/src", target);
     txn.add_remove(target);
     ASSERT_EQ(txn.size(), 1u);
-    EXPECT_EQ(txn.pending(target)->op, Remove);
+    EXPECT_EQ(txn.pending(target)->op, FileOpKind::Remove);
     EXPECT_EQ(txn.pending(target)->source, "");
-    txn.add_op("/flash/a", MoveTemp, first);
-    txn.add_op("/flash/a", Move, plain);
+    txn.add_op("/flash/a", FileOpKind::MoveTemp, first);
+    txn.add_op("/flash/a", FileOpKind::Move, plain);
     EXPECT_FALSE(path_exists(first));
-    txn.add_op("/flash/a", Remove, "");
+    txn.add_op("/flash/a", FileOpKind::Remove, "");
     EXPECT_TRUE(path_exists(plain));
     // add_remove of a path not on disk drops a MoveTemp with its temporary file.
     const std::string staged = make("tmpabc"), missing = dir / "not-there";
     txn.add_remove(dir / "never-there");
-    txn.add_op(missing, MoveTemp, staged);
+    txn.add_op(missing, FileOpKind::MoveTemp, staged);
     txn.add_remove(missing);
     EXPECT_EQ(txn.size(), 2u);
     EXPECT_FALSE(path_exists(staged));
-    txn.add_op(dir / "a", MoveTemp, make("tmp2"));
+    txn.add_op(dir / "a", FileOpKind::MoveTemp, make("tmp2"));
     txn.add_move(plain, "/flash/keep");
     txn.cancel();
     EXPECT_TRUE(txn.is_empty());
@@ -82,7 +83,7 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
     Transaction t;
     const std::string staged = make("tmpdrop");
     t.add_remove("/flash/var/pdb/a");
-    t.add_op("/flash/var/pdb/a/files", MoveTemp, staged);
+    t.add_op("/flash/var/pdb/a/files", FileOpKind::MoveTemp, staged);
     for (const char* p : {"/flash/var/pdb/a/sub/deep", "/flash/var/pdb/a-b/files",
                           "/flash/var/pdb/ab", "/flash/var/pdb/0"})
         t.add_move("/s", p);
@@ -95,15 +96,16 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
 TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
     ASSERT_TRUE(txn.save_manifest(manifest));
     EXPECT_EQ(read_file(manifest), "");
-    txn.add_op("/b", Remove, "");
-    txn.add_op("/a", MoveTemp, "/ram/tmp with space");
+    txn.add_op("/b", FileOpKind::Remove, "");
+    txn.add_op("/a", FileOpKind::MoveTemp, "/ram/tmp with space");
     txn.add_link("d", "/c");
     ASSERT_TRUE(txn.save_manifest(manifest));
     EXPECT_EQ(read_file(manifest), "M /a /ram/tmp with space\nU /b\nL /c d\n");
     Transaction back;
     ASSERT_EQ(back.load_manifest(manifest), ManifestLoad::Loaded);
     ASSERT_NE(back.pending("/a"), nullptr);
-    EXPECT_EQ(back.pending("/a")->op, Move);  // a reloaded temporary file is a plain move
+    EXPECT_EQ(back.pending("/a")->op,
+              FileOpKind::Move);  // a reloaded temporary file is a plain move
     EXPECT_EQ(back.pending("/a")->source, "/ram/tmp with space");
     EXPECT_EQ(back.pending("/c")->source, "d");
     EXPECT_FALSE(txn.save_manifest(dir / "no/such/MANIFEST"));
@@ -200,14 +202,14 @@ TEST_F(TransactionTest, CopyKeepsPermissionsStepsOncePerBlockAndRefusesNonRegula
     const std::string source = make("big", std::string(16384 + 8192, 'q'));
     ::chmod(source.c_str(), 0751);
     int steps = 0;
-    ASSERT_TRUE(copy_file_with(source, dir / "copy", [&] { ++steps; }));
+    ASSERT_TRUE(copy_file(real_file_system(), source, dir / "copy", [&] { ++steps; }));
     EXPECT_EQ(steps, 2);
     EXPECT_EQ(read_file(dir / "copy"), read_file(source));
     EXPECT_EQ(mode_of(dir / "copy"), 0100751u);
     EXPECT_TRUE(path_exists(source));
     ::mkdir((dir / "adir").c_str(), 0755);
-    EXPECT_FALSE(copy_file(dir / "adir", dir / "d1", false));
-    EXPECT_FALSE(copy_file(dir / "missing", dir / "d2", false));
+    EXPECT_FALSE(copy_file(real_file_system(), dir / "adir", dir / "d1", {}));
+    EXPECT_FALSE(copy_file(real_file_system(), dir / "missing", dir / "d2", {}));
     EXPECT_FALSE(path_exists(dir / "d1") || path_exists(dir / "d2"));
 }
 
@@ -234,7 +236,7 @@ TEST_F(TransactionTest, CrossDeviceMoveCopiesWithSpinnerAndKeepsSource) {
     inst.terminal = &term;
     inst.clock = &clock;
     txn.add_move(source, dir / "flash/sys/file");
-    txn.commit(true);
+    txn.commit([&inst] { inst.spin_step(); });
     Installer::reset();
     EXPECT_EQ(read_file(dir / "flash/sys/file"), payload);
     EXPECT_EQ(mode_of(dir / "flash/sys/file"), 0100700u);
@@ -263,6 +265,30 @@ TEST_F(TransactionTest, FullDestinationFailsThatCopyWithoutLeavingItCutAndTheCom
     ASSERT_TRUE(small.ok()) << small.error();
     EXPECT_FALSE(txn.save_manifest(dir / "small/MANIFEST"));
     EXPECT_FALSE(path_exists(dir / "small/MANIFEST"));
+}
+
+// Single failed calls below a scratch root, without privileges: a busy program file is
+// reported with its path and counted while the other moves go on, and a full disk on create
+// registers nothing.
+TEST(FaultyFileSystemTest, FailedRenameIsCountedAndFullDiskOnCreateRegistersNothing) {
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir / "ram/.keep", ""));
+    FaultyFileSystem fs(dir.path());
+    Transaction txn(fs);
+    ASSERT_TRUE(create_file(txn, "/flash/bin/a", 0, 0) << "a");
+    ASSERT_TRUE(create_file(txn, "/flash/bin/b", 0, 0) << "b");
+    fs.fail("rename", 1, ETXTBSY);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(txn.commit());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "rename /flash/bin/a: Text file busy\n");
+    EXPECT_EQ(read_file(dir / "flash/bin/b"), "b");
+
+    Transaction full(fs);
+    fs.fail("make_temp", 1, ENOSPC);
+    errno = 0;
+    EXPECT_FALSE(create_file(full, "/flash/c", 0, 0));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_TRUE(full.is_empty());
 }
 
 }  // namespace

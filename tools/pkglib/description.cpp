@@ -3,7 +3,7 @@
 // line never silently changes the package that is built.
 #include "pkglib/description.h"
 
-#include "package/install.h"
+#include "core/package.h"
 #include "pkglib/version_parse.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 // or bundle (format in docs/package-description.md). Parsing checks everything it can, so that
 // building only fails on the file system or the signer.
 
+#include "core/package.h"
 #include "pkglib/package_writer.h"
 #include "pkglib/signing_kind.h"
-#include "pdb/package.h"
 
 #include <cstdint>
 #include <map>

@@ -3,7 +3,7 @@
 // what a good builder never would. Signatures are made over a digest that the writer computes
 // itself from the chunks it wrote, independently of the installer's reader.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <array>
 #include <cstdint>
@@ -72,7 +72,6 @@ public:
     std::array<std::uint8_t, 32> digest_for_signature(std::uint32_t length) const;
     // The bytes the running digest has taken in since its last restart.
     const std::string& covered() const { return covered_; }
-    bool uses_sha256() const { return sha256_; }
 
     // The whole file; the length field is the size of what follows it unless `declaredLength`.
     std::string finish(std::optional<std::uint32_t> declaredLength = std::nullopt) const;

@@ -2,7 +2,7 @@
 // Versions in their dotted text form, for the package tool and tests only: the installer itself
 // never parses a version, it reads packed numbers from package files and the database.
 
-#include "pdb/package.h"
+#include "core/package.h"
 
 #include <string_view>
 

@@ -3,12 +3,12 @@
 // public keys; the header record comes from the installer's own directory scan.
 #include "pkgtool/inspect.h"
 
+#include "core/package.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "package/signature/verify.h"
-#include "plan/relations.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -169,7 +169,7 @@ struct SignatureResult {
 };
 
 int verify_with(PackageReader& reader, const PublicKeys* keys) {
-    return keys ? verify_signature(reader.chunk_buf(), *keys) : reader.verify_signature();
+    return int(keys ? verify_signature(reader.chunk_buf(), *keys) : reader.verify_signature());
 }
 
 void want_everything(PackageReader& reader) {
@@ -187,8 +187,8 @@ std::vector<bool> signed_chunks(const std::string& path) {
     std::vector<bool> covered;
     std::size_t start = 0;
     bool open = false;
-    int previous = -1;
-    for (; reader.next_chunk() != -1; previous = reader.type()) {
+    int previous = kNoChunk;
+    for (; reader.next_chunk() != kNoChunk; previous = reader.type()) {
         const int type = reader.type();
         covered.push_back(false);
         if (type == kChunkPackageHeader || (type == kChunkSha256Marker && open)) {
@@ -217,7 +217,7 @@ bool print_chunks(const std::string& path, std::uint64_t fileSize, const PublicK
     bool sha256 = false;
     std::size_t index = 0;
     std::uint64_t end = kFileHeaderSize;  // where the last chunk header said its payload ends
-    while (reader.next_chunk() != -1) {
+    while (reader.next_chunk() != kNoChunk) {
         const int type = reader.type();
         end = std::uint64_t(reader.payload_start()) + reader.chunk_length();
         const bool isSigned = index < covered.size() && covered[index];
@@ -332,7 +332,7 @@ int verify_package(const std::string& path, const PublicKeys* keys) {
     want_everything(reader);
     bool sha256 = false;
     std::uint64_t end = kFileHeaderSize;
-    while (reader.next_chunk() != -1) {
+    while (reader.next_chunk() != kNoChunk) {
         end = std::uint64_t(reader.payload_start()) + reader.chunk_length();
         if (reader.type() == kChunkSha256Marker) sha256 = true;
         if (reader.type() == kChunkPackageHeader) {

@@ -2,7 +2,6 @@
 // The legacy signature scheme: a Curve25519 check in Montgomery form (u-coordinates) combined
 // with H25. Keys and hash constants are passed in, so tests and the signer can use their own.
 
-#include "package/format.h"
 #include "package/signature/h25.h"
 
 #include <cstdint>
@@ -12,7 +11,7 @@ struct LegacyKey {
     std::uint8_t u[32];
 };
 
-// Signature layout (kLegacySignatureSize bytes): 0-19 unused, 20-35 the check value e,
+// Signature layout (68 bytes): 0-19 unused, 20-35 the check value e,
 // 36-67 the scalar s (LE).
 constexpr int kLegacyCheckOffset = 20;
 constexpr int kLegacyScalarOffset = 36;

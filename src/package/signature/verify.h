@@ -1,13 +1,18 @@
 #pragma once
-// Verification of a package's signature chunk against the running package digest.
+// Checking a package's signature bytes against its finished digest. The reader reads the bytes
+// (ChunkBuf::read_signature); this side only judges them.
 
-class ChunkBuf;
+#include <cstdint>
+
 struct PublicKeys;
 
-// Called with the reader at the start of a signature chunk's data. Finishes the digest, reads
-// 132 bytes (legacy + EdDSA) or 68 (legacy only) of the chunk, copies them to the copy target
-// and checks them: 2 when EdDSA accepts, 1 when the legacy scheme does, 0 otherwise (digest
-// off, chunk under 68 bytes, which is then left unread, short read, or both checks failed).
-int verify_signature(ChunkBuf& buf);
-// The same with explicit keys, for tests.
-int verify_signature(ChunkBuf& buf, const PublicKeys& keys);
+// The strongest scheme a package's signature passes; the numbers are the levels a package
+// must reach (ordered, so a level compares with the one required).
+enum class SignatureLevel { None = 0, Legacy = 1, EdDsa = 2 };
+
+// Checks the 68-byte legacy signature `legacy` and, when not null, the 64-byte EdDSA signature
+// `eddsa` against `digest`, the 32-byte digest buffer (a SHA-1 digest fills its first 20
+// bytes). EdDSA over the whole buffer is tried first, the legacy scheme over its first 20
+// bytes as the fallback, so a chunk with a broken EdDSA part can still pass at Legacy.
+SignatureLevel check_signature(const std::uint8_t* legacy, const std::uint8_t* eddsa,
+                               const std::uint8_t digest[32], const PublicKeys& keys);

@@ -2,6 +2,7 @@
 // signatures made by the signer against the verifier.
 #include "package/signature/legacy.h"
 
+#include "package/format.h"
 #include "package/signature/dev_keys.h"
 #include "package/signature/key_file.h"
 #include "pkglib/signer.h"

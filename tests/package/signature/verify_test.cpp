@@ -42,7 +42,7 @@ protected:
         if (sha256) buf->activeHasher = &buf->sha256;
         buf->activeHasher->add(u8(covered), covered.size());
         buf->chunkLength = buf->remaining = chunkLength;
-        return verify_signature(*buf, keys);
+        return int(verify_signature(*buf, keys));
     }
     // Bytes still in the source, the marker included.
     std::size_t unread() const { return std::size_t(source->in_avail()); }

@@ -2,9 +2,9 @@
 // commit moves into place; a package that fails here takes back what it queued, so that only
 // the caller's own decisions (the removal of the version it replaces) stay pending.
 
-#include "package/install.h"
+#include "plan/unpack.h"
 
-#include "cli/installer.h"
+#include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
@@ -30,7 +30,6 @@ constexpr const char* kSecureMarker = "/ram/SECURE";
 constexpr const char* kUpgradedMarker = "/flash/UPGRADED";
 
 bool is_boot(const Package& p) { return (p.flags & kFlagBoot) != 0; }
-bool boot_image_set() { return std::getenv("bootimage") != nullptr; }
 
 std::string progress_label(const InstalledPackage& pkg) {
     std::string label = "installing ";
@@ -38,9 +37,8 @@ std::string progress_label(const InstalledPackage& pkg) {
     return label + display_name(pkg);
 }
 
-void report_broken(const InstalledPackage& pkg) {
-    Installer::instance().error("installation of %s failed: broken package",
-                                display_name(pkg).c_str());
+void show_progress(Installer& installer, PackageReader& reader, const std::string& label) {
+    installer.draw_progress(label, reader.progress_position(), reader.total_length());
 }
 
 // An entry name that could leave /flash, name /flash (or a directory) as a file, or not be
@@ -65,24 +63,24 @@ void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
     std::vector<std::string> dropped;
     for (const std::string& path : pkg.files) {
         const FileOp* op = txn.pending(path);
-        if (op && op->op == MoveTemp) dropped.push_back(path);
+        if (op && op->op == FileOpKind::MoveTemp) dropped.push_back(path);
     }
     if (is_safe_package_name(pkg.name)) {
         const std::string dir = database_dir(pkg);
         for (auto it = txn.entries().lower_bound(dir);
              it != txn.entries().end() && it->first.compare(0, dir.size(), dir) == 0; ++it)
-            if (it->second.op == MoveTemp) dropped.push_back(it->first);
+            if (it->second.op == FileOpKind::MoveTemp) dropped.push_back(it->first);
     }
     for (const std::string& path : dropped) {
         const FileOp* op = txn.pending(path);
         // drop_below on a file path drops that entry alone (and deletes its temporary file).
-        if (op && op->op == MoveTemp) txn.drop_below(path);
+        if (op && op->op == FileOpKind::MoveTemp) txn.drop_below(path);
     }
 }
 
 // Copies `size` bytes of one entry from `z` to `out` through `piece` (kCopyPiece bytes, kept for
 // the whole package rather than made and cleared per file); false with the message on failure.
-bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
+bool copy_entry(Installer& installer, InflateStream& z, std::ofstream& out, std::uint32_t size,
                 const InstalledPackage& pkg, const std::string& entryName,
                 std::vector<char>& piece) {
     std::uint32_t left = size;
@@ -90,13 +88,13 @@ bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
         const std::size_t n = std::min<std::size_t>(kCopyPiece, left);
         z.read(piece.data(), std::streamsize(n));
         if (std::size_t(z.gcount()) != n) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         errno = 0;
         out.write(piece.data(), std::streamsize(n));
         if (!out) {
-            report_create_failure(display_name(pkg), entryName, errno);
+            report_create_failure(installer, display_name(pkg), entryName, errno);
             return false;
         }
         left -= std::uint32_t(n);
@@ -105,16 +103,15 @@ bool copy_entry(InflateStream& z, std::ofstream& out, std::uint32_t size,
 }
 
 // Steps 2-12 of the installation; the caller withdraws the new files when this fails.
-bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& reader,
-                    const std::string& label) {
-    Installer& installer = Installer::instance();
+bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                    PackageReader& reader, const std::string& label) {
     const bool packageMagic = !reader.is_alt_magic();
     if (packageMagic && !txn.take_back_remove(database_dir(pkg))) return false;
 
     if (reader.type() == kChunkImage) {
         std::uint64_t left = reader.chunk_length();
         while (left > 0 && reader) {
-            installer.show_progress(reader, label);
+            show_progress(installer, reader, label);
             const std::uint64_t step = std::min(left, kImageStep);
             reader.seekg(std::streamoff(step), std::ios_base::cur);
             left -= step;
@@ -122,13 +119,14 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
         reader.next_chunk();
     }
     if (reader.type() == kChunkFiles) {
-        if (!(boot_image_set() && is_boot(pkg)) && !unpack_files(pkg, txn, reader)) return false;
+        if (!(installer.bootImage && is_boot(pkg)) && !unpack_files(installer, pkg, txn, reader))
+            return false;
         reader.next_chunk();
     }
 
-    const int level = required_level(pkg.name, pkg.version);
+    const SignatureLevel level = required_level(pkg.name, pkg.version);
     if (reader.type() != kChunkSignature || reader.verify_signature() < level) {
-        report_broken(pkg);
+        report_broken(installer, pkg);
         return false;
     }
     reader.next_chunk();
@@ -136,13 +134,13 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
     if (pkg.bundle.name.empty()) {
         if (reader.type() == kChunkArch) reader.next_chunk();
         if (reader.type() == kChunkDepends && reader.chunk_length() == 0) reader.next_chunk();
-        if (reader.type() != -1 || reader.text_too_long()) {
-            report_broken(pkg);
+        if (reader.type() != kNoChunk || reader.text_too_long()) {
+            report_broken(installer, pkg);
             return false;
         }
     }
 
-    if (packageMagic && !write_entry(pkg, txn)) return false;
+    if (packageMagic && !write_entry(installer, pkg, txn)) return false;
 
     if (is_boot(pkg) || pkg.name == "branding") {
         std::ofstream marker = create_file(txn, kUpgradedMarker, 1, 0);
@@ -157,58 +155,42 @@ bool install_chunks(InstalledPackage& pkg, Transaction& txn, PackageReader& read
 
 }  // namespace
 
-bool is_storable_package_name(const std::string& name) {
-    // Names beginning with "." are the installer's own below the database (the stream copy).
-    return is_safe_package_name(name) && name.front() != '.';
-}
-
-bool has_storable_names(const Package& p) {
-    if (!is_storable_package_name(p.name)) return false;
-    for (const auto* list : {&p.depends, &p.provides, &p.conflicts})
-        for (const Dependency& d : *list)
-            if (!is_storable_relation_name(d.name)) return false;
-    return true;
-}
-
-bool is_storable_relation_name(const std::string& name) {
-    if (name.empty()) return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7f;
-    });
-}
-
-int required_level(const std::string& name, Version version) {
+SignatureLevel required_level(const std::string& name, Version version) {
     // A plain stat: std::filesystem would map a part of the runtime library that nothing else in
     // the program needs, a measurable share of the peak memory of a run.
     struct stat st;
-    if (::stat(kSecureMarker, &st) == 0) return 2;
-    if (name == "branding") return 1;
-    if (version < 0x062e6609u) return 1;
-    if (version < 0x062f0000u) return 2;
-    if (version < 0x06306601u) return 1;
-    if (version < 0x07000000u) return 2;
-    if (version <= 0x07016203u) return 1;
-    return 2;
+    if (::stat(kSecureMarker, &st) == 0) return SignatureLevel::EdDsa;
+    if (name == "branding") return SignatureLevel::Legacy;
+    if (version < 0x062e6609u) return SignatureLevel::Legacy;
+    if (version < 0x062f0000u) return SignatureLevel::EdDsa;
+    if (version < 0x06306601u) return SignatureLevel::Legacy;
+    if (version < 0x07000000u) return SignatureLevel::EdDsa;
+    if (version <= 0x07016203u) return SignatureLevel::Legacy;
+    return SignatureLevel::EdDsa;
 }
 
-bool install_package(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
+void report_broken(Installer& installer, const InstalledPackage& pkg) {
+    installer.error("installation of %s failed: broken package", display_name(pkg).c_str());
+}
+
+bool install_package(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                     PackageReader& reader) {
     const std::string label = progress_label(pkg);
-    Installer::instance().show_progress(reader, label);
+    show_progress(installer, reader, label);
     // A name that cannot be a database directory or a word of its lists would load as broken
     // (and be uninstalled) at the next run, or put files outside the database.
     if (!has_storable_names(pkg) ||
         (!pkg.bundle.name.empty() && !is_storable_package_name(pkg.bundle.name))) {
-        report_broken(pkg);
+        report_broken(installer, pkg);
         return false;
     }
-    if (install_chunks(pkg, txn, reader, label)) return true;
+    if (install_chunks(installer, pkg, txn, reader, label)) return true;
     withdraw_new_files(pkg, txn);
     return false;
 }
 
-bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader) {
-    Installer& installer = Installer::instance();
+bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
+                  PackageReader& reader) {
     const std::string label = progress_label(pkg);
     InflateStream z(reader);
     const int variant = hardware_variant();
@@ -228,7 +210,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
         std::string name(nameLength, '\0');
         z.read(name.data(), nameLength);
         if (std::size_t(z.gcount()) != nameLength) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         if ((mode & kModeTypeMask) != kModeRegular ||
@@ -237,7 +219,7 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
             continue;
         }
         if (is_hostile_entry_name(name)) {
-            report_broken(pkg);
+            report_broken(installer, pkg);
             return false;
         }
         const std::string destination = base + (name.front() == '/' ? "" : "/") + name;
@@ -246,17 +228,17 @@ bool unpack_files(InstalledPackage& pkg, Transaction& txn, PackageReader& reader
         // still applied (and not left at the temporary file's own 0600).
         std::ofstream out = create_file(txn, destination, size, mode);
         if (!out) {
-            report_create_failure(display_name(pkg), name, errno);
+            report_create_failure(installer, display_name(pkg), name, errno);
             return false;
         }
         pkg.files.insert(destination);
-        if (!copy_entry(z, out, size, pkg, name, piece)) return false;
+        if (!copy_entry(installer, z, out, size, pkg, name, piece)) return false;
         errno = 0;
         out.close();
         if (!out) {
-            report_create_failure(display_name(pkg), name, errno);
+            report_create_failure(installer, display_name(pkg), name, errno);
             return false;
         }
-        installer.show_progress(reader, label);
+        show_progress(installer, reader, label);
     }
 }

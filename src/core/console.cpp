@@ -1,7 +1,7 @@
 // The Installer's console: messages, the status line redrawn in place, and the spinner. Every
 // byte goes through the `terminal` seam; a printed message is also kept for the post-install log.
 
-#include "cli/installer.h"
+#include "core/installer.h"
 
 #include <cstdio>
 

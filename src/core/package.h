@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Packed version: major, minor, kind letter ('a', 'b', 'c', 'f'), revision, most significant
@@ -72,3 +73,30 @@ public:
     std::uint32_t size = 0;  // total length declared by the file's own header
     bool altMagic = false;
 };
+
+// Labels of records in messages and listings.
+// Display form of a version: 6.40, 6.40.1, 6.41beta3, 6.41rc, ...
+std::string version_text(Version v);
+// name-version, e.g. system-6.40.1.
+std::string package_label(const Package& p);
+// The name alone when min is 0, else name-version_text(min).
+std::string dependency_label(const Dependency& d);
+// How installation messages name a package: its bundle's dependency_label when it belongs to
+// a bundle, else its package_label.
+std::string display_name(const InstalledPackage& p);
+// {name, version, version, 0}: the link from a member to its bundle.
+Dependency exact_dependency(const Package& p);
+
+// Names that may be stored.
+// True for a name that can name a database directory: not empty, not "." or "..", without
+// "/", white space or control characters. Names read from images must pass before any path is
+// built from them.
+bool is_safe_package_name(std::string_view name);
+
+// True when `name` can name a package or bundle: a database directory name (not empty, "." or
+// "..", without "/", white space or control characters) that does not begin with ".".
+bool is_storable_package_name(const std::string& name);
+// True when every name of `p` can be stored in the database: the package name as above, and
+// every relation entry name one word (not empty, no white space or control characters).
+bool has_storable_names(const Package& p);
+bool is_storable_relation_name(const std::string& name);

@@ -1,7 +1,7 @@
 // The real console seams: standard output through stdio (so that it interleaves with the
 // entry's own printf output) and the times() clock.
 
-#include "console/terminal.h"
+#include "core/terminal.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,0 +1,62 @@
+// The process-wide Installer, its lookups and its post-install log. Console members live in
+// console.cpp and progress.cpp beside this file.
+
+#include "core/installer.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+// Never destroyed: the instance lives until the process ends, and freeing every record of a
+// large database one by one at exit costs more than loading it (the kernel takes it back whole).
+std::unique_ptr<Installer>& slot() {
+    static auto* installer = new std::unique_ptr<Installer>();
+    return *installer;
+}
+}  // namespace
+
+Installer& Installer::instance() {
+    if (!slot()) slot() = std::make_unique<Installer>();
+    return *slot();
+}
+
+Installer& Installer::reset() {
+    slot() = std::make_unique<Installer>();
+    return *slot();
+}
+
+std::optional<std::size_t> Installer::index_of_package(const std::string& name) const {
+    for (std::size_t i = 0; i < packages.size(); ++i)
+        if (packages[i]->name == name) return i;
+    return std::nullopt;
+}
+
+void Installer::reserve_log() {
+    const std::string path(kPostLogPath);
+    std::vector<std::string> earlier;
+    {
+        std::ifstream in(path);
+        std::string line;
+        // A last line without its line feed is not taken: it may have been cut by a crash.
+        while (std::getline(in, line) && !in.eof()) earlier.push_back(line);
+    }
+    // The earlier run's lines belong before everything this run has recorded so far.
+    messages.insert(messages.begin(), earlier.begin(), earlier.end());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        const std::string zeros(4096, '\0');
+        out.write(zeros.data(), std::streamsize(zeros.size()));
+    }
+    log_reserved = true;
+}
+
+void Installer::finish() {
+    if (!log_reserved && messages.empty()) return;
+    const std::string path(kPostLogPath);
+    std::ofstream out(path, log_reserved ? std::ios::binary | std::ios::trunc
+                                         : std::ios::binary | std::ios::app);
+    if (!out) return;
+    ::sync();
+    for (const std::string& message : messages) out << message << '\n';
+}

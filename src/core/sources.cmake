@@ -1,0 +1,10 @@
+# Sources of src/core (paths relative to src/): the Installer, its console and the package
+# records, the floor every other folder may include and that includes none of them.
+target_sources(installer_core PRIVATE
+    core/console.cpp
+    core/installer.cpp
+    core/package.cpp
+    core/posix_file_system.cpp
+    core/posix_terminal.cpp
+    core/progress.cpp
+)
