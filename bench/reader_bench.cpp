@@ -111,7 +111,7 @@ std::uint64_t read_with_reader(const Fixture& f) {
         while (files.read(buf, sizeof buf) || files.gcount() > 0)
             out += std::uint64_t(files.gcount());
     }
-    benchmark::DoNotOptimize(reader.chunk_buf().digest[0]);
+    benchmark::DoNotOptimize(reader.chunk_buf().get_digest()[0]);
     return out;
 }
 

@@ -44,6 +44,13 @@ void ChunkBuf::finish_digest() {
     digestFinished = true;
 }
 
+void ChunkBuf::stand_at_chunk(std::uint32_t length, bool sha256Digest,
+                              std::string_view digested) {
+    if (sha256Digest) activeHasher = &sha256;
+    activeHasher->add(reinterpret_cast<const std::uint8_t*>(digested.data()), digested.size());
+    chunkLength = remaining = length;
+}
+
 void ChunkBuf::take_in(const char* data, std::size_t n) {
     if (n == 0) return;
     if (copyTarget != nullptr) copyTarget->sputn(data, std::streamsize(n));
@@ -230,7 +237,7 @@ int PackageReader::next_chunk() {
         }
         // Checked on passed-over chunks too: an installation never reads a note, but the image
         // loader does at every start, and would then drop the installed package for it.
-        if (is_text_chunk(type_) && buf_->chunkLength > textLimit_) {
+        if (is_text_chunk(type_) && buf_->get_chunk_length() > textLimit_) {
             textTooLong_ = true;
             type_ = kNoChunk;
             setstate(std::ios_base::badbit | std::ios_base::failbit);
@@ -255,7 +262,7 @@ std::uint64_t PackageReader::progress_position() {
     // buffer directly: tellg on a stream at its end sets failbit, and drawing the bar must not
     // change the state of the stream the caller goes on reading.
     const std::streamoff inChunk = buf_->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
-    return std::uint64_t(buf_->position) + (inChunk > 0 ? std::uint64_t(inChunk) : 0);
+    return std::uint64_t(buf_->get_position()) + (inChunk > 0 ? std::uint64_t(inChunk) : 0);
 }
 
 SignatureLevel ChunkBuf::read_signature(const PublicKeys* keys) {

@@ -11,6 +11,7 @@
 #include <istream>
 #include <memory>
 #include <streambuf>
+#include <string_view>
 #include <vector>
 
 class ChunkBuf : public std::streambuf {
@@ -39,18 +40,15 @@ public:
     // bytes (then left unread), the read is short, or both checks fail.
     SignatureLevel read_signature(const PublicKeys* keys);
 
-    std::streambuf* source;
-    std::uint32_t position = 0;  // file offset of the current payload
-    std::uint32_t chunkLength = 0;
-    std::uint32_t remaining = 0;
-    std::streambuf* copyTarget;
-    SHA1 sha1;
-    SHA256 sha256;
-    Hash* activeHasher;
-    const bool digestOn;
-    bool digestFinished = false;
-    std::uint32_t putbackCount = 0;
-    std::uint8_t digest[32] = {};  // a SHA-1 digest fills the first 20 bytes, the rest stay 0
+    std::uint32_t get_position() const { return position; }  // file offset of the current payload
+    std::uint32_t get_chunk_length() const { return chunkLength; }
+    std::uint32_t get_remaining() const { return remaining; }  // unread bytes of the chunk
+    bool get_digest_finished() const { return digestFinished; }
+    // The last finished digest: SHA-1 fills the first 20 bytes, the other 12 are zero.
+    const std::uint8_t* get_digest() const { return digest; }
+    // Test seam: stands the buffer at a chunk of `length` unread bytes after `digested` went
+    // into the digest (SHA-256 when `sha256Digest`), as if both had been read from the source.
+    void stand_at_chunk(std::uint32_t length, bool sha256Digest, std::string_view digested);
 
 protected:
     // Positions count from the start of the current payload. From the end, `off` counts back
@@ -66,6 +64,19 @@ protected:
 
 private:
     void take_in(const char* data, std::size_t n);
+
+    std::streambuf* source;
+    std::uint32_t position = 0;  // file offset of the current payload
+    std::uint32_t chunkLength = 0;
+    std::uint32_t remaining = 0;
+    std::streambuf* copyTarget;
+    SHA1 sha1;
+    SHA256 sha256;
+    Hash* activeHasher;
+    const bool digestOn;
+    bool digestFinished = false;
+    std::uint32_t putbackCount = 0;
+    std::uint8_t digest[32] = {};  // a SHA-1 digest fills the first 20 bytes, the rest stay 0
 };
 
 // read_signature with the installer's built-in keys, or with explicit ones (tests, pkgtool).
@@ -90,8 +101,8 @@ public:
     void set_text_limit(std::uint32_t limit) { textLimit_ = limit; }
     bool text_too_long() const { return textTooLong_; }
     int type() const { return type_; }
-    std::uint32_t chunk_length() const { return buf_->chunkLength; }
-    std::uint32_t payload_start() const { return buf_->position; }
+    std::uint32_t chunk_length() const { return buf_->get_chunk_length(); }
+    std::uint32_t payload_start() const { return buf_->get_position(); }
     std::uint32_t total_length() const { return totalLength_; }
     // The file offset reached within the current chunk, for the progress bar. Leaves the
     // stream's state alone, even at the end of a chunk.

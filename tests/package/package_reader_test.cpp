@@ -38,7 +38,7 @@ struct Reading {
         for (std::uint32_t t : types) reader.want(t);
     }
     std::string digest() {
-        return std::string(reinterpret_cast<const char*>(reader.chunk_buf().digest), 32);
+        return std::string(reinterpret_cast<const char*>(reader.chunk_buf().get_digest()), 32);
     }
     MemorySource source;
     std::istream in;

@@ -39,9 +39,7 @@ protected:
         copy.str("");
         source = std::make_unique<std::stringbuf>(data + "#");
         buf = std::make_unique<ChunkBuf>(source.get(), digestOn, &copy);
-        if (sha256) buf->activeHasher = &buf->sha256;
-        buf->activeHasher->add(u8(covered), covered.size());
-        buf->chunkLength = buf->remaining = chunkLength;
+        buf->stand_at_chunk(chunkLength, sha256, covered);
         return int(verify_signature(*buf, keys));
     }
     // Bytes still in the source, the marker included.
@@ -86,8 +84,8 @@ TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadTriedAndPa
     for (const auto& [what, bytes, length, digestOn, level, left, copied, rest] : cases) {
         SCOPED_TRACE(what);
         EXPECT_EQ(run(bytes, length, digestOn), level);
-        EXPECT_EQ(buf->remaining, left);
-        EXPECT_EQ(buf->digestFinished, digestOn);
+        EXPECT_EQ(buf->get_remaining(), left);
+        EXPECT_EQ(buf->get_digest_finished(), digestOn);
         EXPECT_EQ(copy.str(), copied);
         if (rest >= 0) { EXPECT_EQ(unread(), std::size_t(rest)); }
     }
