@@ -16,6 +16,7 @@
 #include "cli/options.h"
 #include "cli/stream_install.h"
 #include "core/installer.h"
+#include "flash/flash_device.h"
 #include "pdb/database_loader.h"
 #include "plan/actions.h"
 #include "txn/transaction.h"
@@ -102,6 +103,7 @@ void confine() {
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
     if (!gVerbose) installer.terminal = &gTerminal;
+    installer.flash = &real_flash_device();
     open_database(installer, !gVerbose, "i386");
     return installer;
 }

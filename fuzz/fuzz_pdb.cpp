@@ -7,6 +7,7 @@
 #include "scratch.h"
 
 #include "core/installer.h"
+#include "flash/flash_device.h"
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "pdb/schedule.h"
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     (void)read_schedule(path);
 
-    for (const std::string& installed : image_file_paths(path, "fuzz"))
+    for (const std::string& installed : image_file_paths(path, "fuzz", real_flash_device()))
         fuzz_check(installed.compare(0, 7, "/flash/") == 0 && !has_parent_component(installed),
                    "a path taken from an image leaves /flash");
 
@@ -59,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Installer& installer = Installer::reset();
     installer.quiet = true;
     installer.terminal = &terminal;
+    installer.flash = &real_flash_device();
     (void)load_image(installer, std::make_unique<InstalledPackage>("fuzz"), path);
     for (const auto& record : installer.packages)
         fuzz_check(record->name == "fuzz" || is_safe_package_name(record->name),

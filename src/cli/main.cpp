@@ -5,6 +5,7 @@
 #include "cli/run_modes.h"
 #include "cli/staged_modes.h"
 #include "core/installer.h"
+#include "flash/flash_device.h"
 
 #include <unistd.h>
 
@@ -14,7 +15,7 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-    Installer::instance();
+    Installer::instance().flash = &real_flash_device();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     Settings settings = scan_options(args, stdout);
     if (settings.mode == RunMode::Usage) {

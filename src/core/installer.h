@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+class FlashDevice;
+
 // How much a planning step tells on the console: nothing, the packages it enables, disables or
 // refuses, or in addition every package it uninstalls.
 enum class Verbosity { Silent = 0, Changes = 1, All = 2 };
@@ -67,6 +69,7 @@ public:
 
     // Seams, owned elsewhere; tests point them at fakes.
     Terminal* terminal = &standard_terminal();
+    FlashDevice* flash = nullptr;  // the entry sets the real device
     TickClock* clock = &standard_clock();
     std::uint32_t spinnerLastTick = 0;
     std::uint32_t spinnerIndex = 0;

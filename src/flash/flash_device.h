@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-// The seam to the hardware. The real one issues ioctl requests (flash_ioctl.cpp); tests
-// substitute a fake through set_flash_device.
+// The seam to the hardware. The real one issues ioctl requests (flash_ioctl.cpp); the entry
+// hands it to the Installer, and tests hand a fake instead.
 class FlashDevice {
 public:
     virtual ~FlashDevice() = default;
@@ -27,15 +27,8 @@ FlashDevice& real_flash_device();
 // The same requests on other device paths (tests point them at plain files).
 std::unique_ptr<FlashDevice> make_ioctl_flash_device(std::string flashPath, std::string mtdPath);
 
-// Makes `device` (borrowed; must outlive its use) the one the queries below ask; null restores
-// the real device.
-void set_flash_device(FlashDevice* device);
-
-std::uint32_t flash_min_version();
-bool mtd0_has_256k_blocks();
-int flash_flag();
 // 0 to 4: the hardware byte that a package file entry must carry (when non-zero) to be
-// extracted on this device.
-int hardware_variant();
+// extracted on `device`.
+int hardware_variant(FlashDevice& device);
 // The variant for a processor version and flash flag; the flag matters for one processor family.
 int hardware_variant_of(std::uint32_t pvr, int flashFlag);

@@ -1,19 +1,9 @@
-// The flash queries over the process's current device, and the mapping from processor version
+// The hardware variant of a device, and the mapping from processor version
 // to hardware variant. Only the variant's one processor family needs the flash flag.
 
 #include "flash/flash_device.h"
 
 namespace {
-
-FlashDevice*& current_slot() {
-    static FlashDevice* device = nullptr;
-    return device;
-}
-
-FlashDevice& current() {
-    FlashDevice* device = current_slot();
-    return device ? *device : real_flash_device();
-}
 
 // The family whose variant depends on the flash flag; the low 8 bits (revision) do not matter.
 bool is_flag_family(std::uint32_t pvr) {
@@ -23,16 +13,7 @@ bool is_flag_family(std::uint32_t pvr) {
 
 }  // namespace
 
-void set_flash_device(FlashDevice* device) { current_slot() = device; }
-
-std::uint32_t flash_min_version() { return current().min_version(); }
-
-bool mtd0_has_256k_blocks() { return current().mtd0_has_256k_blocks(); }
-
-int flash_flag() { return current().flash_flag(); }
-
-int hardware_variant() {
-    FlashDevice& device = current();
+int hardware_variant(FlashDevice& device) {
     const std::uint32_t pvr = device.pvr();
     // Ask the flash driver only when the answer can matter.
     return hardware_variant_of(pvr, is_flag_family(pvr) ? device.flash_flag() : 0);

@@ -95,7 +95,8 @@ bool read_files(const std::string& path, std::set<std::string>& files) {
     return true;
 }
 
-std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name) {
+std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name,
+                                       FlashDevice& flash) {
     std::set<std::string> paths;
     std::ifstream file(imagePath, std::ios::binary);
     if (!file) return paths;
@@ -103,7 +104,7 @@ std::set<std::string> image_file_paths(const std::string& imagePath, const std::
     reader.want(kChunkFiles);
     if (reader.next_chunk() != kChunkFiles) return paths;
     InflateStream z(reader);
-    const int variant = hardware_variant();
+    const int variant = hardware_variant(flash);
     for (;;) {
         std::uint8_t header[kFileEntryHeaderSize];
         z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class FlashDevice;
 class Installer;
 
 enum class ListStatus { Ok, Missing, Malformed };
@@ -24,12 +25,13 @@ enum class ListStatus { Ok, Missing, Malformed };
 // nothing removable are left out. False when the file cannot be opened.
 bool read_files(const std::string& path, std::set<std::string>& files);
 
-// The installed paths of the regular files for this device in the files chunk of the package
-// image at `imagePath`, for an entry written before image packages kept their "files" list:
-// each both below /flash and below /flash/x/<name>/, since the image does not say whether the
-// package was installed disabled. Read without digest; empty when the image has no readable
+// The installed paths of the regular files for `flash`'s variant in the files chunk of the
+// package image at `imagePath`, for an entry written before image packages kept their "files"
+// list: each both below /flash and below /flash/x/<name>/, since the image does not say whether
+// the package was installed disabled. Read without digest; empty when the image has no readable
 // files chunk, and cut where its entries become unreadable.
-std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name);
+std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name,
+                                       FlashDevice& flash);
 
 // Fills `record` (named after its database directory) from the package image at `imagePath`
 // and appends it to installer.packages; a bundle image appends its members first. The image

@@ -155,7 +155,7 @@ void take_files_from_image(const Installer& installer, InstalledPackage& record,
         if (!fs.stat(image, st) || !st.isRegular) return;
     }
     const auto& packages = installer.packages;
-    for (const std::string& path : image_file_paths(image, record.name)) {
+    for (const std::string& path : image_file_paths(image, record.name, *installer.flash)) {
         if (!fs.lstat(path, st) || st.isDirectory) continue;
         const bool listed = std::any_of(packages.begin(), packages.end(), [&](const auto& other) {
             return other.get() != &record && other->files.count(path) != 0;

@@ -145,7 +145,7 @@ PlannerFlags check_admission(Installer& installer, const Package& c, PlannerFlag
 }
 
 bool check_system_version(Installer& installer, const Package& c, bool verbose) {
-    const Version minimum = flash_min_version();
+    const Version minimum = installer.flash->min_version();
     if (c.version < minimum) {
         if (verbose) {
             // version_text shares one buffer: take the label first.
@@ -155,7 +155,7 @@ bool check_system_version(Installer& installer, const Package& c, bool verbose) 
         }
         return false;
     }
-    if (c.version <= kLastVersionWithoutNewFileSystem && mtd0_has_256k_blocks()) {
+    if (c.version <= kLastVersionWithoutNewFileSystem && installer.flash->mtd0_has_256k_blocks()) {
         if (verbose)
             installer.warning("omitting package %s: it does not support current file system",
                               package_label(c).c_str());

@@ -193,7 +193,7 @@ bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
                   PackageReader& reader) {
     const std::string label = progress_label(pkg);
     InflateStream z(reader);
-    const int variant = hardware_variant();
+    const int variant = hardware_variant(*installer.flash);
     std::vector<char> piece(kCopyPiece);
     std::string base = std::string(kFlashRoot);
     if (pkg.disabled) base += "/x/" + pkg.name;

@@ -119,7 +119,7 @@ TEST_F(InstallPackageTest, HardwareVariantEntriesOnlyOnTheirVariant) {
         return in_root([&] {
             FakeFlash flash;
             flash.pvrValue = pvr;
-            set_flash_device(&flash);
+            Installer::instance().flash = &flash;
             return install_bytes(bytes);
         });
     };

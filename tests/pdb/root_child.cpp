@@ -3,6 +3,7 @@
 #include "pdb/root_child.h"
 
 #include "core/installer.h"
+#include "support/scenario.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,8 +48,10 @@ std::string run_in_root(const std::string& root, const std::function<std::string
         ::close(fds[0]);
         if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) ::_exit(90);
         static SilentTerminal silent;
+        static FakeFlash flash;  // no flash device, as on the build host
         Installer& installer = Installer::reset();
         installer.terminal = &silent;
+        installer.flash = &flash;
         write_all(fds[1], body());
         ::close(fds[1]);
         ::_exit(0);

@@ -83,10 +83,9 @@ public:
         installer.quiet = false;
         installer.terminal = &terminal;
         installer.arch = "powerpc";
-        set_flash_device(&flash);
+        installer.flash = &flash;
     }
     ~Scenario() {
-        set_flash_device(nullptr);
         txn.cancel();
         Installer::reset();
     }
