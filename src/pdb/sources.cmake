@@ -3,6 +3,7 @@ target_sources(installer_core PRIVATE
     pdb/database_loader.cpp
     pdb/database_paths.cpp
     pdb/entry_writer.cpp
+    pdb/file_list.cpp
     pdb/listing.cpp
     pdb/schedule.cpp
 )

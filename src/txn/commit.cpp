@@ -129,32 +129,36 @@ bool copy_blocks(int in, int out, const std::function<void()>& afterBlock) {
 
 bool Transaction::commit(bool spinner) {
     bool ok = true;
+    FileOp entry;
     // Deletions and links first, so that a file moved into place later is never deleted by an
     // entry that sorts after it (a Remove of its directory, say).
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == Remove) ok = remove_path(path) && ok;
-        else if (entry.op == Link) ok = place_link(entry) && ok;
+    for (std::uint32_t id : order_) {
+        if (slots_[id].op != Remove && slots_[id].op != Link) continue;
+        read(slots_[id], entry);
+        if (entry.op == Remove) ok = remove_path(entry.path) && ok;
+        else ok = place_link(entry) && ok;
     }
     std::string madeDir;
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == Move || entry.op == MoveTemp)
-            ok = place_file(entry, spinner, madeDir) && ok;
+    for (std::uint32_t id : order_) {
+        if (slots_[id].op != Move && slots_[id].op != MoveTemp) continue;
+        read(slots_[id], entry);
+        ok = place_file(entry, spinner, madeDir) && ok;
     }
     return ok;
 }
 
 void Transaction::cancel() {
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == MoveTemp) ::unlink(entry.source.c_str());
-    }
-    ops_.clear();
+    for (std::uint32_t id : order_) forget_temp(slots_[id]);
+    clear();
 }
 
 void Transaction::cancel_staged() {
-    for (const auto& [path, entry] : ops_) {
+    FileOp entry;
+    for (std::uint32_t id : order_) {
+        read(slots_[id], entry);
         if (is_staged_temp(entry)) ::unlink(entry.source.c_str());
     }
-    ops_.clear();
+    clear();
 }
 
 std::string parent_dir(const std::string& path) {
