@@ -5,9 +5,9 @@
 // path is split into an interned directory and a file name kept once in a text arena.
 
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <functional>
-#include <deque>
 #include <iterator>
 #include <map>
 #include <memory>
