@@ -1,5 +1,5 @@
 // Paths split at their last "/": a package's files share few directories, so a list costs about
-// its file names and eight bytes a file. Items are appended as they come and sorted on the first
+// its file names and six bytes a file. Items are appended as they come and sorted on the first
 // read that needs the order; unpacking adds them in path order, so that sort is rarely needed.
 
 #include "pdb/file_list.h"
@@ -47,7 +47,7 @@ void FileList::insert(std::string_view path) {
             sorted_ = false;
         }
     }
-    items_.push_back(Item{dir, store_name(path.substr(split))});
+    items_.push_back(Item{store(dir, path.substr(split))});
 }
 
 std::size_t FileList::count(std::string_view path) const {
@@ -79,21 +79,23 @@ FileList::iterator FileList::begin() const {
 }
 
 std::string FileList::path_at(std::size_t at) const {
-    const Item& item = items_[at];
-    std::string path = dirs_[item.dir];
-    path += name_of(item.name);
+    const auto [dir, name] = parts(items_[at]);
+    std::string path(dir);
+    path += name;
     return path;
 }
 
 int FileList::compare(const Item& item, std::string_view path) const {
-    return compare_joined(dirs_[item.dir], name_of(item.name), path, {});
+    const auto [dir, name] = parts(item);
+    return compare_joined(dir, name, path, {});
 }
 
 void FileList::settle() const {
     if (sorted_) return;
     const auto less = [&](const Item& a, const Item& b) {
-        return compare_joined(dirs_[a.dir], name_of(a.name), dirs_[b.dir],
-                              name_of(b.name)) < 0;
+        const auto [aDir, aName] = parts(a);
+        const auto [bDir, bName] = parts(b);
+        return compare_joined(aDir, aName, bDir, bName) < 0;
     };
     std::stable_sort(items_.begin(), items_.end(), less);
     items_.erase(std::unique(items_.begin(), items_.end(),
@@ -114,22 +116,34 @@ std::uint32_t FileList::dir_id(std::string_view dir) {
     return lastDir_;
 }
 
-std::uint32_t FileList::store_name(std::string_view name) {
-    const std::size_t need = name.size() + 1;
+std::uint32_t FileList::store(std::uint32_t dir, std::string_view name) {
+    char head[5];
+    std::size_t headSize = 0;
+    for (; dir >= 0x80; dir >>= 7) head[headSize++] = char(0x80 | (dir & 0x7f));
+    head[headSize++] = char(dir);
+    const std::size_t need = headSize + name.size() + 1;
     if (arena_.empty() || arenaUsed_ + need > kArenaBlock) {
         // Not value-initialised: untouched pages of a block cost no memory.
         arena_.emplace_back(new char[std::max(need, kArenaBlock)]);
         arenaUsed_ = 0;
     }
     char* at = arena_.back().get() + arenaUsed_;
-    std::memcpy(at, name.data(), name.size());
-    at[name.size()] = '\0';
+    std::memcpy(at, head, headSize);
+    std::memcpy(at + headSize, name.data(), name.size());
+    at[headSize + name.size()] = '\0';
     const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
-    // A name of a block of its own fills it: the next name starts a new block.
+    // A record of a block of its own fills it: the next record starts a new block.
     arenaUsed_ = need > kArenaBlock ? kArenaBlock : arenaUsed_ + need;
     return number;
 }
 
-const char* FileList::name_of(std::uint32_t name) const {
-    return arena_[name / kArenaBlock].get() + name % kArenaBlock;
+std::pair<std::string_view, const char*> FileList::parts(const Item& item) const {
+    const char* at = arena_[item.at / kArenaBlock].get() + item.at % kArenaBlock;
+    std::uint32_t dir = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*at++);
+        dir |= std::uint32_t(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) break;
+    }
+    return {dirs_[dir], at};
 }

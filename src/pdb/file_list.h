@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class FileList {
@@ -56,11 +57,11 @@ public:
     iterator end() const { return iterator(this, items_.size()); }
 
 private:
-    // One path: the directory part up to its last "/" (an index into dirs_) and the rest (the
-    // number of its name in the arena).
+    // One path: the number of its record in the arena, which holds the index into dirs_ of the
+    // directory part up to its last "/" (seven bits a byte, low first, the top bit set on all
+    // but the last), then the rest of the path and a NUL.
     struct Item {
-        std::uint32_t dir;
-        std::uint32_t name;
+        std::uint32_t at;
     };
 
     std::string path_at(std::size_t at) const;
@@ -68,8 +69,9 @@ private:
     // Sorts the items added out of order and drops repeated paths.
     void settle() const;
     std::uint32_t dir_id(std::string_view dir);
-    std::uint32_t store_name(std::string_view name);
-    const char* name_of(std::uint32_t name) const;
+    std::uint32_t store(std::uint32_t dir, std::string_view name);
+    // The directory part and the name of an item.
+    std::pair<std::string_view, const char*> parts(const Item& item) const;
 
     mutable std::deque<Item> items_;  // a deque: growing never copies it whole
     mutable bool sorted_ = true;

@@ -36,19 +36,20 @@ const char* Transaction::name_of(std::uint32_t name) const {
     return arena_[name / kArenaBlock].get() + name % kArenaBlock;
 }
 
-std::uint32_t Transaction::store_name(std::string_view name) {
-    if (name.empty()) return kNoName;
-    const std::size_t need = name.size() + 1;
+std::uint32_t Transaction::store_name(std::string_view head, std::string_view name) {
+    if (head.empty() && name.empty()) return kNoName;
+    const std::size_t need = head.size() + name.size() + 1;
     if (arena_.empty() || arenaUsed_ + need > kArenaBlock) {
         // Not value-initialised: untouched pages of a block cost no memory.
         arena_.emplace_back(new char[std::max(need, kArenaBlock)]);
         arenaUsed_ = 0;
     }
     char* at = arena_.back().get() + arenaUsed_;
-    std::memcpy(at, name.data(), name.size());
-    at[name.size()] = '\0';
+    std::memcpy(at, head.data(), head.size());
+    std::memcpy(at + head.size(), name.data(), name.size());
+    at[head.size() + name.size()] = '\0';
     const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
-    // A name of a block of its own fills it: the next name starts a new block.
+    // A record of a block of its own fills it: the next record starts a new block.
     arenaUsed_ = need > kArenaBlock ? kArenaBlock : arenaUsed_ + need;
     return number;
 }
@@ -63,11 +64,26 @@ std::uint32_t Transaction::intern_dir(std::string_view dir) {
     return lastDir_;
 }
 
-void Transaction::store(std::string_view text, std::uint32_t& dir, std::uint32_t& name) {
-    const std::size_t slash = text.rfind('/');
+std::uint32_t Transaction::store_path(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
     const std::size_t split = slash == std::string_view::npos ? 0 : slash + 1;
-    dir = intern_dir(text.substr(0, split));
-    name = store_name(text.substr(split));
+    std::uint32_t dir = intern_dir(path.substr(0, split));
+    char head[5];
+    std::size_t headSize = 0;
+    for (; dir >= 0x80; dir >>= 7) head[headSize++] = char(0x80 | (dir & 0x7f));
+    head[headSize++] = char(dir);
+    return store_name(std::string_view(head, headSize), path.substr(split));
+}
+
+std::pair<std::string_view, const char*> Transaction::path_parts(const Slot& slot) const {
+    const char* at = arena_[slot.path / kArenaBlock].get() + slot.path % kArenaBlock;
+    std::uint32_t dir = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*at++);
+        dir |= std::uint32_t(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) break;
+    }
+    return {dirs_[dir], at};
 }
 
 void Transaction::store_source(Slot& slot, std::string_view source) {
@@ -82,7 +98,7 @@ void Transaction::store_source(Slot& slot, std::string_view source) {
         std::memcpy(slot.source, name.data() + 3, 6);
         return;
     }
-    const std::uint32_t number = store_name(name);
+    const std::uint32_t number = store_name({}, name);
     std::memcpy(slot.source, &number, sizeof number);
 }
 
@@ -98,11 +114,11 @@ void Transaction::append_source(const Slot& slot, std::string& out) const {
 }
 
 int Transaction::compare(const Slot& slot, std::string_view path) const {
-    const std::string& dir = dirs_[slot.dir];
+    const auto [dir, name] = path_parts(slot);
     // Compares as std::string compares the whole path: the directory with the path's start,
     // then the name with the rest.
-    if (int c = std::string_view(dir).compare(path.substr(0, dir.size())); c != 0) return c;
-    return std::string_view(name_of(slot.name)).compare(path.substr(dir.size()));
+    if (int c = dir.compare(path.substr(0, dir.size())); c != 0) return c;
+    return std::string_view(name).compare(path.substr(dir.size()));
 }
 
 std::size_t Transaction::position(std::string_view path) const {
@@ -120,7 +136,8 @@ bool Transaction::is_at(std::size_t at, std::string_view path) const {
 }
 
 void Transaction::read(const Slot& slot, FileOp& out) const {
-    out.path.assign(dirs_[slot.dir]).append(name_of(slot.name));
+    const auto [dir, name] = path_parts(slot);
+    out.path.assign(dir).append(name);
     out.op = slot.op;
     out.source.clear();
     append_source(slot, out.source);
@@ -170,7 +187,7 @@ void Transaction::add_op(const std::string& path, std::uint32_t op, const std::s
         return;
     }
     Slot slot{};
-    store(path, slot.dir, slot.name);
+    slot.path = store_path(path);
     slot.op = std::uint8_t(op);
     store_source(slot, source);
     slots_.push_back(slot);
@@ -211,7 +228,8 @@ void Transaction::drop_below(const std::string& dir) {
     std::string path;
     for (; at < order_.size(); ++at) {
         const Slot& slot = slots_[order_[at]];
-        path.assign(dirs_[slot.dir]).append(name_of(slot.name));
+        const auto [dirPart, name] = path_parts(slot);
+        path.assign(dirPart).append(name);
         const bool below = path == base || path.compare(0, prefix.size(), prefix) == 0;
         if (!below && path > prefix) break;
         if (below)

@@ -115,12 +115,13 @@ public:
 
 private:
     // One entry: its path and its source, each split after the last "/" into an interned
-    // directory (an index into dirs_) and a name. The path's name is in the arena (kNoName:
-    // empty); so is the source's, in its first four bytes, unless it is a temporary file's
-    // "tmp" and six letters, of which `source` keeps the six (tempName set).
+    // directory (an index into dirs_) and a name. The path is a record in the arena: the
+    // directory's index (seven bits a byte, low first, the top bit set on all but the last),
+    // the name and a NUL. The source's name is in the arena too (its number in the first four
+    // bytes of `source`, kNoName: empty), unless it is a temporary file's "tmp" and six
+    // letters, of which `source` keeps the six (tempName set).
     struct Slot {
-        std::uint32_t dir;
-        std::uint32_t name;
+        std::uint32_t path;
         std::uint32_t sourceDir;
         char source[6];
         std::uint8_t op;
@@ -137,12 +138,14 @@ private:
     bool is_at(std::size_t at, std::string_view path) const;
     int compare(const Slot& slot, std::string_view path) const;
     const char* name_of(std::uint32_t name) const;
-    // Splits text after its last "/" into a directory index and a stored name.
-    void store(std::string_view text, std::uint32_t& dir, std::uint32_t& name);
+    // Stores a path as a record of the arena; its number.
+    std::uint32_t store_path(std::string_view path);
+    // The directory and the name of a slot's path.
+    std::pair<std::string_view, const char*> path_parts(const Slot& slot) const;
     void store_source(Slot& slot, std::string_view source);
     void append_source(const Slot& slot, std::string& out) const;
     std::uint32_t intern_dir(std::string_view dir);
-    std::uint32_t store_name(std::string_view name);
+    std::uint32_t store_name(std::string_view head, std::string_view name);
     // Deletes the temporary file of a MoveTemp entry.
     void forget_temp(const Slot& slot) const;
     void clear();

@@ -224,6 +224,8 @@ TEST(DatabaseListTest, ReadsEntriesAndReportsMissingAndMalformedFiles) {
               (std::vector<std::string>{"/flash/bin-x/b", "/flash/bin/a", "/flash/etc/b",
                                         "/flash/x/p/c"}));
     EXPECT_EQ(files.count("/flash/bin/a") + files.count("/flash/bin"), 1u);
+    for (int i = 0; i < 300; ++i) files.insert("/flash/d/" + std::to_string(i) + "/x");
+    EXPECT_EQ(files.count("/flash/d/299/x") + files.size(), 1u + 304u);  // past 128 directories
 }
 
 TEST(DatabasePathsTest, OnlyNamesThatCanBeOneDirectoryAreSafe) {
