@@ -4,7 +4,8 @@
 # the installer's default run; in the same run and on the same file system it is unpacked by
 # the plain baseline program (bench/plain_install.cpp: read, SHA-1, inflate, write), by
 # `tar -xzf` of the same tree and by `dpkg -i --root` of a .deb of it. Wall times are medians of
-# RUNS runs; peak memory comes from /usr/bin/time -v, also for a package four times as large.
+# RUNS runs; peak memory comes from /usr/bin/time -v, also for a package four times as large and
+# for packages of the same bytes in 500 and 8,000 files (each file cut in four, or four joined).
 #
 #   bash bench/install_bench.sh            (BUILD_DIR=build, RUNS=5, needs root for tmpfs)
 set -euo pipefail
@@ -69,6 +70,30 @@ cp -r "$work/tree" "$work/tree4"
 find "$work/tree4" -type f | while read -r f; do cat "$f" "$f" "$f" "$f" >"$f.4" && mv "$f.4" "$f"; done
 printf 'name payload\nversion 6.40\nfiles tree4\n' >"$work/payload4.txt"
 "$pkgtool" build "$work/payload4.txt" -o "$fs/payload4.npk" >/dev/null
+for count in 500 8000; do
+    python3 - "$work/tree" "$work/tree$count" "$count" <<'PY2'
+import os, sys
+src, dest, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+paths = sorted(os.path.join(d, n) for d, _, ns in os.walk(src) for n in ns)
+def put(rel, data):
+    p = os.path.join(dest, rel)
+    os.makedirs(os.path.dirname(p), exist_ok=True)
+    open(p, "wb").write(data)
+if count >= len(paths):
+    k = count // len(paths)
+    for p in paths:
+        data = open(p, "rb").read()
+        step = -(-len(data) // k)
+        for i in range(k):
+            put(os.path.relpath(p, src) + f".{i + 1}", data[i * step:(i + 1) * step])
+else:
+    k = len(paths) // count
+    for i in range(0, len(paths), k):
+        put(os.path.relpath(paths[i], src), b"".join(open(p, "rb").read() for p in paths[i:i + k]))
+PY2
+    printf 'name payload\nversion 6.40\nfiles tree%s\n' "$count" >"$work/payload$count.txt"
+    "$pkgtool" build "$work/payload$count.txt" -o "$fs/payload$count.npk" >/dev/null
+done
 tar -czf "$fs/payload.tar.gz" -C "$work/tree" .
 mkdir -p "$work/deb/DEBIAN"
 cp -r "$work/tree/." "$work/deb/"
@@ -124,6 +149,18 @@ for tool in installer plain tar dpkg; do
     rss[$tool]=$(cut -d' ' -f2 "$work/$tool.txt" | median)
     cpu[$tool]=$(cut -d' ' -f3 "$work/$tool.txt" | median)
 done
+# Peak memory against the number of files, the bytes staying the same: medians of RUNS runs.
+declare -A files_kib files_plain
+for pkg in payload500 payload payload8000; do
+    : >"$work/$pkg.kib"
+    : >"$work/$pkg.plain"
+    for _ in $(seq "$runs"); do
+        run_installer "$pkg.npk" | cut -d' ' -f2 >>"$work/$pkg.kib"
+        run_plain "$pkg.npk" | cut -d' ' -f2 >>"$work/$pkg.plain"
+    done
+    files_kib[$pkg]=$(median <"$work/$pkg.kib")
+    files_plain[$pkg]=$(median <"$work/$pkg.plain")
+done
 big_installer=$(run_installer payload4.npk | cut -d' ' -f2)
 big_plain=$(run_plain payload4.npk | cut -d' ' -f2)
 # The installed files match the tree.
@@ -144,8 +181,15 @@ done
 [ "$dpkg_ok" = 1 ] || echo "dpkg: not measured (the .deb could not be built or installed here)"
 echo
 awk -v a="${rss[installer]}" -v b="${rss[plain]}" \
-    'BEGIN {printf "peak memory, 1x package: installer %d KiB, plain %d KiB, ratio %.3f (target <= 1.25)\n", a, b, a / b}'
+    'BEGIN {printf "peak memory, 1x package: installer %d KiB, plain %d KiB, ratio %.3f (target <= 1.15)\n", a, b, a / b}'
 awk -v a="$big_installer" -v b="$big_plain" -v a1="${rss[installer]}" \
     'BEGIN {printf "peak memory, 4x package: installer %d KiB (%+d KiB against 1x; target within 1024), plain %d KiB\n", a, a - a1, b}'
 awk -v a="${wall[installer]}" -v b="${wall[plain]}" -v ca="${cpu[installer]}" -v cb="${cpu[plain]}" \
-    'BEGIN {printf "wall time: installer / plain = %.3f (target <= 1.10); cpu time: %.3f\n", a / b, ca / cb}'
+    'BEGIN {printf "wall time: installer / plain = %.3f (target <= 1.05); cpu time: %.3f\n", a / b, ca / cb}'
+for pkg in payload500 payload payload8000; do
+    printf 'peak memory by files: %s files installer %d KiB, plain %d KiB\n' \
+        "$(find "$work/tree${pkg#payload}" -type f | wc -l)" "${files_kib[$pkg]}" "${files_plain[$pkg]}"
+done
+awk -v a="${files_kib[payload500]}" -v b="${files_kib[payload8000]}" \
+    -v n500="$(find "$work/tree500" -type f | wc -l)" -v n8000="$(find "$work/tree8000" -type f | wc -l)" \
+    'BEGIN {printf "peak memory growth per file, 500 to 8000 files: %.1f bytes (target <= 64)\n", (b - a) * 1024 / (n8000 - n500)}'

@@ -2,9 +2,10 @@
 // The package record family: one shape for a package read from an upload, a stream, a database
 // image or the small database files. Records live on the heap with exactly one owner.
 
+#include "core/file_list.h"
+
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,7 @@ class InstalledPackage : public Package {
 public:
     using Package::Package;
 
-    std::set<std::string> files;  // absolute paths of the installed files, each begins with "/"
+    FileList files;  // absolute paths of the installed files, each begins with "/"
     Dependency bundle;            // the bundle this package came with; empty name: none
     bool disabled = false;
     bool userForced = false;

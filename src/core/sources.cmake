@@ -2,6 +2,7 @@
 # records, the floor every other folder may include and that includes none of them.
 target_sources(installer_core PRIVATE
     core/console.cpp
+    core/file_list.cpp
     core/installer.cpp
     core/package.cpp
     core/posix_file_system.cpp

@@ -84,7 +84,7 @@ ListStatus read_list(const std::string& path, std::vector<Dependency>& list, boo
     }
 }
 
-bool read_files(const std::string& path, std::set<std::string>& files) {
+bool read_files(const std::string& path, FileList& files) {
     std::ifstream in(path);
     if (!in) return false;
     std::string line;

@@ -23,7 +23,7 @@ enum class ListStatus { Ok, Missing, Malformed };
 
 // Reads a "files" list into `files` as installed paths (see database_paths.h); lines that name
 // nothing removable are left out. False when the file cannot be opened.
-bool read_files(const std::string& path, std::set<std::string>& files);
+bool read_files(const std::string& path, FileList& files);
 
 // The installed paths of the regular files for `flash`'s variant in the files chunk of the
 // package image at `imagePath`, for an entry written before image packages kept their "files"

@@ -109,32 +109,38 @@ bool copy_blocks(FileSystem& fs, int in, int out, const std::function<void()>& a
 bool Transaction::commit(const std::function<void()>& afterCopyBlock) {
     FileSystem& fs = *fs_;
     bool ok = true;
+    FileOp entry;
     // Deletions and links first, so that a file moved into place later is never deleted by an
     // entry that sorts after it (a Remove of its directory, say).
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == FileOpKind::Remove) ok = remove_path(fs, path) && ok;
-        else if (entry.op == FileOpKind::Link) ok = place_link(fs, entry) && ok;
+    for (std::uint32_t id : order_) {
+        const auto kind = FileOpKind(slots_[id].op);
+        if (kind != FileOpKind::Remove && kind != FileOpKind::Link) continue;
+        read(slots_[id], entry);
+        if (entry.op == FileOpKind::Remove) ok = remove_path(fs, entry.path) && ok;
+        else ok = place_link(fs, entry) && ok;
     }
     std::string madeDir;
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp)
-            ok = place_file(fs, entry, afterCopyBlock, madeDir) && ok;
+    for (std::uint32_t id : order_) {
+        const auto kind = FileOpKind(slots_[id].op);
+        if (kind != FileOpKind::Move && kind != FileOpKind::MoveTemp) continue;
+        read(slots_[id], entry);
+        ok = place_file(fs, entry, afterCopyBlock, madeDir) && ok;
     }
     return ok;
 }
 
 void Transaction::cancel() {
-    for (const auto& [path, entry] : ops_) {
-        if (entry.op == FileOpKind::MoveTemp) fs_->remove_file(entry.source);
-    }
-    ops_.clear();
+    for (std::uint32_t id : order_) forget_temp(slots_[id]);
+    clear();
 }
 
 void Transaction::cancel_staged() {
-    for (const auto& [path, entry] : ops_) {
+    FileOp entry;
+    for (std::uint32_t id : order_) {
+        read(slots_[id], entry);
         if (is_staged_temp(*fs_, entry)) fs_->remove_file(entry.source);
     }
-    ops_.clear();
+    clear();
 }
 
 std::string parent_dir(const std::string& path) {

@@ -5,16 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <cerrno>
 #include <fstream>
 
 namespace {
 
-// The temporary file of a MoveTemp belongs to the journal: once its entry goes, nobody else
-// would delete it, and a stray file in the package database directory loads as a package.
-void forget_temp(FileSystem& fs, const FileOp& entry) {
-    if (entry.op == FileOpKind::MoveTemp) fs.remove_file(entry.source);
-}
+constexpr std::size_t kArenaBlock = 16384;
 
 bool path_exists(FileSystem& fs, const std::string& path) {
     FileStatus st;
@@ -30,20 +27,167 @@ bool representable(const FileOp& entry) {
 
 }  // namespace
 
+const char* Transaction::name_of(std::uint32_t name) const {
+    if (name == kNoName) return "";
+    return arena_[name / kArenaBlock].get() + name % kArenaBlock;
+}
+
+std::uint32_t Transaction::store_name(std::string_view head, std::string_view name) {
+    if (head.empty() && name.empty()) return kNoName;
+    const std::size_t need = head.size() + name.size() + 1;
+    if (arena_.empty() || arenaUsed_ + need > kArenaBlock) {
+        // Not value-initialised: untouched pages of a block cost no memory.
+        arena_.emplace_back(new char[std::max(need, kArenaBlock)]);
+        arenaUsed_ = 0;
+    }
+    char* at = arena_.back().get() + arenaUsed_;
+    std::memcpy(at, head.data(), head.size());
+    std::memcpy(at + head.size(), name.data(), name.size());
+    at[head.size() + name.size()] = '\0';
+    const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
+    // A record of a block of its own fills it: the next record starts a new block.
+    arenaUsed_ = need > kArenaBlock ? kArenaBlock : arenaUsed_ + need;
+    return number;
+}
+
+std::uint32_t Transaction::intern_dir(std::string_view dir) {
+    // Entries come directory by directory: the last one matches almost always.
+    if (lastDir_ < dirs_.size() && dirs_[lastDir_] == dir) return lastDir_;
+    if (auto it = dirIds_.find(dir); it != dirIds_.end()) return lastDir_ = it->second;
+    lastDir_ = std::uint32_t(dirs_.size());
+    dirs_.emplace_back(dir);
+    dirIds_.emplace(dirs_.back(), lastDir_);
+    return lastDir_;
+}
+
+std::uint32_t Transaction::store_path(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t split = slash == std::string_view::npos ? 0 : slash + 1;
+    std::uint32_t dir = intern_dir(path.substr(0, split));
+    char head[5];
+    std::size_t headSize = 0;
+    for (; dir >= 0x80; dir >>= 7) head[headSize++] = char(0x80 | (dir & 0x7f));
+    head[headSize++] = char(dir);
+    return store_name(std::string_view(head, headSize), path.substr(split));
+}
+
+std::pair<std::string_view, const char*> Transaction::path_parts(const Slot& slot) const {
+    const char* at = arena_[slot.path / kArenaBlock].get() + slot.path % kArenaBlock;
+    std::uint32_t dir = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*at++);
+        dir |= std::uint32_t(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) break;
+    }
+    return {dirs_[dir], at};
+}
+
+void Transaction::store_source(Slot& slot, std::string_view source) {
+    const std::size_t slash = source.rfind('/');
+    const std::size_t split = slash == std::string_view::npos ? 0 : slash + 1;
+    slot.sourceDir = intern_dir(source.substr(0, split));
+    const std::string_view name = source.substr(split);
+    // Nearly every source is a temporary file: its name is kept in the entry itself.
+    slot.tempName = name.size() == 9 && name.compare(0, 3, "tmp") == 0 &&
+                    name.find('\0') == std::string_view::npos;
+    if (slot.tempName) {
+        std::memcpy(slot.source, name.data() + 3, 6);
+        return;
+    }
+    const std::uint32_t number = store_name({}, name);
+    std::memcpy(slot.source, &number, sizeof number);
+}
+
+void Transaction::append_source(const Slot& slot, std::string& out) const {
+    out += dirs_[slot.sourceDir];
+    if (slot.tempName) {
+        out.append("tmp").append(slot.source, 6);
+        return;
+    }
+    std::uint32_t number;
+    std::memcpy(&number, slot.source, sizeof number);
+    out += name_of(number);
+}
+
+int Transaction::compare(const Slot& slot, std::string_view path) const {
+    const auto [dir, name] = path_parts(slot);
+    // Compares as std::string compares the whole path: the directory with the path's start,
+    // then the name with the rest.
+    if (int c = dir.compare(path.substr(0, dir.size())); c != 0) return c;
+    return std::string_view(name).compare(path.substr(dir.size()));
+}
+
+std::size_t Transaction::position(std::string_view path) const {
+    // Files are mostly queued in path order: then the new path goes at the end.
+    if (order_.empty() || compare(slots_[order_.back()], path) < 0) return order_.size();
+    auto it = std::lower_bound(order_.begin(), order_.end(), path,
+                               [&](std::uint32_t id, std::string_view p) {
+                                   return compare(slots_[id], p) < 0;
+                               });
+    return std::size_t(it - order_.begin());
+}
+
+bool Transaction::is_at(std::size_t at, std::string_view path) const {
+    return at < order_.size() && compare(slots_[order_[at]], path) == 0;
+}
+
+void Transaction::read(const Slot& slot, FileOp& out) const {
+    const auto [dir, name] = path_parts(slot);
+    out.path.assign(dir).append(name);
+    out.op = FileOpKind(slot.op);
+    out.source.clear();
+    append_source(slot, out.source);
+}
+
+Transaction::Entry Transaction::entry_at(std::size_t at) const {
+    Entry entry;
+    read(slots_[order_[at]], entry.second);
+    entry.first = entry.second.path;
+    return entry;
+}
+
+// The temporary file of a MoveTemp belongs to the journal: once its entry goes, nobody else
+// would delete it, and a stray file in the package database directory loads as a package.
+void Transaction::forget_temp(const Slot& slot) const {
+    if (FileOpKind(slot.op) != FileOpKind::MoveTemp) return;
+    std::string source;
+    append_source(slot, source);
+    fs_->remove_file(source);
+}
+
+void Transaction::clear() {
+    slots_.clear();
+    order_.clear();
+    order_.shrink_to_fit();
+    dirIds_.clear();
+    dirs_.clear();
+    lastDir_ = 0;
+    arena_.clear();
+    arenaUsed_ = 0;
+}
+
 const FileOp* Transaction::pending(const std::string& path) const {
-    auto it = ops_.find(path);
-    return it == ops_.end() ? nullptr : &it->second;
+    const std::size_t at = position(path);
+    if (!is_at(at, path)) return nullptr;
+    read(slots_[order_[at]], pending_);
+    return &pending_;
 }
 
 void Transaction::add_op(const std::string& path, FileOpKind op, const std::string& source) {
-    auto it = ops_.find(path);
-    if (it == ops_.end()) {
-        ops_.emplace(path, FileOp{path, op, source});
+    const std::size_t at = position(path);
+    if (is_at(at, path)) {
+        Slot& slot = slots_[order_[at]];
+        forget_temp(slot);
+        slot.op = std::uint8_t(op);
+        store_source(slot, source);
         return;
     }
-    forget_temp(*fs_, it->second);
-    it->second.op = op;
-    it->second.source = source;
+    Slot slot{};
+    slot.path = store_path(path);
+    slot.op = std::uint8_t(op);
+    store_source(slot, source);
+    slots_.push_back(slot);
+    order_.insert(order_.begin() + std::ptrdiff_t(at), std::uint32_t(slots_.size() - 1));
 }
 
 void Transaction::add_remove(const std::string& path) {
@@ -51,17 +195,17 @@ void Transaction::add_remove(const std::string& path) {
         add_op(path, FileOpKind::Remove, "");
         return;
     }
-    auto it = ops_.find(path);
-    if (it == ops_.end()) return;
-    forget_temp(*fs_, it->second);
-    ops_.erase(it);
+    const std::size_t at = position(path);
+    if (!is_at(at, path)) return;
+    forget_temp(slots_[order_[at]]);
+    order_.erase(order_.begin() + std::ptrdiff_t(at));
 }
 
 bool Transaction::take_back_remove(const std::string& path) {
-    auto it = ops_.find(path);
-    if (it != ops_.end()) {
-        if (it->second.op != FileOpKind::Remove) return false;
-        ops_.erase(it);
+    const std::size_t at = position(path);
+    if (is_at(at, path)) {
+        if (FileOpKind(slots_[order_[at]].op) != FileOpKind::Remove) return false;
+        order_.erase(order_.begin() + std::ptrdiff_t(at));
     }
     FileStatus st;
     if (!fs_->stat(path, st)) return true;
@@ -73,27 +217,32 @@ void Transaction::drop_below(const std::string& dir) {
     while (!base.empty() && base.back() == '/') base.pop_back();
     const std::string prefix = base + "/";
     // Everything at or below `base` sorts from `base` on; the run ends at the first path that
-    // is neither `base` itself nor starts with `base/` and sorts after `base/`.
-    for (auto it = ops_.lower_bound(base); it != ops_.end();) {
-        const std::string& path = it->first;
-        bool below = path == base || path.compare(0, prefix.size(), prefix) == 0;
-        if (!below) {
-            if (path > prefix) break;
-            ++it;
-            continue;
-        }
-        forget_temp(*fs_, it->second);
-        it = ops_.erase(it);
+    // is neither `base` itself nor starts with `base/` and sorts after `base/`. Kept entries
+    // move down over the dropped ones.
+    std::size_t kept = position(base);
+    std::size_t at = kept;
+    std::string path;
+    for (; at < order_.size(); ++at) {
+        const Slot& slot = slots_[order_[at]];
+        const auto [dirPart, name] = path_parts(slot);
+        path.assign(dirPart).append(name);
+        const bool below = path == base || path.compare(0, prefix.size(), prefix) == 0;
+        if (!below && path > prefix) break;
+        if (below)
+            forget_temp(slot);
+        else
+            order_[kept++] = order_[at];
     }
+    order_.erase(order_.begin() + std::ptrdiff_t(kept), order_.begin() + std::ptrdiff_t(at));
 }
 
 bool Transaction::save_manifest(const std::string& manifestPath) const {
-    for (const auto& [path, entry] : ops_)
+    for (const auto& [path, entry] : entries())
         if (!representable(entry)) return false;
 
     std::ofstream out = fs_->open_output(manifestPath);
     if (!out) return false;
-    for (const auto& [path, entry] : ops_) {
+    for (const auto& [path, entry] : entries()) {
         switch (entry.op) {
         case FileOpKind::Remove: out << "U " << path << '\n'; break;
         case FileOpKind::Link: out << "L " << path << ' ' << entry.source << '\n'; break;

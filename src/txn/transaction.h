@@ -1,15 +1,22 @@
 #pragma once
-// The journal of pending file operations of a run: an ordered map from destination path to one
+// The journal of pending file operations of a run: destination paths in path order, each with one
 // operation. Nothing on flash changes until commit; cancel deletes only the temporary files the
-// journal owns.
+// journal owns. A run may queue tens of thousands of files, so each entry is a few numbers: every
+// path is split into an interned directory and a file name kept once in a text arena.
 
 #include "core/file_system.h"
 
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 // The kind of a pending operation. The numbers are fixed (2 is unused).
 enum class FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
@@ -25,6 +32,46 @@ struct FileOp {
 
 class Transaction {
 public:
+    // One entry read out of the journal: a copy of its path and of its operation.
+    using Entry = std::pair<std::string, FileOp>;
+
+    // Reads the entries out in path order; valid until the journal changes.
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Entry;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Entry;
+        struct Arrow {
+            Entry entry;
+            const Entry* operator->() const { return &entry; }
+        };
+
+        Iterator(const Transaction* txn, std::size_t at) : txn_(txn), at_(at) {}
+        Entry operator*() const { return txn_->entry_at(at_); }
+        Arrow operator->() const { return Arrow{**this}; }
+        Iterator& operator++() { return ++at_, *this; }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        const Transaction* txn_;
+        std::size_t at_;
+    };
+    class Entries {
+    public:
+        explicit Entries(const Transaction* txn) : txn_(txn) {}
+        Iterator begin() const { return Iterator(txn_, 0); }
+        Iterator end() const { return Iterator(txn_, txn_->order_.size()); }
+        // The first entry whose path does not sort before `path`.
+        Iterator lower_bound(std::string_view path) const {
+            return Iterator(txn_, txn_->position(path));
+        }
+
+    private:
+        const Transaction* txn_;
+    };
+
     // Every file the journal touches (temporary files, the manifest, the commit) goes through
     // `fs`, which must outlive it.
     explicit Transaction(FileSystem& fs = real_file_system()) : fs_(&fs) {}
@@ -32,10 +79,11 @@ public:
     Transaction& operator=(const Transaction&) = delete;
 
     FileSystem& file_system() const { return *fs_; }
-    bool is_empty() const { return ops_.empty(); }
-    std::size_t size() const { return ops_.size(); }
-    const std::map<std::string, FileOp>& entries() const { return ops_; }
-    // The pending operation for a path, or null.
+    bool is_empty() const { return order_.empty(); }
+    std::size_t size() const { return order_.size(); }
+    Entries entries() const { return Entries(this); }
+    // The pending operation for a path, or null. The operation is a copy that stays valid until
+    // the next call of pending.
     const FileOp* pending(const std::string& path) const;
 
     // Inserts or replaces the entry for path; a replaced MoveTemp's temporary file is deleted.
@@ -77,11 +125,53 @@ public:
     void cancel_staged();
 
 private:
+    // One entry: its path and its source, each split after the last "/" into an interned
+    // directory (an index into dirs_) and a name. The path is a record in the arena: the
+    // directory's index (seven bits a byte, low first, the top bit set on all but the last),
+    // the name and a NUL. The source's name is in the arena too (its number in the first four
+    // bytes of `source`, kNoName: empty), unless it is a temporary file's "tmp" and six
+    // letters, of which `source` keeps the six (tempName set).
+    struct Slot {
+        std::uint32_t path;
+        std::uint32_t sourceDir;
+        char source[6];
+        std::uint8_t op;
+        bool tempName;
+    };
+    static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
+
     // One manifest line without its line feed; false when it is empty or malformed.
     bool add_manifest_line(const std::string& line);
+    Entry entry_at(std::size_t at) const;
+    void read(const Slot& slot, FileOp& out) const;
+    // Where path is, or would be inserted, in order_.
+    std::size_t position(std::string_view path) const;
+    bool is_at(std::size_t at, std::string_view path) const;
+    int compare(const Slot& slot, std::string_view path) const;
+    const char* name_of(std::uint32_t name) const;
+    // Stores a path as a record of the arena; its number.
+    std::uint32_t store_path(std::string_view path);
+    // The directory and the name of a slot's path.
+    std::pair<std::string_view, const char*> path_parts(const Slot& slot) const;
+    void store_source(Slot& slot, std::string_view source);
+    void append_source(const Slot& slot, std::string& out) const;
+    std::uint32_t intern_dir(std::string_view dir);
+    std::uint32_t store_name(std::string_view head, std::string_view name);
+    // Deletes the temporary file of a MoveTemp entry.
+    void forget_temp(const Slot& slot) const;
+    void clear();
 
     FileSystem* fs_;
-    std::map<std::string, FileOp> ops_;
+    std::deque<Slot> slots_;            // in the order added; dropped entries stay, unused
+    std::vector<std::uint32_t> order_;  // indexes into slots_ of the live entries, by path
+    std::deque<std::string> dirs_;      // a deque: dirIds_ keys view these strings
+    std::map<std::string_view, std::uint32_t> dirIds_;
+    std::uint32_t lastDir_ = 0;
+    // Names, each ended by a NUL, in blocks of kArenaBlock bytes (a longer name gets a block of
+    // its own); a name's number is its block index times kArenaBlock plus its offset.
+    std::vector<std::unique_ptr<char[]>> arena_;
+    std::size_t arenaUsed_ = 0;
+    mutable FileOp pending_;
 };
 
 // The parent directory: trailing "/" stripped, then dirname ("." for an empty path).

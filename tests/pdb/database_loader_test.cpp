@@ -216,9 +216,16 @@ TEST(DatabaseListTest, ReadsEntriesAndReportsMissingAndMalformedFiles) {
     write_file(dir / "big", "p 4294967296 1\n");  // does not fit 32 bits
     EXPECT_EQ(read_list(dir / "big", list, false), ListStatus::Malformed);
     write_file(dir / "files", "bin/a\n\n/etc/b\n/\n../../etc/passwd\nx/p/c");
-    std::set<std::string> files;
+    ::FileList files;
     ASSERT_TRUE(read_files(dir / "files", files));
-    EXPECT_EQ(files, (std::set<std::string>{"/flash/bin/a", "/flash/etc/b", "/flash/x/p/c"}));
+    files.insert("/flash/bin/a");    // a repeat is kept once,
+    files.insert("/flash/bin-x/b");  // and a late path in its place: "-" sorts before "/"
+    EXPECT_EQ(std::vector<std::string>(files.begin(), files.end()),
+              (std::vector<std::string>{"/flash/bin-x/b", "/flash/bin/a", "/flash/etc/b",
+                                        "/flash/x/p/c"}));
+    EXPECT_EQ(files.count("/flash/bin/a") + files.count("/flash/bin"), 1u);
+    for (int i = 0; i < 300; ++i) files.insert("/flash/d/" + std::to_string(i) + "/x");
+    EXPECT_EQ(files.count("/flash/d/299/x") + files.size(), 1u + 304u);  // past 128 directories
 }
 
 TEST(DatabasePathsTest, OnlyNamesThatCanBeOneDirectoryAreSafe) {

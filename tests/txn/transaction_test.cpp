@@ -91,6 +91,8 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
     EXPECT_EQ(paths(t), (std::vector<std::string>{"/flash/var/pdb/0", "/flash/var/pdb/a-b/files",
                                                   "/flash/var/pdb/ab"}));
     EXPECT_FALSE(path_exists(staged));
+    for (int i = 0; i < 200; ++i) t.add_move("/s", "/flash/d/" + std::to_string(i) + "/x");
+    EXPECT_EQ(t.pending("/flash/d/199/x")->path, "/flash/d/199/x");  // past 128 directories
 }
 
 TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
