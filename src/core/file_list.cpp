@@ -129,7 +129,7 @@ std::uint32_t FileList::store(std::uint32_t dir, std::string_view name) {
     }
     char* at = arena_.back().get() + arenaUsed_;
     std::memcpy(at, head, headSize);
-    std::memcpy(at + headSize, name.data(), name.size());
+    if (!name.empty()) std::memcpy(at + headSize, name.data(), name.size());
     at[headSize + name.size()] = '\0';
     const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
     // A record of a block of its own fills it: the next record starts a new block.

@@ -41,8 +41,9 @@ std::uint32_t Transaction::store_name(std::string_view head, std::string_view na
         arenaUsed_ = 0;
     }
     char* at = arena_.back().get() + arenaUsed_;
-    std::memcpy(at, head.data(), head.size());
-    std::memcpy(at + head.size(), name.data(), name.size());
+    // An empty view may hold no pointer at all, which memcpy must not be given.
+    if (!head.empty()) std::memcpy(at, head.data(), head.size());
+    if (!name.empty()) std::memcpy(at + head.size(), name.data(), name.size());
     at[head.size() + name.size()] = '\0';
     const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
     // A record of a block of its own fills it: the next record starts a new block.
