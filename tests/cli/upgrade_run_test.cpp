@@ -15,9 +15,8 @@
 namespace {
 
 std::string unsigned_package(const std::string& name) {
-    PackageDescription recipe = package_spec(name, ver(6, 40));
-    recipe.buildTime = 1;
-    return package_file(recipe, fixed_signature(std::string(132, '\0')));
+    return package_file(describe_package({name, ver(6, 40), 1, 0}),
+                        fixed_signature(std::string(132, '\0')));
 }
 
 TEST(UpgradeRun, ScanTakesExactSuffixesAndReportsBrokenFiles) {

@@ -193,14 +193,13 @@ std::string bundle(const std::string& name, Version version,
                    const std::vector<std::string>& optional) {
     std::vector<Dependency> optionalList;
     for (const std::string& n : optional) optionalList.push_back({n, 0, 0, 0});
-    return package_file(bundle_spec(name, version, 1700000000, members, optionalList),
+    return package_file(describe_bundle({name, version, 1700000000, 0}, members, optionalList),
                         dev_keys().signer());
 }
 
 PackageDescription recipe(const std::string& name, Version version,
                           const std::vector<std::string>& files) {
-    PackageDescription s = package_spec(name, version);
-    s.buildTime = 1700000000;
+    PackageDescription s = describe_package({name, version, 1700000000, 0});
     for (const std::string& f : files) {
         const std::size_t eq = f.find('=');
         FileEntry e;

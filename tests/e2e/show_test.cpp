@@ -31,10 +31,10 @@ TEST_F(ShowTest, ListsPackagesFromFilesAndImagesAndChangesNothing) {
     write_file(root / "flash/var/pdb/ppp/version", "100689409 0\n");  // 6.0.1, epoch
     write_file(root / "flash/var/pdb/ppp/files", "bin/pppd\n");
     write_file(root / "flash/var/pdb/ppp/disabled", "user\n");
-    PackageDescription member = package_spec("wireless", 0x0628'6601);
-    member.buildTime = 1500000000, member.hasNote = true, member.note = "radio";
+    PackageDescription member = describe_package({"wireless", 0x0628'6601, 1500000000, 0});
+    member.hasNote = true, member.note = "radio";
     write_file(root / "flash/var/pdb/tarnvel/image",
-               package_file(bundle_spec("tarnvel", 0x0628'6601, 1500000000, {member}),
+               package_file(describe_bundle({"tarnvel", 0x0628'6601, 1500000000, 0}, {member}),
                             fixed_signature(std::string(132, '\0'))));
     write_file(root / "flash/var/pdb/stray-temp-file", "");
 

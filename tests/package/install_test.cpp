@@ -157,7 +157,9 @@ TEST_F(InstallPackageTest, ChunkLayoutAroundTheSignatureAndAlternateMagic) {
         w.sha256_marker().package_header({"p", ver(7, 2), 1000, 0});
         w.files({file_entry("a", "x")});
         if (archBeforeSignature) w.arch("i386");
-        w.signature(dev_sign()).arch("i386").chunk(kChunkDepends, trailerDepends);
+        w.signature([](const std::uint8_t* d) {
+            return dev_key_set().sign(d, SignatureKind::LegacyAndEddsa);
+        }).arch("i386").chunk(kChunkDepends, trailerDepends);
         return w.finish();
     };
     EXPECT_EQ(install(build(true, "")), broken("p-7.2"));  // arch between files and signature

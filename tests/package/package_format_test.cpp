@@ -115,8 +115,8 @@ TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
 }
 
 TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
-    PackageDescription recipe = package_spec("tool", 0x01020304, 1);
-    recipe.buildTime = 9, recipe.hasImage = true, recipe.image = "image";
+    PackageDescription recipe = describe_package({"tool", 0x01020304, 9, 1});
+    recipe.hasImage = true, recipe.image = "image";
     recipe.files = {{0x81a4, 0, "x", "y"}};
     const std::string good = package_file(recipe, fixed_signature(std::string(68, 's')));
     PackageFile f;
@@ -141,12 +141,12 @@ TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
 }
 
 TEST_F(PackageFormatTest, ScanReadsBundleMembersAndEveryTruncationReadsWithoutFault) {
-    PackageDescription a = package_spec("a", 1), b = package_spec("b", 2);
-    a.buildTime = 1, a.hasImage = true, a.image = "ai";
-    a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
-    b.buildTime = 2, b.hasArch = true, b.arch = "ppc";
-    const std::string bundle = package_file(bundle_spec("all", 3, 3, {a, b}, {{"b", 0, 0, 0}}),
-                                            fixed_signature(std::string(68, 's')));
+    PackageDescription a = describe_package({"a", 1, 1, 0}), b = describe_package({"b", 2, 2, 0});
+    a.hasImage = true, a.image = "ai", a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
+    b.hasArch = true, b.arch = "ppc";
+    const std::string bundle =
+        package_file(describe_bundle({"all", 3, 3, 0}, {a, b}, {{"b", 0, 0, 0}}),
+                     fixed_signature(std::string(68, 's')));
     PackageFile f;
     ASSERT_TRUE(scan(bundle, f));
     ASSERT_TRUE(f.isBundle && f.members.size() == 2u);

@@ -109,8 +109,7 @@ TEST(PackageReaderTest, CopyTargetReceivesEveryByteOnceIncludingPutBackBytes) {
 }
 
 TEST(PackageReaderTest, EveryTruncationOfASignedPackageAndABundleReadsCleanly) {
-    PackageDescription recipe = package_spec(kHeader.name, kHeader.version);
-    recipe.buildTime = kHeader.buildTime;
+    PackageDescription recipe = describe_package(kHeader);
     recipe.arch = "powerpc";
     recipe.depends = {{"system", 0x06000000, 0, 0}};
     recipe.files = {{0x81ed, 0, "bin/tool", "payload"}, {0x41ed, 0, "lib", ""}};
@@ -119,7 +118,8 @@ TEST(PackageReaderTest, EveryTruncationOfASignedPackageAndABundleReadsCleanly) {
     const DigestSigner signer = fixed_signature(std::string(132, 's'));
     const std::string files[] = {
         package_file(recipe, signer),
-        package_file(bundle_spec("all", 1, 1, {recipe, second}, {{"other", 0, 0, 0}}), signer)};
+        package_file(describe_bundle({"all", 1, 1, 0}, {recipe, second}, {{"other", 0, 0, 0}}),
+                     signer)};
     for (const std::string& good : files) {
         for (std::size_t len = 0; len <= good.size(); ++len) {
             SCOPED_TRACE(len);

@@ -24,8 +24,8 @@ constexpr Version kV2 = 0x0200'6600;  // 2.0
 const DigestSigner no_signature = fixed_signature(std::string(132, '\0'));
 
 std::string image_of(const std::string& name, Version version, std::uint32_t buildTime = 7) {
-    PackageDescription package = package_spec(name, version);
-    package.buildTime = buildTime, package.hasArch = package.hasNote = true;
+    PackageDescription package = describe_package({name, version, buildTime, 0});
+    package.hasArch = package.hasNote = true;
     package.arch = "powerpc", package.note = "kept";
     package.depends = {{"system", kV1, 0, 0}};
     package.hasImage = true, package.image = std::string(4096, 'i');
@@ -55,11 +55,10 @@ std::string load_root(const TempDir& root) {
 std::string bundle_image(const std::vector<std::string>& members) {
     std::vector<PackageDescription> specs;
     for (const std::string& name : members) {
-        PackageDescription& recipe = specs.emplace_back(package_spec(name, kV2));
-        recipe.buildTime = std::uint32_t(specs.size() + 1);
-        recipe.conflicts = {{"old-" + name, 0, 0, 0}};
+        specs.push_back(describe_package({name, kV2, std::uint32_t(specs.size() + 2), 0}));
+        specs.back().conflicts = {{"old-" + name, 0, 0, 0}};
     }
-    return package_file(bundle_spec("tarnvel", kV2, 5, specs), no_signature);
+    return package_file(describe_bundle({"tarnvel", kV2, 5, 0}, specs), no_signature);
 }
 
 class DatabaseLoaderTest : public ::testing::Test {

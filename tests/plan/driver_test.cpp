@@ -78,7 +78,7 @@ std::string bundle(const std::string& name, Version version,
         specs.push_back(package_spec(m, version));
         specs.back().files = {file_entry("lib/" + m, m)};
     }
-    return package_file(bundle_spec(name, version, 1000, specs, optional));
+    return package_file(describe_bundle({name, version, 1000, 0}, specs, optional));
 }
 
 class DriverTest : public ::testing::Test {
@@ -110,15 +110,12 @@ TEST_F(DriverTest, SinglePackageRuns) {
                       pFile = package("p", ver(7, 2), "bin/p");
     auto p72 = [] { add("p", ver(7, 2)); };
     const std::string suite = bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}});
-    PackageWriter headerOnly, withDepends, badMember, badName;
-    headerOnly.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    withDepends.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    withDepends.depends({{"system", 0, 0, 0}});
-    append_signed(withDepends, package_spec("core", ver(7, 2)));
-    badMember.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    append_signed(badMember, package_spec("..", ver(7, 2)));
-    badName.sha256_marker().bundle_header({"a/b", ver(7, 2), 1000, 0});
-    append_signed(badName, package_spec("core", ver(7, 2)));
+    auto suite72 = [](const char* name, std::vector<PackageDescription> members) {
+        return package_file(describe_bundle({name, ver(7, 2), 1000, 0}, std::move(members)));
+    };
+    PackageDescription core = package_spec("core", ver(7, 2)), dots = package_spec("..", ver(7, 2));
+    PackageDescription withDepends = describe_bundle({"suite", ver(7, 2), 1000, 0}, {core});
+    withDepends.depends = {{"system", 0, 0, 0}};
     struct Row { const char* what; std::function<void()> given; std::string bytes;
                  UserForcedMap forced; std::uint32_t flags; const char* want; };
     const Row rows[] = {
@@ -145,10 +142,10 @@ TEST_F(DriverTest, SinglePackageRuns) {
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(disabled) |*"},
         {"optional member chosen", [] {}, suite, {{"extra", false}}, kRun,
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
-        {"bundle header only", [] {}, headerOnly.finish(), {}, kRun, "0|3|*"},
-        {"bundle with depends", [] {}, withDepends.finish(), {}, kRun, "0|1|*"},
-        {"bad member name", [] {}, badMember.finish(), {}, kRun, "0|2|*"},
-        {"bad bundle name", [] {}, badName.finish(), {}, kRun, "0|1|*"},
+        {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
+        {"bundle with depends", [] {}, package_file(withDepends), {}, kRun, "0|1|*"},
+        {"bad member name", [] {}, suite72("suite", {dots}), {}, kRun, "0|2|*"},
+        {"bad bundle name", [] {}, suite72("a/b", {core}), {}, kRun, "0|1|*"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

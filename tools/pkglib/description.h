@@ -61,6 +61,15 @@ struct PackageDescription {
     std::vector<Dependency> optionalMembers;  // the optional-members chunk; only names count
 };
 
+// A package with the fields of `header`, a SHA-256 marker and a files chunk even without files:
+// the recipe tests and fuzz seeds start from.
+PackageDescription describe_package(const HeaderInfo& header);
+// A bundle (SHA-256 marker, the fields of `header`) of `members`, which share its marker: their
+// own are cleared.
+PackageDescription describe_bundle(const HeaderInfo& header,
+                                   std::vector<PackageDescription> members,
+                                   std::vector<Dependency> optionalMembers = {});
+
 // Reads description text. Relative paths (files, member) are taken from `baseDir`; member
 // descriptions are loaded at once. False with a message "line N: ..." (or the member file's own
 // message) on the first fault.

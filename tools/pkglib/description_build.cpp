@@ -199,6 +199,25 @@ bool append_package(PackageWriter& w, const PackageDescription& d, const DigestS
     return true;
 }
 
+PackageDescription describe_package(const HeaderInfo& header) {
+    PackageDescription d;
+    d.name = header.name, d.version = header.version, d.buildTime = header.buildTime;
+    d.writeFlags = header.flags.has_value(), d.flags = header.flags.value_or(0);
+    d.sha256 = d.emptyFiles = true;
+    return d;
+}
+
+PackageDescription describe_bundle(const HeaderInfo& header,
+                                   std::vector<PackageDescription> members,
+                                   std::vector<Dependency> optionalMembers) {
+    PackageDescription b = describe_package(header);
+    b.isBundle = true;
+    for (PackageDescription& m : members) m.sha256 = false;
+    b.members = std::move(members);
+    b.optionalMembers = std::move(optionalMembers);
+    return b;
+}
+
 bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
                         std::string& out, std::string& err, std::vector<std::string>* warnings) {
     PackageWriter w(desc.altMagic ? kAltPackageMagic : kPackageMagic);
