@@ -19,21 +19,9 @@ constexpr std::uint16_t kModeLink = 0xa1ff;
 constexpr std::uint16_t kModeExec = 0x81ed;
 
 PackageDescription recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
-    PackageDescription s;
-    s.name = name, s.version = version, s.buildTime = 0x5f000000u;
-    s.sha256 = s.emptyFiles = true;
+    PackageDescription s = describe_package({name, version, 0x5f000000u, 0});
     s.files = std::move(files);
     return s;
-}
-
-// A bundle "tarnvel" of `members`, which share its marker.
-PackageDescription bundle(Version version, std::uint32_t buildTime,
-                          std::vector<PackageDescription> members) {
-    PackageDescription b = recipe("tarnvel", version, {});
-    b.buildTime = buildTime, b.isBundle = true;
-    for (PackageDescription& m : members) m.sha256 = false;
-    b.members = std::move(members);
-    return b;
 }
 
 PackageDescription system_spec(Version version) {
@@ -63,7 +51,6 @@ PackageDescription wireless_spec(Version version) {
     return s;
 }
 
-// The package file (empty when signing failed).
 std::string signed_with(const DigestSigner& signer, const PackageDescription& s) {
     std::string out, err;
     return build_package_file(s, signer, out, err) ? out : std::string();
@@ -95,11 +82,11 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     alt.altMagic = true;
     seeds["wireless-alt-magic.dpk"] = signed_with(full, alt);
 
-    PackageDescription suite = bundle(
-        ver(7, 15), 0x5f000000u,
-        {system_spec(ver(7, 15)), routing_spec(ver(7, 15)), wireless_spec(ver(7, 15))});
-    suite.optionalMembers = {{"wireless", 0, 0, 0}};
-    seeds["tarnvel-bundle.npk"] = signed_with(full, suite);
+    seeds["tarnvel-bundle.npk"] = signed_with(
+        full, describe_bundle({"tarnvel", ver(7, 15), 0x5f000000u, 0},
+                              {system_spec(ver(7, 15)), routing_spec(ver(7, 15)),
+                               wireless_spec(ver(7, 15))},
+                              {{"wireless", 0, 0, 0}}));
 
     PackageWriter unsigned_pkg;
     unsigned_pkg.sha256_marker().package_header({"ups", ver(7, 15), 1, 0}).files(
@@ -115,8 +102,9 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
 std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
     const DigestSigner full = signers.signer();
     std::map<std::string, std::string> packages;
-    packages["1-tarnvel.npk"] = signed_with(
-        full, bundle(ver(7, 10), 0x5e000000u, {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}));
+    packages["1-tarnvel.npk"] =
+        signed_with(full, describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},
+                                          {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}));
     packages["2-wireless.npk"] = signed_with(full, wireless_spec(ver(7, 10)));
     return packages;
 }
