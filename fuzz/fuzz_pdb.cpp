@@ -13,7 +13,6 @@
 #include "pdb/schedule.h"
 
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     list.clear();
     (void)read_list(path, list, true);
 
-    std::set<std::string> files;
+    FileList files;
     (void)read_files(path, files);
     for (const std::string& installed : files) {
         fuzz_check(installed.compare(0, 7, "/flash/") == 0 && installed.size() > 7,

@@ -3,7 +3,7 @@
 #include "seed_packages.h"
 
 #include "package/format.h"
-#include "pkglib/package_writer.h"
+#include "pkglib/description.h"
 
 #include <vector>
 
@@ -18,14 +18,13 @@ constexpr std::uint16_t kModeDir = 0x41ed;
 constexpr std::uint16_t kModeLink = 0xa1ff;
 constexpr std::uint16_t kModeExec = 0x81ed;
 
-PackageSpec recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
-    PackageSpec s;
-    s.header = HeaderInfo{name, version, 0x5f000000u, 0};
+PackageDescription recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
+    PackageDescription s = describe_package({name, version, 0x5f000000u, 0});
     s.files = std::move(files);
     return s;
 }
 
-PackageSpec system_spec(Version version) {
+PackageDescription system_spec(Version version) {
     return recipe("system", version,
                 {{kModeDir, 0, "bin", ""},
                  {kModeExec, 0, "bin/sh", "#!/bin/sh\necho router\n"},
@@ -33,32 +32,34 @@ PackageSpec system_spec(Version version) {
                  {kModeLink, 0, "bin/ash", "sh"}});
 }
 
-PackageSpec routing_spec(Version version) {
-    PackageSpec s = recipe("routing", version,
-                         {{0x81a4, 0, "lib/routing/ospf.so", std::string(300, 'o')},
-                          {0x81a4, 3, "lib/routing/bgp.so", "bgp for variant 3"}});
-    s.arch = "i386";
-    s.note = "routing protocols";
+PackageDescription routing_spec(Version version) {
+    PackageDescription s = recipe("routing", version,
+                                  {{0x81a4, 0, "lib/routing/ospf.so", std::string(300, 'o')},
+                                   {0x81a4, 3, "lib/routing/bgp.so", "bgp for variant 3"}});
+    s.hasArch = s.hasNote = true;
+    s.arch = "i386", s.note = "routing protocols";
     s.depends = {{"system", version, version, 0}};
     s.provides = {{"ospf", 0, 0, 10}};
     s.conflicts = {{"oldroute", 0, ver(9, 0), 0}};
     return s;
 }
 
-PackageSpec wireless_spec(Version version) {
-    PackageSpec s = recipe("wireless", version, {{0x81a4, 0, "lib/wl/fw.bin", "\x01\x02\x03"}});
+PackageDescription wireless_spec(Version version) {
+    PackageDescription s =
+        recipe("wireless", version, {{0x81a4, 0, "lib/wl/fw.bin", "\x01\x02\x03"}});
     s.depends = {{"system", ver(7, 0), 0, 0}};
     return s;
 }
 
-std::string signed_with(const Signer& signer, const PackageSpec& s) {
-    return build_package(s, signer);
+std::string signed_with(const DigestSigner& signer, const PackageDescription& s) {
+    std::string out, err;
+    return build_package_file(s, signer, out, err) ? out : std::string();
 }
 
 }  // namespace
 
 std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
-    const Signer full = signers.full();
+    const DigestSigner full = signers.signer();
     std::map<std::string, std::string> seeds;
 
     seeds["system.npk"] = signed_with(full, system_spec(ver(7, 15)));
@@ -66,44 +67,44 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     seeds["routing-older.npk"] = signed_with(full, routing_spec(ver(7, 5)));
 
     // Old enough that the legacy signature suffices (with downgrades allowed it installs).
-    PackageSpec sha1 = wireless_spec(ver(6, 40));
-    sha1.sha256 = false;
-    seeds["wireless-sha1-legacy.npk"] = signed_with(signers.legacy(), sha1);
+    PackageDescription sha1 = wireless_spec(ver(6, 40));
+    sha1.sha256 = false, sha1.signature = SignatureKind::Legacy;
+    seeds["wireless-sha1-legacy.npk"] = signed_with(full, sha1);
 
-    PackageSpec imaged = recipe("container", ver(7, 15), {{0x81a4, 0, "lib/ct", "ct"}});
-    imaged.image = "image payload, kept as the database image";
+    PackageDescription imaged = recipe("container", ver(7, 15), {{0x81a4, 0, "lib/ct", "ct"}});
+    imaged.hasImage = true, imaged.image = "image payload, kept as the database image";
     imaged.level = 0;
     seeds["container-image.npk"] = signed_with(full, imaged);
 
     seeds["empty-files.npk"] = signed_with(full, recipe("extra", ver(7, 15, 'b', 2), {}));
 
-    PackageWriter alt(kAltPackageMagic);
-    alt.sha256_marker();
-    append_package(alt, wireless_spec(ver(7, 16)), full);
-    seeds["wireless-alt-magic.dpk"] = alt.finish();
+    PackageDescription alt = wireless_spec(ver(7, 16));
+    alt.altMagic = true;
+    seeds["wireless-alt-magic.dpk"] = signed_with(full, alt);
 
-    seeds["tarnvel-bundle.npk"] =
-        build_bundle(HeaderInfo{"tarnvel", ver(7, 15), 0x5f000000u, 0},
-                     {system_spec(ver(7, 15)), routing_spec(ver(7, 15)),
-                      wireless_spec(ver(7, 15))},
-                     full, {{"wireless", 0, 0, 0}});
+    seeds["tarnvel-bundle.npk"] = signed_with(
+        full, describe_bundle({"tarnvel", ver(7, 15), 0x5f000000u, 0},
+                              {system_spec(ver(7, 15)), routing_spec(ver(7, 15)),
+                               wireless_spec(ver(7, 15))},
+                              {{"wireless", 0, 0, 0}}));
 
     PackageWriter unsigned_pkg;
     unsigned_pkg.sha256_marker().package_header({"ups", ver(7, 15), 1, 0}).files(
         {{0x81a4, 0, "etc/ups", "ups"}});
     seeds["unsigned.npk"] = unsigned_pkg.finish();
 
-    PackageSpec traversal = recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
+    PackageDescription traversal =
+        recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
     seeds["traversal.npk"] = signed_with(full, traversal);
     return seeds;
 }
 
 std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
-    const Signer full = signers.full();
+    const DigestSigner full = signers.signer();
     std::map<std::string, std::string> packages;
     packages["1-tarnvel.npk"] =
-        build_bundle(HeaderInfo{"tarnvel", ver(7, 10), 0x5e000000u, 0},
-                     {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}, full);
+        signed_with(full, describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},
+                                          {system_spec(ver(7, 10)), routing_spec(ver(7, 10))}));
     packages["2-wireless.npk"] = signed_with(full, wireless_spec(ver(7, 10)));
     return packages;
 }

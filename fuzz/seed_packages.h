@@ -2,7 +2,7 @@
 // Package files and database texts that seed the fuzz targets, built with the package tool's
 // library and signed with the development keys, so the seeds reach past the signature check.
 
-#include "pkglib/package_writer.h"
+#include "pkglib/signing_kind.h"
 
 #include <map>
 #include <memory>
@@ -20,9 +20,9 @@ public:
 
     bool ok() const { return full_ && legacy_; }
     const std::string& error() const { return error_; }
-    // Signing callbacks that borrow this object: legacy + EdDSA (132 bytes), legacy only (68).
-    Signer full() const;
-    Signer legacy() const;
+    // A signing callback that borrows this object: legacy + EdDSA (132 bytes) or legacy only
+    // (68), as the package's signature kind asks.
+    DigestSigner signer() const;
 
 private:
     std::unique_ptr<PackageSigner> full_;

@@ -15,12 +15,10 @@ SeedSigners::SeedSigners(const std::string& keysDir) {
 
 SeedSigners::~SeedSigners() = default;
 
-Signer SeedSigners::full() const {
-    const PackageSigner* signer = full_.get();
-    return [signer](const std::uint8_t digest[32]) { return signer->sign(digest); };
-}
-
-Signer SeedSigners::legacy() const {
-    const PackageSigner* signer = legacy_.get();
-    return [signer](const std::uint8_t digest[32]) { return signer->sign(digest); };
+DigestSigner SeedSigners::signer() const {
+    const PackageSigner* full = full_.get();
+    const PackageSigner* legacy = legacy_.get();
+    return [full, legacy](const std::uint8_t digest[32], SignatureKind kind) {
+        return (kind == SignatureKind::Legacy ? legacy : full)->sign(digest);
+    };
 }

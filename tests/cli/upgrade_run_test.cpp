@@ -3,7 +3,7 @@
 
 #include "cli/stream_copy.h"
 #include "cli/upgrade_run.h"
-#include "pkglib/package_writer.h"
+#include "package/signed_packages.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 
@@ -15,9 +15,8 @@
 namespace {
 
 std::string unsigned_package(const std::string& name) {
-    PackageSpec recipe;
-    recipe.header = {name, ver(6, 40), 1, 0};
-    return build_package(recipe, [](const std::uint8_t*) { return std::string(132, '\0'); });
+    return package_file(describe_package({name, ver(6, 40), 1, 0}),
+                        fixed_signature(std::string(132, '\0')));
 }
 
 TEST(UpgradeRun, ScanTakesExactSuffixesAndReportsBrokenFiles) {

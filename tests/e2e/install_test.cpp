@@ -99,8 +99,8 @@ TEST(InstallRun, TakesCandidatesFromTheFirstUploadDirectoryThatHasOne) {
 
 TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     ROUTER(r);
-    const std::vector<PackageSpec> v40 = {recipe("core", ver(6, 40), {"bin/core=c"}),
-                                          recipe("extra", ver(6, 40), {"bin/extra=e"})};
+    const std::vector<PackageDescription> v40 = {recipe("core", ver(6, 40), {"bin/core=c"}),
+                                                 recipe("extra", ver(6, 40), {"bin/extra=e"})};
     r.upload("suite.npk", bundle("suite", ver(6, 40), v40, {"extra"}));
     RunResult first = r.upgrade();
     EXPECT_EQ(first.status, 0) << first.out;
@@ -114,8 +114,8 @@ TEST(InstallRun, BundleOptionalMembersAndDroppedMembers) {
     ASSERT_EQ(r.upgrade().status, 0);
     ::unlink(r.at("ram/pdb/extra/schedule").c_str());
     EXPECT_EQ(r.installed(), "core B 6.40, extra B 6.40, suite 6.40");
-    const std::vector<PackageSpec> v41 = {recipe("core", ver(6, 41), {"bin/core=c2"}),
-                                          recipe("extra", ver(6, 41), {"bin/extra=e2"})};
+    const std::vector<PackageDescription> v41 = {recipe("core", ver(6, 41), {"bin/core=c2"}),
+                                                 recipe("extra", ver(6, 41), {"bin/extra=e2"})};
     r.upload("suite.npk", bundle("suite", ver(6, 41), v41, {"extra"}));
     RunResult up = r.upgrade();
     EXPECT_EQ(up.status, 0) << up.out;

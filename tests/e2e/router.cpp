@@ -2,7 +2,7 @@
 
 #include "e2e/router.h"
 
-#include "pkglib/description.h"
+#include "package/signed_packages.h"
 #include "pkglib/key_set.h"
 
 #include <gtest/gtest.h>
@@ -189,20 +189,17 @@ Tree Router::flash(bool withLog) const {
 }
 
 std::string bundle(const std::string& name, Version version,
-                   const std::vector<PackageSpec>& members,
+                   const std::vector<PackageDescription>& members,
                    const std::vector<std::string>& optional) {
     std::vector<Dependency> optionalList;
     for (const std::string& n : optional) optionalList.push_back({n, 0, 0, 0});
-    const Signer sign = [](const std::uint8_t digest[32]) {
-        return dev_keys().sign(digest, SignatureKind::LegacyAndEddsa);
-    };
-    return build_bundle({name, version, 1700000000, 0}, members, sign, optionalList);
+    return package_file(describe_bundle({name, version, 1700000000, 0}, members, optionalList),
+                        dev_keys().signer());
 }
 
-PackageSpec recipe(const std::string& name, Version version,
-                   const std::vector<std::string>& files) {
-    PackageSpec s;
-    s.header = {name, version, 1700000000, 0};
+PackageDescription recipe(const std::string& name, Version version,
+                          const std::vector<std::string>& files) {
+    PackageDescription s = describe_package({name, version, 1700000000, 0});
     for (const std::string& f : files) {
         const std::size_t eq = f.find('=');
         FileEntry e;

@@ -4,7 +4,7 @@
 // text with the development keys, and views of what the runs left on flash.
 
 #include "core/package.h"
-#include "pkglib/package_writer.h"
+#include "pkglib/description.h"
 #include "support/mount_ns.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -25,11 +25,11 @@ std::string pkg(const std::string& name, const std::string& version,
 // A bundle of the given members (built as single packages are), signed with the development
 // keys; `optional` names the optional members.
 std::string bundle(const std::string& name, Version version,
-                   const std::vector<PackageSpec>& members,
+                   const std::vector<PackageDescription>& members,
                    const std::vector<std::string>& optional = {});
 // A member or package recipe: name, version, and files given as "path=content".
-PackageSpec recipe(const std::string& name, Version version,
-                 const std::vector<std::string>& files = {});
+PackageDescription recipe(const std::string& name, Version version,
+                          const std::vector<std::string>& files = {});
 
 // Packed version: ver(6, 40) is 6.40, ver(6, 41, 'b', 3) is 6.41beta3.
 constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {

@@ -1,6 +1,6 @@
 // "installer -r <root> --show": the listing of a scratch database, byte for byte.
 
-#include "pkglib/package_writer.h"
+#include "package/signed_packages.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -31,12 +31,11 @@ TEST_F(ShowTest, ListsPackagesFromFilesAndImagesAndChangesNothing) {
     write_file(root / "flash/var/pdb/ppp/version", "100689409 0\n");  // 6.0.1, epoch
     write_file(root / "flash/var/pdb/ppp/files", "bin/pppd\n");
     write_file(root / "flash/var/pdb/ppp/disabled", "user\n");
-    PackageSpec member;
-    member.header = {"wireless", 0x0628'6601, 1500000000, 0};
-    member.note = "radio";
+    PackageDescription member = describe_package({"wireless", 0x0628'6601, 1500000000, 0});
+    member.hasNote = true, member.note = "radio";
     write_file(root / "flash/var/pdb/tarnvel/image",
-               build_bundle({"tarnvel", 0x0628'6601, 1500000000, 0}, {member},
-                            [](const std::uint8_t*) { return std::string(132, '\0'); }));
+               package_file(describe_bundle({"tarnvel", 0x0628'6601, 1500000000, 0}, {member}),
+                            fixed_signature(std::string(132, '\0'))));
     write_file(root / "flash/var/pdb/stray-temp-file", "");
 
     RunResult r = show();

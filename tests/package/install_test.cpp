@@ -61,9 +61,10 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
 // A signed package "name-7.2" (or `version`) with the given files.
 std::string signed_package(const std::string& name, std::vector<FileEntry> files,
                            Version version = ver(7, 2), bool withEddsa = true) {
-    PackageSpec recipe = package_spec(name, version);
+    PackageDescription recipe = package_spec(name, version);
     recipe.files = std::move(files);
-    return build_package(recipe, dev_sign(withEddsa));
+    if (!withEddsa) recipe.signature = SignatureKind::Legacy;
+    return package_file(recipe);
 }
 
 class InstallPackageTest : public ::testing::Test {
@@ -144,9 +145,9 @@ TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) 
     }
     for (const std::string name : {"", "two words", "line\nfeed", "\x01"}) {
         SCOPED_TRACE("relation name \"" + name + "\"");
-        PackageSpec recipe = package_spec("p", ver(7, 2));
+        PackageDescription recipe = package_spec("p", ver(7, 2));
         recipe.provides = {{name, 0, 0, 0}};
-        EXPECT_EQ(install(build_package(recipe, dev_sign())), broken("p-7.2"));
+        EXPECT_EQ(install(package_file(recipe)), broken("p-7.2"));
     }
 }
 
@@ -156,24 +157,25 @@ TEST_F(InstallPackageTest, ChunkLayoutAroundTheSignatureAndAlternateMagic) {
         w.sha256_marker().package_header({"p", ver(7, 2), 1000, 0});
         w.files({file_entry("a", "x")});
         if (archBeforeSignature) w.arch("i386");
-        w.signature(dev_sign()).arch("i386").chunk(kChunkDepends, trailerDepends);
+        w.signature([](const std::uint8_t* d) {
+            return dev_key_set().sign(d, SignatureKind::LegacyAndEddsa);
+        }).arch("i386").chunk(kChunkDepends, trailerDepends);
         return w.finish();
     };
     EXPECT_EQ(install(build(true, "")), broken("p-7.2"));  // arch between files and signature
     EXPECT_THAT(install(build(false, "")), HasSubstr("ok\ninstalled p-7.2\n"));
     EXPECT_EQ(install(build(false, dependency_list_payload({{"x", 0, 0, 0}}))), broken("p-7.2"));
-    PackageSpec recipe = package_spec("p", ver(7, 2));  // the alternate magic writes no database
+    PackageDescription recipe = package_spec("p", ver(7, 2));  // the alternate magic: no database
     recipe.files = {file_entry("a", "x")};
-    PackageWriter w(kAltPackageMagic);
-    append_package(w.sha256_marker(), recipe, dev_sign());
-    EXPECT_EQ(install(w.finish()), "ok\ninstalled p-7.2\nT /flash/a\n");
+    recipe.altMagic = true;
+    EXPECT_EQ(install(package_file(recipe)), "ok\ninstalled p-7.2\nT /flash/a\n");
 }
 
 TEST_F(InstallPackageTest, UnsignedTamperedOrBelowLevelPackageIsBroken) {
     const std::vector<FileEntry> files = {file_entry("a", "x")};
     EXPECT_EQ(install(signed_package("new", files, ver(7, 2), false)), broken("new-7.2"));
     PackageWriter noSignature;
-    noSignature.sha256_marker().package_header(package_spec("new", ver(7, 2)).header).files(files);
+    noSignature.sha256_marker().package_header({"new", ver(7, 2), 1000, 0}).files(files);
     EXPECT_EQ(install(noSignature.finish()), broken("new-7.2"));
     std::string tampered = signed_package("new", files);
     tampered[tampered.size() - 10] ^= 1;  // inside the signature
@@ -193,16 +195,16 @@ TEST_F(InstallPackageTest, UpgradeMarkerForBootPackagesAndBranding) {
     for (const auto& [name, flags, marker] : rows) {
         SCOPED_TRACE(std::string(name) + " flags " + std::to_string(flags));
         const std::string report =
-            install(build_package(package_spec(name, ver(7, 2), flags), dev_sign()));
+            install(package_file(package_spec(name, ver(7, 2), flags)));
         EXPECT_THAT(report, HasSubstr("ok\n"));
         EXPECT_EQ(report.find("T /flash/UPGRADED\n") != std::string::npos, marker);
     }
 }
 
 TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
-    PackageSpec boot = package_spec("system", ver(7, 2), kFlagBoot);
+    PackageDescription boot = package_spec("system", ver(7, 2), kFlagBoot);
     boot.files = {file_entry("bin/init", "x")};
-    const std::string bootBytes = build_package(boot, dev_sign()),
+    const std::string bootBytes = package_file(boot),
                       plainBytes = signed_package("mond", {file_entry("bin/mond", "x")});
     const std::string report = in_root([&] {
         Installer::instance().bootImage = true;

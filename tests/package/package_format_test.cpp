@@ -5,7 +5,7 @@
 
 #include "package/format.h"
 #include "package/package_reader.h"
-#include "pkglib/package_writer.h"
+#include "package/signed_packages.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -115,11 +115,10 @@ TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
 }
 
 TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
-    PackageSpec recipe;
-    recipe.header = {"tool", 0x01020304, 9, 1};
-    recipe.image = "image";
+    PackageDescription recipe = describe_package({"tool", 0x01020304, 9, 1});
+    recipe.hasImage = true, recipe.image = "image";
     recipe.files = {{0x81a4, 0, "x", "y"}};
-    const std::string good = build_package(recipe, fixed_signer());
+    const std::string good = package_file(recipe, fixed_signature(std::string(68, 's')));
     PackageFile f;
     ASSERT_TRUE(scan(good, f));
     EXPECT_EQ(std::tie(f.filePath, f.size, f.name, f.hasImage, f.altMagic),
@@ -142,14 +141,12 @@ TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
 }
 
 TEST_F(PackageFormatTest, ScanReadsBundleMembersAndEveryTruncationReadsWithoutFault) {
-    PackageSpec a, b;
-    a.header = {"a", 1, 1, 0};
-    a.image = "ai";
-    a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
-    b.header = {"b", 2, 2, 0};
-    b.arch = "ppc";
+    PackageDescription a = describe_package({"a", 1, 1, 0}), b = describe_package({"b", 2, 2, 0});
+    a.hasImage = true, a.image = "ai", a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
+    b.hasArch = true, b.arch = "ppc";
     const std::string bundle =
-        build_bundle({"all", 3, 3, 0}, {a, b}, fixed_signer(), {{"b", 0, 0, 0}});
+        package_file(describe_bundle({"all", 3, 3, 0}, {a, b}, {{"b", 0, 0, 0}}),
+                     fixed_signature(std::string(68, 's')));
     PackageFile f;
     ASSERT_TRUE(scan(bundle, f));
     ASSERT_TRUE(f.isBundle && f.members.size() == 2u);

@@ -4,7 +4,7 @@
 
 #include "package/format.h"
 #include "package/memory_source.h"
-#include "pkglib/package_writer.h"
+#include "package/signed_packages.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -109,17 +109,17 @@ TEST(PackageReaderTest, CopyTargetReceivesEveryByteOnceIncludingPutBackBytes) {
 }
 
 TEST(PackageReaderTest, EveryTruncationOfASignedPackageAndABundleReadsCleanly) {
-    PackageSpec recipe;
-    recipe.header = kHeader;
+    PackageDescription recipe = describe_package(kHeader);
     recipe.arch = "powerpc";
     recipe.depends = {{"system", 0x06000000, 0, 0}};
     recipe.files = {{0x81ed, 0, "bin/tool", "payload"}, {0x41ed, 0, "lib", ""}};
-    PackageSpec second = recipe;
-    second.header.name = "other";
-    auto signer = [](const std::uint8_t*) { return std::string(132, 's'); };
+    PackageDescription second = recipe;
+    second.name = "other";
+    const DigestSigner signer = fixed_signature(std::string(132, 's'));
     const std::string files[] = {
-        build_package(recipe, signer),
-        build_bundle({"all", 1, 1, 0}, {recipe, second}, signer, {{"other", 0, 0, 0}})};
+        package_file(recipe, signer),
+        package_file(describe_bundle({"all", 1, 1, 0}, {recipe, second}, {{"other", 0, 0, 0}}),
+                     signer)};
     for (const std::string& good : files) {
         for (std::size_t len = 0; len <= good.size(); ++len) {
             SCOPED_TRACE(len);

@@ -4,8 +4,8 @@
 
 #include "package/format.h"
 #include "package/package_reader.h"
+#include "pkglib/description.h"
 #include "pkglib/key_set.h"
-#include "pkglib/package_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +23,26 @@ inline const KeySet& dev_key_set() {
     return *keys;
 }
 
-// A signing callback: legacy + EdDSA (132 bytes) or legacy only (68 bytes).
-inline Signer dev_sign(bool withEddsa = true) {
-    const SignatureKind kind = withEddsa ? SignatureKind::LegacyAndEddsa : SignatureKind::Legacy;
-    return [kind](const std::uint8_t digest[32]) { return dev_key_set().sign(digest, kind); };
-}
-
 inline FileEntry file_entry(const std::string& name, const std::string& data,
                             std::uint16_t mode = 0x81a4, std::uint8_t variant = 0) {
     return {mode, variant, name, data};
 }
 
-inline PackageSpec package_spec(const std::string& name, Version version,
-                                std::uint32_t flags = 0) {
-    PackageSpec recipe;
-    recipe.header = {name, version, 1000, flags};
-    return recipe;
+inline DigestSigner fixed_signature(std::string payload) {
+    return [payload](const std::uint8_t*, SignatureKind) { return payload; };
+}
+
+// describe_package() with build time 1000.
+inline PackageDescription package_spec(const std::string& name, Version version,
+                                       std::uint32_t flags = 0) {
+    return describe_package({name, version, 1000, flags});
+}
+
+// The package file of `desc`, signed with the development keys unless `sign` is given.
+inline std::string package_file(const PackageDescription& desc, DigestSigner sign = {}) {
+    std::string out, err;
+    EXPECT_TRUE(build_package_file(desc, sign ? sign : dev_key_set().signer(), out, err)) << err;
+    return out;
 }
 
 // Opens a reader on `in` as the stream installation does and moves it to the first chunk.

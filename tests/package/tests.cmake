@@ -6,5 +6,3 @@ target_sources(unit_tests PRIVATE
     package/package_format_test.cpp
     package/package_reader_test.cpp
 )
-set_source_files_properties(package/install_test.cpp
-    PROPERTIES COMPILE_DEFINITIONS "INSTALLER_KEYS_DIR=\"${PROJECT_SOURCE_DIR}/keys\"")

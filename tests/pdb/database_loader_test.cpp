@@ -4,9 +4,9 @@
 #include "pdb/database_loader.h"
 
 #include "core/installer.h"
+#include "package/signed_packages.h"
 #include "pdb/database_paths.h"
 #include "pdb/root_child.h"
-#include "pkglib/package_writer.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -21,17 +21,16 @@ namespace {
 constexpr Version kV1 = 0x0100'6600;  // 1.0
 constexpr Version kV2 = 0x0200'6600;  // 2.0
 
-std::string no_signature(const std::uint8_t*) { return std::string(132, '\0'); }
+const DigestSigner no_signature = fixed_signature(std::string(132, '\0'));
 
 std::string image_of(const std::string& name, Version version, std::uint32_t buildTime = 7) {
-    PackageSpec package;
-    package.header = {name, version, buildTime, 0};
-    package.arch = "powerpc";
-    package.note = "kept";
+    PackageDescription package = describe_package({name, version, buildTime, 0});
+    package.hasArch = package.hasNote = true;
+    package.arch = "powerpc", package.note = "kept";
     package.depends = {{"system", kV1, 0, 0}};
-    package.image = std::string(4096, 'i');
+    package.hasImage = true, package.image = std::string(4096, 'i');
     package.files = {{0x81a4, 0, "bin/x", "payload"}};
-    return build_package(package, no_signature);
+    return package_file(package, no_signature);
 }
 
 using FileList = std::vector<std::pair<std::string, std::string>>;
@@ -54,13 +53,12 @@ std::string load_root(const TempDir& root) {
 }
 
 std::string bundle_image(const std::vector<std::string>& members) {
-    std::vector<PackageSpec> specs;
+    std::vector<PackageDescription> specs;
     for (const std::string& name : members) {
-        PackageSpec& recipe = specs.emplace_back();
-        recipe.header = {name, kV2, std::uint32_t(specs.size() + 1), 0};
-        recipe.conflicts = {{"old-" + name, 0, 0, 0}};
+        specs.push_back(describe_package({name, kV2, std::uint32_t(specs.size() + 2), 0}));
+        specs.back().conflicts = {{"old-" + name, 0, 0, 0}};
     }
-    return build_bundle({"tarnvel", kV2, 5, 0}, specs, no_signature);
+    return package_file(describe_bundle({"tarnvel", kV2, 5, 0}, specs), no_signature);
 }
 
 class DatabaseLoaderTest : public ::testing::Test {

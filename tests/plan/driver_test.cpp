@@ -64,21 +64,21 @@ int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forc
 
 std::string package(const std::string& name, Version version, const std::string& file = "",
                     const std::vector<Dependency>& depends = {}) {
-    PackageSpec recipe = package_spec(name, version);
+    PackageDescription recipe = package_spec(name, version);
     if (!file.empty()) recipe.files.push_back(file_entry(file, name));
     recipe.depends = depends;
-    return build_package(recipe, dev_sign());
+    return package_file(recipe);
 }
 
 std::string bundle(const std::string& name, Version version,
                    const std::vector<std::string>& members,
                    const std::vector<Dependency>& optional = {}) {
-    std::vector<PackageSpec> specs;
+    std::vector<PackageDescription> specs;
     for (const std::string& m : members) {
         specs.push_back(package_spec(m, version));
         specs.back().files = {file_entry("lib/" + m, m)};
     }
-    return build_bundle({name, version, 1000, 0}, specs, dev_sign(), optional);
+    return package_file(describe_bundle({name, version, 1000, 0}, specs, optional));
 }
 
 class DriverTest : public ::testing::Test {
@@ -103,22 +103,19 @@ protected:
 
 // One package per run: "boot|status|messages|state|pending"; a trailing "*" ends the comparison.
 TEST_F(DriverTest, SinglePackageRuns) {
-    PackageSpec older = package_spec("p", ver(7, 1));
-    older.image = "image bytes";
+    PackageDescription older = package_spec("p", ver(7, 1));
+    older.hasImage = true, older.image = "image bytes";
     older.files = {file_entry("bin/p", "old")};
     const std::string b = package("b", ver(7, 2)), p = package("p", ver(7, 2)),
                       pFile = package("p", ver(7, 2), "bin/p");
     auto p72 = [] { add("p", ver(7, 2)); };
     const std::string suite = bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}});
-    PackageWriter headerOnly, withDepends, badMember, badName;
-    headerOnly.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    withDepends.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    withDepends.depends({{"system", 0, 0, 0}});
-    append_package(withDepends, package_spec("core", ver(7, 2)), dev_sign());
-    badMember.sha256_marker().bundle_header({"suite", ver(7, 2), 1000, 0});
-    append_package(badMember, package_spec("..", ver(7, 2)), dev_sign());
-    badName.sha256_marker().bundle_header({"a/b", ver(7, 2), 1000, 0});
-    append_package(badName, package_spec("core", ver(7, 2)), dev_sign());
+    auto suite72 = [](const char* name, std::vector<PackageDescription> members) {
+        return package_file(describe_bundle({name, ver(7, 2), 1000, 0}, std::move(members)));
+    };
+    PackageDescription core = package_spec("core", ver(7, 2)), dots = package_spec("..", ver(7, 2));
+    PackageDescription withDepends = describe_bundle({"suite", ver(7, 2), 1000, 0}, {core});
+    withDepends.depends = {{"system", 0, 0, 0}};
     struct Row { const char* what; std::function<void()> given; std::string bytes;
                  UserForcedMap forced; std::uint32_t flags; const char* want; };
     const Row rows[] = {
@@ -130,7 +127,7 @@ TEST_F(DriverTest, SinglePackageRuns) {
          "0|0|installed p-7.2\n|p-7.2 |"},
         {"same build", p72, pFile, {}, kRun,
          "0|0|WARNING: omitting package p-7.2: it is already installed\n|p-7.2 |"},
-        {"older keeps no image", p72, build_package(older, dev_sign()), {}, kRun,
+        {"older keeps no image", p72, package_file(older), {}, kRun,
          "0|0|WARNING: omitting package p-7.1: newer package p-7.2 is already installed\n|p-7.2 |"},
         {"refused", [] {}, package("p", ver(7, 2), "", {{"missing", 0, 0, 0}}), {}, kRun,
          "0|1|ERROR: can not install p-7.2: missing is not installed, but is required\n||"},
@@ -145,10 +142,10 @@ TEST_F(DriverTest, SinglePackageRuns) {
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(disabled) |*"},
         {"optional member chosen", [] {}, suite, {{"extra", false}}, kRun,
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
-        {"bundle header only", [] {}, headerOnly.finish(), {}, kRun, "0|3|*"},
-        {"bundle with depends", [] {}, withDepends.finish(), {}, kRun, "0|1|*"},
-        {"bad member name", [] {}, badMember.finish(), {}, kRun, "0|2|*"},
-        {"bad bundle name", [] {}, badName.finish(), {}, kRun, "0|1|*"},
+        {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
+        {"bundle with depends", [] {}, package_file(withDepends), {}, kRun, "0|1|*"},
+        {"bad member name", [] {}, suite72("suite", {dots}), {}, kRun, "0|2|*"},
+        {"bad bundle name", [] {}, suite72("a/b", {core}), {}, kRun, "0|1|*"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -168,12 +165,9 @@ TEST_F(DriverTest, SinglePackageRuns) {
 TEST_F(DriverTest, UpgradeReplacesTheRecordAndItsFilesButAlternateMagicKeepsThem) {
     write_file(root / "flash/bin/old", "x");
     const std::string upgrade = package("p", ver(7, 2), "bin/new");
-    PackageWriter w(kAltPackageMagic);
-    w.sha256_marker();
-    PackageSpec recipe = package_spec("p", ver(7, 2));
-    recipe.files = {file_entry("bin/new", "n")};
-    append_package(w, recipe, dev_sign());
-    const std::string alternate = w.finish();
+    PackageDescription recipe = package_spec("p", ver(7, 2));
+    recipe.files = {file_entry("bin/new", "n")}, recipe.altMagic = true;
+    const std::string alternate = package_file(recipe);
     for (const std::string* bytes : {&upgrade, &alternate}) {
         const std::string out = in_root([&](Transaction& txn) {
             add("p", ver(7, 1), "/flash/bin/old");

@@ -7,5 +7,3 @@ target_sources(unit_tests PRIVATE
     plan/relations_test.cpp
     plan/resolution_test.cpp
 )
-set_source_files_properties(plan/driver_test.cpp
-    PROPERTIES COMPILE_DEFINITIONS "INSTALLER_KEYS_DIR=\"${PROJECT_SOURCE_DIR}/keys\"")

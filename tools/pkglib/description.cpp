@@ -270,10 +270,10 @@ bool Parser::member_value(std::string_view rest, std::string& err) {
         err = "member needs a description file";
         return false;
     }
-    auto member = std::make_unique<PackageDescription>();
-    member->installable = d_.installable;
+    PackageDescription member;
+    member.installable = d_.installable;
     std::string path = join_path(baseDir_, std::string(rest));
-    if (!load_file(path, true, *member, err)) return false;
+    if (!load_file(path, true, member, err)) return false;
     d_.members.push_back(std::move(member));
     return true;
 }

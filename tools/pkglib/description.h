@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +43,7 @@ struct PackageDescription {
     std::map<std::string, std::uint8_t> variants;  // tree path -> hardware variant
     std::vector<FileEntry> files;  // mode with type bits; a link's data is its target
     bool emptyFiles = false;
+    int level = 6;  // zlib level of the files chunk (0..9, or -1 for zlib's default)
 
     bool hasImage = false;
     std::string image;  // image chunk payload (uninterpreted by the installer)
@@ -57,9 +57,18 @@ struct PackageDescription {
     bool trailerEmptyDepends = false;
 
     bool isBundle = false;
-    std::vector<std::unique_ptr<PackageDescription>> members;
+    std::vector<PackageDescription> members;
     std::vector<Dependency> optionalMembers;  // the optional-members chunk; only names count
 };
+
+// A package with the fields of `header`, a SHA-256 marker and a files chunk even without files:
+// the recipe tests and fuzz seeds start from.
+PackageDescription describe_package(const HeaderInfo& header);
+// A bundle (SHA-256 marker, the fields of `header`) of `members`, which share its marker: their
+// own are cleared.
+PackageDescription describe_bundle(const HeaderInfo& header,
+                                   std::vector<PackageDescription> members,
+                                   std::vector<Dependency> optionalMembers = {});
 
 // Reads description text. Relative paths (files, member) are taken from `baseDir`; member
 // descriptions are loaded at once. False with a message "line N: ..." (or the member file's own
@@ -87,6 +96,12 @@ const char* refused_entry_name(const std::string& name);
 [[nodiscard]] bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
                                       std::string& out, std::string& err,
                                       std::vector<std::string>* warnings = nullptr);
+
+// Appends one described package or bundle to `writer`, from its SHA-256 marker (when `sha256`)
+// through the signature, so that tests can put chunks around it. False with a message.
+[[nodiscard]] bool append_package(PackageWriter& writer, const PackageDescription& desc,
+                                  const DigestSigner& sign, std::string& err,
+                                  std::vector<std::string>* warnings = nullptr);
 
 // Reads a whole file into `out`; false when it cannot be opened or read.
 [[nodiscard]] bool read_whole_file(const std::string& path, std::string& out);

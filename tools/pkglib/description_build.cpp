@@ -143,8 +143,10 @@ HeaderInfo header_of(const PackageDescription& d) {
     return h;
 }
 
-bool append_described(PackageWriter& w, const PackageDescription& d, const DigestSigner& sign,
-                      std::string& err, std::vector<std::string>* warnings) {
+}  // namespace
+
+bool append_package(PackageWriter& w, const PackageDescription& d, const DigestSigner& sign,
+                    std::string& err, std::vector<std::string>* warnings) {
     if (d.sha256) w.sha256_marker();
     if (d.isBundle) {
         w.bundle_header(header_of(d));
@@ -163,9 +165,9 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
 
     if (d.isBundle) {
         if (!d.optionalMembers.empty()) w.optional_members(d.optionalMembers);
-        for (const auto& member : d.members) {
-            if (!append_described(w, *member, sign, err, warnings)) {
-                err = member->name + ": " + err;
+        for (const PackageDescription& member : d.members) {
+            if (!append_package(w, member, sign, err, warnings)) {
+                err = member.name + ": " + err;
                 return false;
             }
         }
@@ -175,7 +177,7 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
 
     std::vector<FileEntry> files;
     if (!collect_file_entries(d, files, err, warnings)) return false;
-    if (!files.empty() || d.emptyFiles) w.files(files);
+    if (!files.empty() || d.emptyFiles) w.files(files, d.level);
     if (d.signature != SignatureKind::None) {
         bool signedOk = true;
         const SignatureKind kind = d.signature;
@@ -197,12 +199,29 @@ bool append_described(PackageWriter& w, const PackageDescription& d, const Diges
     return true;
 }
 
-}  // namespace
+PackageDescription describe_package(const HeaderInfo& header) {
+    PackageDescription d;
+    d.name = header.name, d.version = header.version, d.buildTime = header.buildTime;
+    d.writeFlags = header.flags.has_value(), d.flags = header.flags.value_or(0);
+    d.sha256 = d.emptyFiles = true;
+    return d;
+}
+
+PackageDescription describe_bundle(const HeaderInfo& header,
+                                   std::vector<PackageDescription> members,
+                                   std::vector<Dependency> optionalMembers) {
+    PackageDescription b = describe_package(header);
+    b.isBundle = true;
+    for (PackageDescription& m : members) m.sha256 = false;
+    b.members = std::move(members);
+    b.optionalMembers = std::move(optionalMembers);
+    return b;
+}
 
 bool build_package_file(const PackageDescription& desc, const DigestSigner& sign,
                         std::string& out, std::string& err, std::vector<std::string>* warnings) {
     PackageWriter w(desc.altMagic ? kAltPackageMagic : kPackageMagic);
-    if (!append_described(w, desc, sign, err, warnings)) return false;
+    if (!append_package(w, desc, sign, err, warnings)) return false;
     out = w.finish();
     return true;
 }

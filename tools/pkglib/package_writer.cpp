@@ -192,33 +192,3 @@ std::string PackageWriter::finish(std::optional<std::uint32_t> declaredLength) c
     out += body_;
     return out;
 }
-
-void append_package(PackageWriter& writer, const PackageSpec& recipe, const Signer& sign) {
-    writer.package_header(recipe.header);
-    if (recipe.arch) writer.arch(*recipe.arch);
-    if (recipe.note) writer.note(*recipe.note);
-    if (!recipe.depends.empty()) writer.depends(recipe.depends);
-    if (!recipe.provides.empty()) writer.provides(recipe.provides);
-    if (!recipe.conflicts.empty()) writer.conflicts(recipe.conflicts);
-    if (recipe.image) writer.image(*recipe.image);
-    writer.files(recipe.files, recipe.level);
-    writer.signature(sign);
-}
-
-std::string build_package(const PackageSpec& recipe, const Signer& sign) {
-    PackageWriter writer;
-    if (recipe.sha256) writer.sha256_marker();
-    append_package(writer, recipe, sign);
-    return writer.finish();
-}
-
-std::string build_bundle(const HeaderInfo& bundle, const std::vector<PackageSpec>& members,
-                         const Signer& sign, const std::vector<Dependency>& optionalMembers,
-                         bool sha256) {
-    PackageWriter writer;
-    if (sha256) writer.sha256_marker();
-    writer.bundle_header(bundle);
-    if (!optionalMembers.empty()) writer.optional_members(optionalMembers);
-    for (const PackageSpec& member : members) append_package(writer, member, sign);
-    return writer.finish();
-}

@@ -84,26 +84,3 @@ private:
     std::string covered_;  // digest input since the last restart
     bool sha256_ = false;
 };
-
-// A conventional package: its chunks in the builder order that the installer expects.
-struct PackageSpec {
-    HeaderInfo header;
-    std::optional<std::string> arch;
-    std::optional<std::string> note;
-    std::vector<Dependency> depends;
-    std::vector<Dependency> provides;
-    std::vector<Dependency> conflicts;
-    std::optional<std::string> image;
-    std::vector<FileEntry> files;
-    int level = 6;
-    bool sha256 = true;  // a SHA-256 marker before the header
-};
-
-// Appends one package, header through signature, to `writer` (`recipe.sha256` is left to the
-// caller, since a bundle's members share the marker before the bundle header).
-void append_package(PackageWriter& writer, const PackageSpec& recipe, const Signer& sign);
-std::string build_package(const PackageSpec& recipe, const Signer& sign);
-// A bundle: marker (when `sha256`), bundle header, optional members, then each member signed.
-std::string build_bundle(const HeaderInfo& bundle, const std::vector<PackageSpec>& members,
-                         const Signer& sign, const std::vector<Dependency>& optionalMembers = {},
-                         bool sha256 = true);

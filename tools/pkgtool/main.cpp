@@ -61,7 +61,7 @@ bool default_build_time(std::uint32_t& out, std::string& err) {
 
 void fill_build_time(PackageDescription& d, std::uint32_t when) {
     if (!d.hasBuildTime) d.buildTime = when;
-    for (auto& m : d.members) fill_build_time(*m, when);
+    for (auto& m : d.members) fill_build_time(m, when);
 }
 
 // `<file> [--keys <public key file>]` of inspect and verify; false on a usage mistake.
@@ -97,7 +97,7 @@ int run_checker(const std::vector<std::string>& args, bool verify) {
 bool needs_signing(const PackageDescription& d) {
     if (!d.isBundle) return d.signature != SignatureKind::None;
     for (const auto& m : d.members)
-        if (needs_signing(*m)) return true;
+        if (needs_signing(m)) return true;
     return false;
 }
 
