@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr std::size_t kArenaBlock = 16384;
 
 // Compares the text `a1 a2` with `b1 b2`, as std::string would compare the concatenations.
 int compare_joined(std::string_view a1, std::string_view a2, std::string_view b1,
@@ -68,7 +67,6 @@ void FileList::clear() {
     dirs_.clear();
     dirOrder_.clear();
     arena_.clear();
-    arenaUsed_ = 0;
     sorted_ = true;
     lastDir_ = 0;
 }
@@ -118,32 +116,11 @@ std::uint32_t FileList::dir_id(std::string_view dir) {
 
 std::uint32_t FileList::store(std::uint32_t dir, std::string_view name) {
     char head[5];
-    std::size_t headSize = 0;
-    for (; dir >= 0x80; dir >>= 7) head[headSize++] = char(0x80 | (dir & 0x7f));
-    head[headSize++] = char(dir);
-    const std::size_t need = headSize + name.size() + 1;
-    if (arena_.empty() || arenaUsed_ + need > kArenaBlock) {
-        // Not value-initialised: untouched pages of a block cost no memory.
-        arena_.emplace_back(new char[std::max(need, kArenaBlock)]);
-        arenaUsed_ = 0;
-    }
-    char* at = arena_.back().get() + arenaUsed_;
-    std::memcpy(at, head, headSize);
-    if (!name.empty()) std::memcpy(at + headSize, name.data(), name.size());
-    at[headSize + name.size()] = '\0';
-    const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
-    // A record of a block of its own fills it: the next record starts a new block.
-    arenaUsed_ = need > kArenaBlock ? kArenaBlock : arenaUsed_ + need;
-    return number;
+    return arena_.store(std::string_view(head, encode_dir_number(dir, head)), name);
 }
 
 std::pair<std::string_view, const char*> FileList::parts(const Item& item) const {
-    const char* at = arena_[item.at / kArenaBlock].get() + item.at % kArenaBlock;
-    std::uint32_t dir = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*at++);
-        dir |= std::uint32_t(byte & 0x7f) << shift;
-        if ((byte & 0x80) == 0) break;
-    }
+    const char* at = arena_.at(item.at);
+    const std::uint32_t dir = decode_dir_number(at);
     return {dirs_[dir], at};
 }

@@ -3,6 +3,8 @@
 // directory once and each file name once in one text buffer, because a record of a large package
 // lists thousands of files and a router has little memory.
 
+#include "core/text_arena.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -78,8 +80,5 @@ private:
     std::vector<std::string> dirs_;
     std::vector<std::uint32_t> dirOrder_;  // dirs_ indexes in the directories' order
     std::uint32_t lastDir_ = 0;
-    // Names, each ended by a NUL, in blocks of kArenaBlock bytes (a longer name gets a block of
-    // its own): a growing buffer would be copied whole, holding twice the names for a moment.
-    std::vector<std::unique_ptr<char[]>> arena_;
-    std::size_t arenaUsed_ = 0;
+    TextArena arena_;  // the names, each with its directory number in front
 };

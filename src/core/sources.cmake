@@ -3,6 +3,7 @@
 target_sources(installer_core PRIVATE
     core/console.cpp
     core/file_list.cpp
+    core/text_arena.cpp
     core/installer.cpp
     core/package.cpp
     core/posix_file_system.cpp

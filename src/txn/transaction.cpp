@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kArenaBlock = 16384;
 
 bool path_exists(FileSystem& fs, const std::string& path) {
     FileStatus st;
@@ -29,26 +28,12 @@ bool representable(const FileOp& entry) {
 
 const char* Transaction::name_of(std::uint32_t name) const {
     if (name == kNoName) return "";
-    return arena_[name / kArenaBlock].get() + name % kArenaBlock;
+    return arena_.at(name);
 }
 
 std::uint32_t Transaction::store_name(std::string_view head, std::string_view name) {
     if (head.empty() && name.empty()) return kNoName;
-    const std::size_t need = head.size() + name.size() + 1;
-    if (arena_.empty() || arenaUsed_ + need > kArenaBlock) {
-        // Not value-initialised: untouched pages of a block cost no memory.
-        arena_.emplace_back(new char[std::max(need, kArenaBlock)]);
-        arenaUsed_ = 0;
-    }
-    char* at = arena_.back().get() + arenaUsed_;
-    // An empty view may hold no pointer at all, which memcpy must not be given.
-    if (!head.empty()) std::memcpy(at, head.data(), head.size());
-    if (!name.empty()) std::memcpy(at + head.size(), name.data(), name.size());
-    at[head.size() + name.size()] = '\0';
-    const std::uint32_t number = std::uint32_t((arena_.size() - 1) * kArenaBlock + arenaUsed_);
-    // A record of a block of its own fills it: the next record starts a new block.
-    arenaUsed_ = need > kArenaBlock ? kArenaBlock : arenaUsed_ + need;
-    return number;
+    return arena_.store(head, name);
 }
 
 std::uint32_t Transaction::intern_dir(std::string_view dir) {
@@ -64,22 +49,14 @@ std::uint32_t Transaction::intern_dir(std::string_view dir) {
 std::uint32_t Transaction::store_path(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     const std::size_t split = slash == std::string_view::npos ? 0 : slash + 1;
-    std::uint32_t dir = intern_dir(path.substr(0, split));
     char head[5];
-    std::size_t headSize = 0;
-    for (; dir >= 0x80; dir >>= 7) head[headSize++] = char(0x80 | (dir & 0x7f));
-    head[headSize++] = char(dir);
+    const std::size_t headSize = encode_dir_number(intern_dir(path.substr(0, split)), head);
     return store_name(std::string_view(head, headSize), path.substr(split));
 }
 
 std::pair<std::string_view, const char*> Transaction::path_parts(const Slot& slot) const {
-    const char* at = arena_[slot.path / kArenaBlock].get() + slot.path % kArenaBlock;
-    std::uint32_t dir = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*at++);
-        dir |= std::uint32_t(byte & 0x7f) << shift;
-        if ((byte & 0x80) == 0) break;
-    }
+    const char* at = arena_.at(slot.path);
+    const std::uint32_t dir = decode_dir_number(at);
     return {dirs_[dir], at};
 }
 
@@ -164,7 +141,6 @@ void Transaction::clear() {
     dirs_.clear();
     lastDir_ = 0;
     arena_.clear();
-    arenaUsed_ = 0;
 }
 
 const FileOp* Transaction::pending(const std::string& path) const {

@@ -5,6 +5,7 @@
 // path is split into an interned directory and a file name kept once in a text arena.
 
 #include "core/file_system.h"
+#include "core/text_arena.h"
 
 #include <cstdint>
 #include <deque>
@@ -167,10 +168,7 @@ private:
     std::deque<std::string> dirs_;      // a deque: dirIds_ keys view these strings
     std::map<std::string_view, std::uint32_t> dirIds_;
     std::uint32_t lastDir_ = 0;
-    // Names, each ended by a NUL, in blocks of kArenaBlock bytes (a longer name gets a block of
-    // its own); a name's number is its block index times kArenaBlock plus its offset.
-    std::vector<std::unique_ptr<char[]>> arena_;
-    std::size_t arenaUsed_ = 0;
+    TextArena arena_;  // paths (directory number, name) and the names of other sources
     mutable FileOp pending_;
 };
 
