@@ -104,6 +104,9 @@ const Walk* walk_from(FileSystem& files, const std::string& parent) {
             walk.deviceKnown = files.stat(dir, st);
             walk.device = st.device;
             walk.dir = dir;
+            // Fresh numbers for the device: it may be another file system than the one that
+            // last had its number (a scratch mount made again).
+            if (walk.deviceKnown) rooms()[walk.device].freeBytes = fs.blockSize * fs.freeBlocks;
             break;
         }
         if (is_top(dir)) return nullptr;
