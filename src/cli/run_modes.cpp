@@ -89,7 +89,12 @@ int run_stream_mode(const Settings& settings) {
     bool boot = false;
     int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kAdmitUpgrade,
                                 UserForcedMap(), &copy, &dir, &boot);
-    (void)copy.close();
+    // The installation stopped copying as soon as it saw the copy would not be kept; what the
+    // buffer still holds need not reach flash either.
+    if (boot || !dir.empty())
+        (void)copy.close();
+    else
+        copy.discard();
     const bool wholeStream = std::cin.peek() == std::char_traits<char>::eof();
 
     if (status == 0 && !place_stream_copy(installer, txn, copy, wholeStream, dir, boot))

@@ -39,6 +39,11 @@ bool StreamCopy::close() {
     return !failed_;
 }
 
+void StreamCopy::discard() {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    (void)close();
+}
+
 bool StreamCopy::write_all(const char* data, std::size_t size) {
     if (fd_ < 0) failed_ = true;
     while (!failed_ && size > 0) {

@@ -20,6 +20,8 @@ public:
     // Writes what is buffered and closes the file; true when every byte was written and the
     // close succeeded. Later writes are refused.
     bool close();
+    // Closes the file without writing what is still buffered: for a copy that will be deleted.
+    void discard();
     // Every byte so far reached the file (or its buffer).
     bool ok() const { return !failed_; }
     // The system error number of the first failure, 0 when none.

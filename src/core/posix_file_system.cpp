@@ -1,14 +1,17 @@
 // The real file system: each member is the system call of the same name, nothing more, so that
-// what the journal does to files reads the same through the seam as it would without it.
+// what the journal does to files reads the same through the seam as it would without it. Only
+// make_temp is mkstemp made by hand, to create the file with its final mode at once.
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
 #include "core/file_system.h"
 
@@ -22,6 +25,18 @@ void fill(const struct stat& st, FileStatus& status) {
     status.device = std::uint64_t(st.st_dev);
     status.links = std::uint64_t(st.st_nlink);
 }
+
+// The process's umask, read once: the installer never changes it.
+std::uint32_t process_umask() {
+    static const std::uint32_t mask = [] {
+        const mode_t old = ::umask(0);
+        ::umask(old);
+        return std::uint32_t(old);
+    }();
+    return mask;
+}
+
+constexpr int kTempAttempts = 1000;
 
 class PosixFileSystem final : public FileSystem {
 public:
@@ -54,12 +69,26 @@ public:
         ::closedir(handle);
         return true;
     }
+    // As mkstemp, but the file is created with its final permission bits: the fchmod that
+    // mkstemp's 0600 would need for every unpacked file is only made when the umask took bits
+    // away or special bits are asked for.
     OutputFile make_temp(std::string& name, std::uint32_t mode) override {
-        const int fd = ::mkstemp(name.data());
-        // Through the descriptor mkstemp gave: the mode change and the writing without a
-        // second path lookup.
-        if (fd >= 0 && mode != 0) ::fchmod(fd, mode & 07777);
-        return OutputFile(fd);
+        constexpr std::size_t kUnique = 6;
+        if (name.size() < kUnique || name.compare(name.size() - kUnique, kUnique, "XXXXXX") != 0) {
+            errno = EINVAL;
+            return OutputFile(-1);
+        }
+        const std::uint32_t bits = mode == 0 ? 0600 : mode & 07777;
+        for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+            fill_unique(name, kUnique);
+            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bits);
+            if (fd >= 0) {
+                if ((bits & (07000 | process_umask())) != 0) ::fchmod(fd, bits);
+                return OutputFile(fd);
+            }
+            if (errno != EEXIST) return OutputFile(-1);
+        }
+        return OutputFile(-1);
     }
     OutputFile open_output(const std::string& path) override {
         return OutputFile::open(path, OutputFile::Mode::Truncate);
@@ -96,6 +125,28 @@ public:
     }
     bool sync(int fd) override { return ::fsync(fd) == 0; }
     bool close(int fd) override { return ::close(fd) == 0; }
+
+private:
+    // Replaces the last `count` characters of `name` with letters and digits from a sequence
+    // seeded at random once per process, as mkstemp names its files.
+    void fill_unique(std::string& name, std::size_t count) {
+        static constexpr char kChars[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        if (!seeded_) {
+            if (::getrandom(&state_, sizeof state_, 0) != ssize_t(sizeof state_))
+                state_ = std::uint64_t(::getpid()) << 32 ^ std::uint64_t(::time(nullptr));
+            seeded_ = true;
+        }
+        state_ = state_ * 6364136223846793005u + 1442695040888963407u;
+        std::uint64_t value = state_ >> 16;
+        for (std::size_t i = name.size() - count; i < name.size(); ++i) {
+            name[i] = kChars[value % 62];
+            value /= 62;
+        }
+    }
+
+    std::uint64_t state_ = 0;
+    bool seeded_ = false;
 };
 
 }  // namespace

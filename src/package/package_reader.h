@@ -39,6 +39,8 @@ public:
     // checks them with `keys` (null: none). None when the digest is off, the chunk is under 68
     // bytes (then left unread), the read is short, or both checks fail.
     SignatureLevel read_signature(const PublicKeys* keys);
+    // Stops the copy: later bytes go to the digest alone. For a copy found to be of no use.
+    void drop_copy_target() { copyTarget = nullptr; }
 
     std::uint32_t get_position() const { return position; }  // file offset of the current payload
     std::uint32_t get_chunk_length() const { return chunkLength; }

@@ -105,6 +105,10 @@ StreamResult install_package_stream(Installer& installer, Transaction& txn,
     }
     const std::string name = p->name;
     if (p->hasImage && dirOut) *dirOut = std::string(kDatabaseDir) + name + "/";
+    // Stream mode keeps its copy of the input only as a package image or the boot image. A
+    // package that can become neither spares flash the rest of the copy, the whole package.
+    if (!link && !p->hasImage && !((p->flags & kFlagBoot) && installer.bootImage))
+        reader.chunk_buf().drop_copy_target();
 
     const bool replacesOwnName = !reader.is_alt_magic();
     std::uint32_t verdict = check_admission(installer, *p, link ? kAllBits : flags | kAdmitConflict,
@@ -189,6 +193,8 @@ BundleResult install_bundle_stream(Installer& installer, Transaction& txn, Packa
     if (reader.type() == kChunkImage) reader.next_chunk();
     const std::string name = b->name;
     if (b->hasImage && dirOut) *dirOut = std::string(kDatabaseDir) + name + "/";
+    // Without an image only a boot member could make the copy the boot image.
+    if (!b->hasImage && !installer.bootImage) reader.chunk_buf().drop_copy_target();
 
     const std::uint32_t refused =
         check_admission(installer, *b, flags, !reader.is_alt_magic()) & ~flags;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <utility>
 
 struct FsSpace {
     // Built from statfs of `fs_path`; a failing statfs gives block size 1 and no free blocks,
@@ -20,9 +19,15 @@ struct FsSpace {
     std::int64_t block_size = 1;
     std::int64_t free_blocks = 0;  // f_bfree, then adjusted by the estimate
     std::int64_t free_at_start = 0;
-    // Parent directory of a destination -> whether it has an existing ancestor and that
-    // ancestor's device. Nothing changes during one check, so each parent is walked up once.
-    std::map<std::string, std::pair<bool, std::uint64_t>> ancestorDevices;
+    // The nearest existing ancestor of a destination's parent directory, as a walk up found it.
+    struct Ancestor {
+        bool found = false;
+        std::uint64_t device = 0;
+        std::string dir;
+    };
+    // Parent directory of a destination -> its ancestor. Nothing changes during one check, so
+    // each parent is walked up once.
+    std::map<std::string, Ancestor> ancestors;
 
     // `path` lies on this file system: fs_path followed in it by "/" or by its end
     // ("/flash/boot" holds "/flash/boot/x" but not "/flash/bootimage").

@@ -231,6 +231,35 @@ TEST_F(DriverTest, NewBundleVersionDropsMembersAndWhatNeededOnlyThem) {
               "0|suite-7.2 core-7.2 old-7.2 tool-7.2(disabled)(user) |suite-7.3 core-7.3 |");
 }
 
+// Stream mode's copy holds the whole stream only when it can become an image: a package or
+// bundle with an image chunk, or a boot package under "bootimage". Other copies stop early.
+TEST_F(DriverTest, CopyOfTheStreamIsWholeOnlyWhenItCanBecomeAnImage) {
+    PackageDescription image = package_spec("i", ver(7, 2));
+    PackageDescription boot = package_spec("s", ver(7, 2), kFlagBoot);
+    image.hasImage = true, image.image = "image bytes";
+    boot.files = {file_entry("bin/s", "s")};
+    const std::string plain = package("p", ver(7, 2), "bin/p"), withImage = package_file(image),
+                      bootBytes = package_file(boot), suite = bundle("suite", ver(7, 2), {"m"});
+    EXPECT_EQ(in_root([&](Transaction& txn) {
+                  std::string out;
+                  for (const auto& [bytes, bootImage] : {std::pair{plain, true}, {withImage, false},
+                           {bootBytes, true}, {bootBytes, false}, {suite, false}}) {
+                      Installer::instance().packages.clear();
+                      Installer::instance().bootImage = bootImage;
+                      std::istringstream in(bytes);
+                      std::stringbuf copy;
+                      const int status = install_stream(Installer::instance(), txn, in, kRun, {},
+                                                        &copy, nullptr, nullptr);
+                      const bool prefix = bytes.compare(0, copy.str().size(), copy.str()) == 0;
+                      out += std::to_string(status) + (copy.str() == bytes ? "whole "
+                                                       : prefix        ? "cut "
+                                                                       : "wrong ");
+                  }
+                  return out;
+              }),
+              "0cut 0whole 0whole 0cut 0cut ");
+}
+
 TEST_F(DriverTest, CleanupRemovesPackagesNotMadeForACurrentSystem) {
     EXPECT_EQ(in_root([&](Transaction& txn) {
                   for (const char* name : {"system", "zephlin", "disk-drivers", "suite", "bare"})

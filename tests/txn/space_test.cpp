@@ -74,21 +74,26 @@ TEST_F(SpaceTest, TemporaryFilePlacementModesReplacementAndFailure) {
     OutputFile b = create(dir / "flash/UPGRADED", 0, 0, "noram");
     EXPECT_EQ(dir_of_temp(dir / "flash/UPGRADED"), dir / "tmp");
     OutputFile c = create(dir / "c"), d = create(dir / "d", 10, 0100755);
+    const mode_t mask = ::umask(022);  // the bits beyond the umask are set all the same
+    OutputFile e = create(dir / "e", 10, 0104777);
+    ::umask(mask);
     struct stat st;
     ASSERT_EQ(::stat(temp_of(dir / "c").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     ASSERT_EQ(::stat(temp_of(dir / "d").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(temp_of(dir / "e").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04777u);
     const std::string first = temp_of(dir / "c");
     OutputFile again = create(dir / "c");
     EXPECT_FALSE(path_exists(first));
     EXPECT_TRUE(path_exists(temp_of(dir / "c")));
-    EXPECT_EQ(txn.size(), 4u);
+    EXPECT_EQ(txn.size(), 5u);
     errno = 0;  // a failed mkstemp registers nothing and keeps its error number
     OutputFile failed = create(dir / "x", 0, 0, "noram", "notmp");
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(failed);
-    EXPECT_EQ(txn.size(), 4u);
+    EXPECT_EQ(txn.size(), 5u);
 }
 
 TEST_F(SpaceTest, DeepDestinationsGetDistinctFullLengthNames) {
