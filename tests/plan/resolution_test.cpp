@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::uint32_t kU = kActionUninstall, kE = kActionEnable, kD = kActionDisable;
-
 // Installed records (see Scenario::given), then the settled actions, both lists and messages.
 struct Row { const char *what, *given, *actions, *removed, *enabled, *messages; };
 
@@ -106,52 +104,6 @@ TEST(ResolutionTest, BlockersNeverActNorCountAndARefusalLeavesTheListsAlone) {
     q.given("clock+ntp!d mond>ntp");
     EXPECT_TRUE(resolve_actions(q.installer, removals, enables, Verbosity::Silent));
     EXPECT_EQ(q.actions() + "|" + message_lines(), "clock=- mond=-|");
-}
-
-TEST(ResolutionTest, BundleActionsReachTheirMembersAndTheRecordFollowsThem) {
-    const std::pair<const char*, const char*> down[] = {
-        {"m^b!d b*!u", "m=uninstall"},         {"m^b b*!d", "m=disable"},
-        {"m^b~!u b*!d", "m=uninstall(disabled)"}, {"m^b~ b*!e", "m=enable(disabled)"},
-        {"m^b b*!e", "m=-"},                   {"m^b!d b*", "m=disable"},
-    };
-    for (const auto& [given, member] : down) {
-        SCOPED_TRACE(given);
-        Scenario s;
-        s.given(given);
-        Resolver(s.installer).propagate_bundle_actions();
-        EXPECT_EQ(s.actions().substr(0, s.actions().find(' ')), member);
-    }
-    const std::pair<const char*, std::uint32_t> up[] = {
-        {"m^b b*", 0},      {"m^b!e b*", 0},  // enabled and enabled again
-        {"m^b~!e b*", 0},   {"m^b!d b*", kU},  {"m^b!u b*", kU},
-        {"m^b~ b*~", 0},    {"m^b~!d b*~!e", 0}, {"m^b~!u b*~", kU},
-    };
-    for (const auto& [given, bundle] : up) {
-        SCOPED_TRACE(given);
-        Scenario s;
-        s.given(given);
-        s.installed("other").member_of("b2").placeholder();
-        Resolver(s.installer).settle_bundles();
-        EXPECT_EQ(s.get("b").action, bundle);
-    }
-}
-
-// An enabled record being enabled again stays active.
-TEST(ResolutionTest, SummaryTellsActiveInactiveAndGone) {
-    using enum SatisfierSummary;
-    const std::pair<const char*, SatisfierSummary> cases[] = {
-        {"", NoneLeft},       {"a!u", NoneLeft},    {"a~!u", NoneLeft},
-        {"a!u b!d", OnlyInactive}, {"a~", OnlyInactive}, {"a!d b", SomeActive},
-        {"a!u b!e", SomeActive},   {"a~!e", SomeActive},
-    };
-    for (const auto& [given, summary] : cases) {
-        SCOPED_TRACE(given);
-        Scenario s;
-        s.given(given);
-        std::vector<InstalledPackage*> list;
-        for (const auto& p : s.installer.packages) list.push_back(p.get());
-        EXPECT_EQ(summarize_satisfiers(list), summary);
-    }
 }
 
 // Random package sets with few names, so that relations, duplicates and bundles are common.

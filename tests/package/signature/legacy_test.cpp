@@ -3,9 +3,9 @@
 #include "package/signature/legacy.h"
 
 #include "package/format.h"
-#include "package/signature/dev_keys.h"
 #include "package/signature/key_file.h"
 #include "pkglib/signer.h"
+#include "support/recipes.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -54,8 +54,9 @@ protected:
     bool check(const std::array<std::uint8_t, 68>& sig) {
         return legacy_check(sig.data(), digest, pub.legacy, pub.h25);
     }
-    PublicKeys pub = dev_public_keys();
-    PrivateKeys priv = dev_private_keys();
+    void SetUp() override { ASSERT_TRUE(read_dev_keys(INSTALLER_KEYS_DIR, pub, priv)); }
+    PublicKeys pub{};
+    PrivateKeys priv{};
     std::uint8_t digest[32] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xa0,
                                0xb0, 0xc0, 0xd0, 0xe0, 0xf0, 0x01, 0x02, 0x03, 0x04, 0x05};
 };

@@ -3,7 +3,8 @@
 #include "package/signature/verify.h"
 
 #include "package/package_reader.h"
-#include "package/signature/dev_keys.h"
+#include "support/recipes.h"
+#include "support/temp_dir.h"
 #include "package/signature/key_file.h"
 
 #include <gtest/gtest.h>
@@ -45,16 +46,18 @@ protected:
     // Bytes still in the source, the marker included.
     std::size_t unread() const { return std::size_t(source->in_avail()); }
 
-    PublicKeys keys = dev_public_keys();
+    PublicKeys keys{};
+    PrivateKeys priv{};
+    bool read = read_dev_keys(INSTALLER_KEYS_DIR, keys, priv);
     std::string err;
-    std::unique_ptr<PackageSigner> signer =
-        PackageSigner::from_files(kDevPublicPath, kDevPrivatePath, true, err);
+    std::unique_ptr<PackageSigner> signer = PackageSigner::create(priv, keys, true, err);
     std::unique_ptr<std::stringbuf> source;
     std::unique_ptr<ChunkBuf> buf;
     std::stringbuf copy;
 };
 
 TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadTriedAndPassed) {
+    ASSERT_TRUE(read);
     ASSERT_NE(signer, nullptr) << err;  // the development key files match
     const std::string sig = sign();
     ASSERT_EQ(sig.size(), 132u);
