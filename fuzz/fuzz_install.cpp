@@ -12,6 +12,8 @@
 
 #include "scratch.h"
 #include "seed_packages.h"
+#include "support/recipes.h"
+#include "support/scenario.h"
 
 #include "cli/options.h"
 #include "cli/stream_install.h"
@@ -37,13 +39,7 @@
 
 namespace {
 
-class NullTerminal : public Terminal {
-public:
-    void write(std::string_view) override {}
-    void flush() override {}
-};
-
-NullTerminal gTerminal;
+RecordingTerminal gTerminal;  // emptied before each input
 bool gConfined = false;
 // FUZZ_INSTALL_VERBOSE shows the installer's messages and each result (for replaying a finding).
 bool gVerbose = false;
@@ -102,6 +98,7 @@ void confine() {
 
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
+    gTerminal.output.clear();
     if (!gVerbose) installer.terminal = &gTerminal;
     installer.flash = &real_flash_device();
     open_database(installer, !gVerbose, "i386");
@@ -161,9 +158,10 @@ void check_pending(const Transaction& txn) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The seeds are signed before the chroot, while the key files are reachable.
     gVerbose = std::getenv("FUZZ_INSTALL_VERBOSE") != nullptr;
-    SeedSigners signers(INSTALLER_KEYS_DIR);
-    if (!signers.ok()) refuse(signers.error());
-    const std::map<std::string, std::string> installed = installed_packages(signers);
+    std::string err;
+    const std::unique_ptr<KeySet> keys = load_dev_keys(INSTALLER_KEYS_DIR, err);
+    if (!keys) refuse(err);
+    const std::map<std::string, std::string> installed = installed_packages(keys->signer());
     confine();
     ::mkdir("/flash/var", 0755);
     ::mkdir("/flash/var/pdb", 0755);

@@ -3,16 +3,12 @@
 #include "seed_packages.h"
 
 #include "package/format.h"
-#include "pkglib/description.h"
+#include "support/recipes.h"
+#include "support/version.h"
 
 #include <vector>
 
 namespace {
-
-constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {
-    return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
-           Version(revision);
-}
 
 constexpr std::uint16_t kModeDir = 0x41ed;
 constexpr std::uint16_t kModeLink = 0xa1ff;
@@ -52,14 +48,13 @@ PackageDescription wireless_spec(Version version) {
 }
 
 std::string signed_with(const DigestSigner& signer, const PackageDescription& s) {
-    std::string out, err;
-    return build_package_file(s, signer, out, err) ? out : std::string();
+    std::string err;
+    return build_recipe(s, signer, err);
 }
 
 }  // namespace
 
-std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
-    const DigestSigner full = signers.signer();
+std::map<std::string, std::string> seed_packages(const DigestSigner& full) {
     std::map<std::string, std::string> seeds;
 
     seeds["system.npk"] = signed_with(full, system_spec(ver(7, 15)));
@@ -99,8 +94,7 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
     return seeds;
 }
 
-std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
-    const DigestSigner full = signers.signer();
+std::map<std::string, std::string> installed_packages(const DigestSigner& full) {
     std::map<std::string, std::string> packages;
     packages["1-tarnvel.npk"] =
         signed_with(full, describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},

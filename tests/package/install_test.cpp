@@ -83,22 +83,6 @@ protected:
     TempDir root;
 };
 
-TEST_F(InstallPackageTest, UnpacksRegularFilesBelowFlashOrAsideWhenDisabled) {
-    const std::string bytes =
-        signed_package("ppp", {file_entry("/etc/a", "one"), file_entry("bin/b", "two"),
-                               file_entry("lib", "", 0x41ed), file_entry("bin/link", "b", 0xa1ff)});
-    EXPECT_EQ(install(bytes, true), "ok\ninstalled ppp-7.2\n/flash/bin/b=two\n/flash/etc/a=one\n");
-    EXPECT_FALSE(path_exists(root / "flash/lib"));
-    EXPECT_FALSE(path_exists(root / "flash/bin/link"));
-    EXPECT_EQ(read_file(root / "flash/var/pdb/ppp/files"), "bin/b\netc/a\n");
-    EXPECT_EQ(install(signed_package("p", {file_entry("bin/a", "x")}), true, true),
-              "ok\ninstalled (disabled) p-7.2\n/flash/x/p/bin/a=x\n");
-    // Without a files chunk a signed package still installs its database entry.
-    EXPECT_THAT(install(signed_package("empty", {})),
-                AllOf(HasSubstr("ok\ninstalled empty-7.2\n"),
-                      HasSubstr("T /flash/var/pdb/empty/version\n")));
-}
-
 TEST_F(InstallPackageTest, HardwareVariantEntriesOnlyOnTheirVariant) {
     const std::string bytes = signed_package("p", {file_entry("any", "0"),
                                                    file_entry("three", "3", 0x81a4, 3),
@@ -168,20 +152,6 @@ TEST_F(InstallPackageTest, UpgradeMarkerForBootPackagesAndBranding) {
         EXPECT_THAT(report, HasSubstr("ok\n"));
         EXPECT_EQ(report.find("T /flash/UPGRADED\n") != std::string::npos, marker);
     }
-}
-
-TEST_F(InstallPackageTest, BootImageVariableSkipsTheFilesOfBootPackagesOnly) {
-    PackageDescription boot = package_spec("system", ver(7, 2), kFlagBoot);
-    boot.files = {file_entry("bin/init", "x")};
-    const std::string bootBytes = package_file(boot),
-                      plainBytes = signed_package("mond", {file_entry("bin/mond", "x")});
-    const std::string report = in_root([&] {
-        Installer::instance().bootImage = true;
-        return install_bytes(bootBytes) + install_bytes(plainBytes);
-    });
-    EXPECT_THAT(report, AllOf(HasSubstr("ok\n"), Not(HasSubstr("/flash/bin/init")),
-                              HasSubstr("T /flash/var/pdb/system/version\n"),
-                              HasSubstr("T /flash/bin/mond\n")));
 }
 
 TEST_F(InstallPackageTest, AWriteFailingDuringTheCopyFailsTheInstallation) {

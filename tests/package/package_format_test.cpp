@@ -18,10 +18,6 @@ const std::vector<std::uint32_t> kScanTypes = {18, 1, 24, 16, 2, 23, 3, 19, 17, 
 const std::vector<std::uint32_t> kInstallTypes(std::begin(kInstallChunks),
                                                std::end(kInstallChunks));
 
-Signer fixed_signer() {
-    return [](const std::uint8_t*) { return std::string(68, 's'); };
-}
-
 // Reads the header part of `file` as the given purpose would; `reader` is left after it.
 struct HeaderRead {
     HeaderRead(const std::string& file, const std::vector<std::uint32_t>& types = kScanTypes)
@@ -112,32 +108,6 @@ TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
     // A longer one is refused before any of it is read.
     HeaderRead h(hugeNote.finish());
     EXPECT_TRUE(h.ok && h.record.note.empty() && h.reader.text_too_long());
-}
-
-TEST_F(PackageFormatTest, ScanReadsPackageAndChecksSize) {
-    PackageDescription recipe = describe_package({"tool", 0x01020304, 9, 1});
-    recipe.hasImage = true, recipe.image = "image";
-    recipe.files = {{0x81a4, 0, "x", "y"}};
-    const std::string good = package_file(recipe, fixed_signature(std::string(68, 's')));
-    PackageFile f;
-    ASSERT_TRUE(scan(good, f));
-    EXPECT_EQ(std::tie(f.filePath, f.size, f.name, f.hasImage, f.altMagic),
-              std::make_tuple(dir / "p.npk", good.size(), "tool", true, false));
-    PackageWriter shortLength;
-    shortLength.package_header({"a", 1, 1, 0});
-    for (const std::string& bytes : {good + "x", good.substr(0, good.size() - 1),
-                                     shortLength.finish(3), "\x1e\xf1\xd0\xbb" + good.substr(4),
-                                     std::string()}) {
-        SCOPED_TRACE(bytes.size());  // padded, truncated, wrong length field, bad magic, empty
-        PackageFile b;
-        EXPECT_FALSE(scan(bytes, b));
-    }
-    EXPECT_FALSE(scan_package_file(f, dir / "missing.npk"));
-    PackageWriter alt(kAltPackageMagic);
-    alt.package_header({"min", 1, 1, std::nullopt}).signature(fixed_signer());
-    PackageFile a;
-    ASSERT_TRUE(scan(alt.finish(), a));
-    EXPECT_TRUE(a.altMagic && a.arch == "i386");
 }
 
 TEST_F(PackageFormatTest, ScanReadsBundleMembersAndRefusesAnEmptyBundle) {

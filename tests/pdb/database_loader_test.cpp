@@ -133,17 +133,6 @@ TEST_F(DatabaseLoaderTest, DotEntriesNonDirectoriesAndAMissingDatabase) {
     EXPECT_EQ(load_root(bare), "msg WARNING: could not open repo\n");
 }
 
-TEST_F(DatabaseLoaderTest, ImagesGiveHeaderFieldsAndStoredOnesNeedAnEntry) {
-    entry("wireless", {{"disabled", "user\n"}, {"version", "9 9\n"}});
-    write_file(root / "flash/var/pdb/wireless/image", image_of("wireless", kV2, 77));
-    entry("ups", {});
-    write_file(root / "rw/pckg/.images/ups", image_of("ups", kV2));
-    write_file(root / "rw/pckg/.images/gps", image_of("gps", kV2));
-    EXPECT_EQ(load(), "wireless v=33580544 t=77 act=0 disabled user arch=i386 note=kept "
-                      "deps=system:16803328:0:0\n"
-                      "ups v=33580544 t=7 act=0 arch=i386 note=kept deps=system:16803328:0:0\n");
-}
-
 TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
     entry("tarnvel", {});
     write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));

@@ -2,6 +2,5 @@
 target_sources(unit_tests PRIVATE
     pdb/database_loader_test.cpp
     pdb/entry_writer_test.cpp
-    pdb/post_log_test.cpp
     pdb/root_child.cpp
 )

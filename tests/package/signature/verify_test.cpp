@@ -117,12 +117,4 @@ TEST(KeyFileTest, FormattedKeysParseBackAndMalformedEntriesAreRefused) {
     for (const auto& [what, text] : cases) EXPECT_FALSE(parse_public_keys(text, pub2)) << what;
 }
 
-TEST(KeyFileTest, EmbeddedKeysAreTheConfiguredFile) {
-    const PublicKeys* embedded = embedded_public_keys();
-    ASSERT_NE(embedded, nullptr);
-    PublicKeys configured{};
-    ASSERT_TRUE(parse_public_keys(read_file(INSTALLER_PUBLIC_KEYS_FILE), configured));
-    EXPECT_EQ(std::memcmp(embedded, &configured, sizeof configured), 0);
-}
-
 }  // namespace
