@@ -87,29 +87,6 @@ TEST_F(PackageFormatTest, ArchitectureOrderDependsOnPurpose) {
     }
 }
 
-TEST_F(PackageFormatTest, DependencyListCountsAndHugeTextLengths) {
-    PackageWriter zero, shortList, cutNote, hugeNote;
-    zero.package_header({"a", 1, 1, 0}).chunk(kChunkDepends, dependency_list_payload({}) + "extra");
-    shortList.package_header({"a", 1, 1, 0});
-    shortList.chunk(kChunkDepends, dependency_list_payload({{"x", 1, 2, 3}}, 2)).arch("late");
-    cutNote.package_header({"a", 1, 1, 0}).chunk_declared(kChunkNote, kMaxTextLength, "tiny");
-    hugeNote.package_header({"a", 1, 1, 0}).chunk_declared(kChunkNote, 0xfffffff0u, "tiny note");
-    HeaderRead z(zero.finish());
-    EXPECT_TRUE(z.ok && z.record.depends.empty() && z.reader.type() == -1);
-    HeaderRead s(shortList.finish());
-    EXPECT_FALSE(s.ok);
-    EXPECT_EQ(s.record.depends.size(), 1u);  // the entry read before the cut stays
-    // The longest note declared on a few bytes of input allocates little.
-    HeaderRead c(cutNote.finish());
-    EXPECT_TRUE(c.ok && c.record.note == "tiny" && !c.reader.text_too_long());
-    EXPECT_LT(c.record.note.capacity(), 1u << 12);
-    EXPECT_TRUE(c.reader.fail());  // the short read surfaces at the caller's next step
-    EXPECT_EQ(c.reader.next_chunk(), -1);
-    // A longer one is refused before any of it is read.
-    HeaderRead h(hugeNote.finish());
-    EXPECT_TRUE(h.ok && h.record.note.empty() && h.reader.text_too_long());
-}
-
 TEST_F(PackageFormatTest, ScanReadsBundleMembersAndRefusesAnEmptyBundle) {
     PackageDescription a = describe_package({"a", 1, 1, 0}), b = describe_package({"b", 2, 2, 0});
     a.hasImage = true, a.image = "ai", a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
