@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr std::uint16_t kModeDir = 0x41ed;
-constexpr std::uint16_t kModeLink = 0xa1ff;
-constexpr std::uint16_t kModeExec = 0x81ed;
-
 PackageDescription recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
     PackageDescription s = describe_package({name, version, 0x5f000000u, 0});
     s.files = std::move(files);
@@ -21,11 +17,9 @@ PackageDescription recipe(const std::string& name, Version version, std::vector<
 }
 
 PackageDescription system_spec(Version version) {
-    return recipe("system", version,
-                {{kModeDir, 0, "bin", ""},
-                 {kModeExec, 0, "bin/sh", "#!/bin/sh\necho router\n"},
-                 {0x81a4, 0, "etc/version", "7\n"},
-                 {kModeLink, 0, "bin/ash", "sh"}});
+    return recipe("system", version,  // a directory, an executable, a plain file, a link
+                  {{0x41ed, 0, "bin", ""}, {0x81ed, 0, "bin/sh", "#!/bin/sh\necho router\n"},
+                   {0x81a4, 0, "etc/version", "7\n"}, {0xa1ff, 0, "bin/ash", "sh"}});
 }
 
 PackageDescription routing_spec(Version version) {
@@ -88,9 +82,8 @@ std::map<std::string, std::string> seed_packages(const DigestSigner& full) {
         {{0x81a4, 0, "etc/ups", "ups"}});
     seeds["unsigned.npk"] = unsigned_pkg.finish();
 
-    PackageDescription traversal =
-        recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
-    seeds["traversal.npk"] = signed_with(full, traversal);
+    seeds["traversal.npk"] =
+        signed_with(full, recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}}));
     return seeds;
 }
 

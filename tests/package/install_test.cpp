@@ -121,39 +121,6 @@ TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) 
     }
 }
 
-TEST_F(InstallPackageTest, ChunkLayoutAroundTheSignatureAndAlternateMagic) {
-    auto build = [](bool archBeforeSignature, const std::string& trailerDepends) {
-        PackageWriter w;
-        w.sha256_marker().package_header({"p", ver(7, 2), 1000, 0});
-        w.files({file_entry("a", "x")});
-        if (archBeforeSignature) w.arch("i386");
-        w.signature([](const std::uint8_t* d) {
-            return dev_key_set().sign(d, SignatureKind::LegacyAndEddsa);
-        }).arch("i386").chunk(kChunkDepends, trailerDepends);
-        return w.finish();
-    };
-    EXPECT_EQ(install(build(true, "")), broken("p-7.2"));  // arch between files and signature
-    EXPECT_THAT(install(build(false, "")), HasSubstr("ok\ninstalled p-7.2\n"));
-    EXPECT_EQ(install(build(false, dependency_list_payload({{"x", 0, 0, 0}}))), broken("p-7.2"));
-    PackageDescription recipe = package_spec("p", ver(7, 2));  // the alternate magic: no database
-    recipe.files = {file_entry("a", "x")};
-    recipe.altMagic = true;
-    EXPECT_EQ(install(package_file(recipe)), "ok\ninstalled p-7.2\nT /flash/a\n");
-}
-
-TEST_F(InstallPackageTest, UpgradeMarkerForBootPackagesAndBranding) {
-    const std::tuple<const char*, std::uint32_t, bool> rows[] = {
-        {"branding", 0, true}, {"system", kFlagBoot, true}, {"system", 0, false},
-        {"mond", 0, false}};
-    for (const auto& [name, flags, marker] : rows) {
-        SCOPED_TRACE(std::string(name) + " flags " + std::to_string(flags));
-        const std::string report =
-            install(package_file(package_spec(name, ver(7, 2), flags)));
-        EXPECT_THAT(report, HasSubstr("ok\n"));
-        EXPECT_EQ(report.find("T /flash/UPGRADED\n") != std::string::npos, marker);
-    }
-}
-
 TEST_F(InstallPackageTest, AWriteFailingDuringTheCopyFailsTheInstallation) {
     const std::string bytes = signed_package("big", {file_entry("big", std::string(1 << 18, 'b'))});
     EXPECT_EQ(in_root([&] {

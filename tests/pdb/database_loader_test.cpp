@@ -50,15 +50,6 @@ std::string load_root(const TempDir& root) {
     });
 }
 
-std::string bundle_image(const std::vector<std::string>& members) {
-    std::vector<PackageDescription> specs;
-    for (const std::string& name : members) {
-        specs.push_back(describe_package({name, kV2, std::uint32_t(specs.size() + 2), 0}));
-        specs.back().conflicts = {{"old-" + name, 0, 0, 0}};
-    }
-    return package_file(describe_bundle({"tarnvel", kV2, 5, 0}, specs), no_signature);
-}
-
 class DatabaseLoaderTest : public ::testing::Test {
 protected:
     void entry(const std::string& name, const FileList& files) { make_entry(root, name, files); }
@@ -127,21 +118,6 @@ TEST_F(DatabaseLoaderTest, DotEntriesNonDirectoriesAndAMissingDatabase) {
     TempDir bare;
     ::mkdir((bare / "flash").c_str(), 0755);
     EXPECT_EQ(load_root(bare), "msg WARNING: could not open repo\n");
-}
-
-TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
-    entry("tarnvel", {});
-    write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));
-    entry("dhcp", {{"disabled", "auto\n"}});
-    // A member that the installed version of its bundle left out goes.
-    entry("old", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "tarnvel\n"}});
-    EXPECT_EQ(load(),
-              "system v=33580544 t=2 act=0 arch=i386 in=tarnvel:33580544:33580544:0 "
-              "conf=old-system:0:0:0\n"
-              "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=tarnvel:33580544:33580544:0 "
-              "conf=old-dhcp:0:0:0\n"
-              "tarnvel v=33580544 t=5 act=0 bundle arch=i386\n"
-              "old v=1 t=2 act=1 in=tarnvel:0:0:0\n");
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {

@@ -98,20 +98,6 @@ TEST(AdmissionTest, ReplacedOwnVersionNeitherMeetsRequirementsNorConflicts) {
               kAdmitUpgrade | kAdmitConflict);
 }
 
-TEST(AdmissionTest, LookupsFollowListOrder) {
-    Scenario s;
-    s.given("ntp@39~ clock+ntp~ ntp");
-    s.installed("ghost").provides("ntp").placeholder();
-    EXPECT_EQ(find_package(s.installer, "ntp")->version, ver(6, 39));
-    EXPECT_EQ(find_package(s.installer, "none"), nullptr);
-    EXPECT_EQ(Scenario::names(collect_satisfiers(s.installer, {"ntp"}, true)), "ntp clock ntp");
-    EXPECT_EQ(Scenario::names(collect_satisfiers(s.installer, {"ntp", ver(6, 40)}, false)), "ntp");
-    EXPECT_EQ(find_by_name_or_provides(s.installer, "ntp"), s.installer.packages[2].get());
-    s.installer.packages[2]->disabled = true;  // every match disabled: the last one
-    EXPECT_EQ(find_by_name_or_provides(s.installer, "ntp"), s.installer.packages[3].get());
-    EXPECT_EQ(find_by_name_or_provides(s.installer, "sntp"), nullptr);
-}
-
 std::string select(Scenario& s, Version floor = kNoDowngradeFloor, bool verbose = true) {
     select_and_order(s.installer, s.candidates, floor,
                      verbose ? Verbosity::Changes : Verbosity::Silent);
