@@ -1,12 +1,11 @@
-// Header part reading: field decoding with distinctive values, the fixed order of optional
-// header chunks per reading purpose, bounded text reads, and the directory scan's checks.
+// Header part reading: field decoding with distinctive values, and the fixed order of optional
+// header chunks per reading purpose.
 
 #include "package/package_format.h"
 
 #include "package/format.h"
 #include "package/package_reader.h"
 #include "package/signed_packages.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
@@ -32,16 +31,7 @@ struct HeaderRead {
     bool ok = false;
 };
 
-class PackageFormatTest : public ::testing::Test {
-protected:
-    bool scan(const std::string& bytes, PackageFile& f) {
-        EXPECT_TRUE(write_file(dir / "p.npk", bytes));
-        return scan_package_file(f, dir / "p.npk");
-    }
-    TempDir dir;
-};
-
-TEST_F(PackageFormatTest, DecodesHeaderFieldsLittleEndian) {
+TEST(PackageFormatTest, DecodesHeaderFieldsLittleEndian) {
     PackageWriter w;
     w.package_header({"sixteen-chars-ok", 0x04030201, 0x0d0c0b0a, 0x80000003}).arch("powerpc");
     w.note(std::string("a\0b", 3)).depends({{"system", 0x06000000, 0x06ffffff, -2}});
@@ -67,7 +57,7 @@ TEST_F(PackageFormatTest, DecodesHeaderFieldsLittleEndian) {
     EXPECT_FALSE(HeaderRead(archFirst.finish()).ok);
 }
 
-TEST_F(PackageFormatTest, ArchitectureOrderDependsOnPurpose) {
+TEST(PackageFormatTest, ArchitectureOrderDependsOnPurpose) {
     PackageWriter none, empty, afterNote, unwanted;
     none.package_header({"a", 1, 1, 0}).depends({});
     empty.package_header({"a", 1, 1, 0}).arch("");
@@ -85,24 +75,6 @@ TEST_F(PackageFormatTest, ArchitectureOrderDependsOnPurpose) {
         EXPECT_EQ(HeaderRead(file).record.arch, scanArch);
         EXPECT_EQ(HeaderRead(file, kInstallTypes).record.arch, installArch);
     }
-}
-
-TEST_F(PackageFormatTest, ScanReadsBundleMembersAndRefusesAnEmptyBundle) {
-    PackageDescription a = describe_package({"a", 1, 1, 0}), b = describe_package({"b", 2, 2, 0});
-    a.hasImage = true, a.image = "ai", a.depends = {{"sys", 1, 0, 0}, {"net", 2, 0, 0}};
-    b.hasArch = true, b.arch = "ppc";
-    const std::string bundle =
-        package_file(describe_bundle({"all", 3, 3, 0}, {a, b}, {{"b", 0, 0, 0}}),
-                     fixed_signature(std::string(68, 's')));
-    PackageFile f;
-    ASSERT_TRUE(scan(bundle, f));
-    ASSERT_TRUE(f.isBundle && f.members.size() == 2u);
-    EXPECT_TRUE(f.members[0]->name == "a" && f.members[0]->hasImage);
-    EXPECT_EQ(f.members[1]->arch, "ppc");
-    PackageWriter empty;
-    empty.sha256_marker().bundle_header({"all", 3, 3, 0}).image("i").arch("x");
-    PackageFile e;
-    EXPECT_FALSE(scan(empty.finish(), e));  // a bundle without members
 }
 
 }  // namespace
