@@ -60,12 +60,6 @@ TEST(OptionsTest, ValuesAndFlagsSeenBeforeTheScanStops) {
     EXPECT_FALSE(scan({"--safe"}).first.commitAtOnce);
     EXPECT_EQ(scan({"-down"}).first.plannerFlags, kAdmitDowngrade);
     EXPECT_EQ(scan({"-down", "--reinstall"}).first.plannerFlags, kAdmitDowngrade | kAdmitSame);
-    EXPECT_EQ(scan({"-q"}).second, "");
-    // --reinstall prints at once, even when quiet.
-    const auto [resumed, printed] = scan({"-q", "--reinstall", "--commit"});
-    EXPECT_EQ(printed, "\nResuming upgrade...\n");
-    EXPECT_EQ(resumed.mode, RunMode::Commit);
-    EXPECT_EQ(resumed.plannerFlags, kAdmitSame);
 }
 
 }  // namespace

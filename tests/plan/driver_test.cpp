@@ -102,7 +102,7 @@ protected:
 
 // One package per run: "boot|status|messages|state|pending"; a trailing "*" ends the comparison.
 TEST_F(DriverTest, SinglePackageRuns) {
-    const std::string b = package("b", ver(7, 2)), p = package("p", ver(7, 2));
+    const std::string p = package("p", ver(7, 2));
     const std::string suite = bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}});
     auto suite72 = [](const char* name, std::vector<PackageDescription> members) {
         return package_file(describe_bundle({name, ver(7, 2), 1000, 0}, std::move(members)));
@@ -113,15 +113,12 @@ TEST_F(DriverTest, SinglePackageRuns) {
     struct Row { const char* what; std::function<void()> given; std::string bytes;
                  UserForcedMap forced; std::uint32_t flags; const char* want; };
     const Row rows[] = {
-        {"conflict", [] { add("a", ver(7, 1)).conflicts = {{"b", 0, 0, 0}}; }, b, {}, kRun,
-         "0|0|installed (disabled) b-7.2\n|a-7.1 b-7.2(disabled) |*"},
         {"user's choice", [] {}, p, {{"p", true}}, kRun,
          "0|0|installed (disabled) p-7.2\n|p-7.2(disabled)(user) |*"},
         {"removed again by settling",
          [] { add("keep", ver(7, 2)), add("q", ver(7, 2)).action = kActionUninstall; },
          package("p", ver(7, 2), "bin/p", {{"q", 0, 0, 0}}), {{"p", true}}, kRun,
          "0|1|installed (disabled) p-7.2\n|keep-7.2 |"},
-        {"cut short", [] {}, p.substr(0, 60), {}, kRun, "0|1|*"},
         {"optional member chosen", [] {}, suite, {{"extra", false}}, kRun,
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
         {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
