@@ -4,7 +4,6 @@
 #include "cli/stream_copy.h"
 #include "cli/upgrade_run.h"
 #include "support/scenario.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -30,18 +30,6 @@ std::string broken(const std::string& package) {
     return "failed\nERROR: installation of " + package + " failed: broken package\n";
 }
 
-// Pending entries that would put something on flash: moves and links.
-std::string additions(const Transaction& txn) {
-    std::string text;
-    for (const auto& [path, op] : txn.entries())
-        if (op.op != FileOpKind::Remove)
-            text += (op.op == FileOpKind::Move   ? "M "
-                     : op.op == FileOpKind::Link ? "L "
-                                                 : "T ") +
-                    path + "\n";
-    return text;
-}
-
 // The child's report: "ok" or "failed", the messages, then the pending additions or (`commit`)
 // the installed files' contents after a commit.
 std::string install_bytes(const std::string& bytes, bool commit = false, bool disabled = false) {
@@ -54,7 +42,7 @@ std::string install_bytes(const std::string& bytes, bool commit = false, bool di
     std::string report =
         install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
-    if (!commit) return report + additions(txn);
+    if (!commit) return report + pending_entries(txn, false);
     txn.commit();
     for (const std::string& path : pkg.files) report += path + "=" + read_file(path) + "\n";
     return report;
@@ -95,9 +83,11 @@ TEST_F(InstallPackageTest, HardwareVariantEntriesOnlyOnTheirVariant) {
             return install_bytes(bytes);
         });
     };
-    EXPECT_THAT(on_variant(0x13020000), AllOf(HasSubstr("T /flash/any\n"),
-                HasSubstr("T /flash/three\n"), Not(HasSubstr("/flash/two"))));
-    EXPECT_THAT(on_variant(0), AllOf(HasSubstr("T /flash/any\n"), Not(HasSubstr("/flash/three"))));
+    EXPECT_THAT(on_variant(0x13020000),
+                AllOf(HasSubstr("movetemp /flash/any\n"), HasSubstr("movetemp /flash/three\n"),
+                      Not(HasSubstr("/flash/two"))));
+    EXPECT_THAT(on_variant(0),
+                AllOf(HasSubstr("movetemp /flash/any\n"), Not(HasSubstr("/flash/three"))));
 }
 
 TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) {
@@ -145,8 +135,8 @@ TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {
             Transaction txn;
             if (install_package(Installer::instance(), pkg, txn, *reader))
                 faults += "accepted at " + std::to_string(length) + "\n";
-            else if (!additions(txn).empty())
-                faults += "left at " + std::to_string(length) + ": " + additions(txn);
+            else if (!pending_entries(txn, false).empty())
+                faults += "left at " + std::to_string(length) + ": " + pending_entries(txn, false);
             txn.cancel();
         }
         return faults.empty() ? std::string("none") : faults;

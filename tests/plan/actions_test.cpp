@@ -14,8 +14,9 @@ namespace {
 
 TEST(ActionsTest, RecordsSharingANameAndBlockers) {
     TempDir root;
+    // Removals of missing paths are not queued.
     for (const char* file : {"bin/m", "var/pdb/wifi/disabled"})
-        write_file(root / ("flash/" + std::string(file)), "");  // removals of missing paths are not queued
+        write_file(root / ("flash/" + std::string(file)), "");
     EXPECT_EQ(run_in_root(root.path(), [] {
                   std::string out;
                   {
@@ -43,7 +44,8 @@ TEST(ActionsTest, RecordsSharingANameAndBlockers) {
               }),
               "mond 6.40|uninstalled mond-6.41\n"
               "016.41|remove /flash/bin/m\n"
-              "1ppp mond tarnvel dhcp  wifi|enabled wifi-6.40\nenabled dhcp-6.40\nenabled ppp-6.40\n"
+              "1ppp mond tarnvel dhcp  wifi|"
+              "enabled wifi-6.40\nenabled dhcp-6.40\nenabled ppp-6.40\n"
               "remove /flash/var/pdb/wifi/disabled\n");
 }
 

@@ -41,19 +41,9 @@ std::string state() {
     return text;
 }
 
-// "U", "L" or "M" and the path of each pending Transaction entry.
-std::string pending(const Transaction& txn) {
-    std::string text;
-    for (const auto& [path, op] : txn.entries())
-        text += std::string(op.op == FileOpKind::Remove ? "U "
-                            : op.op == FileOpKind::Link ? "L "
-                                                        : "M ") +
-                path + "\n";
-    return text;
-}
-
 std::string summary(int status, const Transaction& txn) {
-    return std::to_string(status) + "|" + message_lines() + "|" + state() + "|" + pending(txn);
+    return std::to_string(status) + "|" + message_lines() + "|" + state() + "|" +
+           pending_entries(txn);
 }
 
 int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},

@@ -42,6 +42,19 @@ public:
     int flag = 0, flagQueries = 0;
 };
 
+// The one formatter of pending journal entries: "kind path" per line, the kind being move,
+// movetemp, link or remove; without `removals` only what would add to flash.
+inline std::string pending_entries(const Transaction& txn, bool removals = true) {
+    static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
+    std::string out;
+    for (const auto& [path, op] : txn.entries()) {
+        const auto kind = std::uint32_t(op.op);
+        if (removals || op.op != FileOpKind::Remove)
+            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
+    }
+    return out;
+}
+
 // Fluent editor of one record; the setters of installed state need an InstalledPackage.
 struct RecordBuilder {
     RecordBuilder& needs(const std::string& name, Version min = 0, Version max = 0) {
@@ -152,16 +165,7 @@ public:
         return out;
     }
     std::string installed_names() const { return names(installer.packages); }
-    // Every pending Transaction entry as "kind path", one per line.
-    std::string txn_entries() const {
-        static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
-        std::string out;
-        for (const auto& [path, op] : txn.entries()) {
-            const auto kind = std::uint32_t(op.op);
-            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
-        }
-        return out;
-    }
+    std::string txn_entries() const { return pending_entries(txn); }
     const std::vector<std::string>& messages() const { return installer.messages; }
 
     Installer& installer;

@@ -4,7 +4,6 @@
 
 #include "package/package_reader.h"
 #include "support/recipes.h"
-#include "support/temp_dir.h"
 #include "package/signature/key_file.h"
 
 #include <gtest/gtest.h>
