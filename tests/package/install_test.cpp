@@ -7,7 +7,7 @@
 #include "flash/flash_device.h"
 #include "package/package_format.h"
 #include "package/signed_packages.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 #include "txn/transaction.h"

@@ -6,7 +6,7 @@
 #include "core/installer.h"
 #include "package/signed_packages.h"
 #include "pdb/database_paths.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

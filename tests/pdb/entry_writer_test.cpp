@@ -6,7 +6,7 @@
 
 #include "core/installer.h"
 #include "pdb/database_loader.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 

@@ -2,5 +2,4 @@
 target_sources(unit_tests PRIVATE
     pdb/database_loader_test.cpp
     pdb/entry_writer_test.cpp
-    pdb/root_child.cpp
 )

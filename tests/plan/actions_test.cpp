@@ -3,7 +3,7 @@
 
 #include "plan/actions.h"
 
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "plan/relations.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"

@@ -6,7 +6,7 @@
 
 #include "cli/stream_install.h"
 #include "package/signed_packages.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "plan/admission.h"
 #include "plan/relations.h"
 #include "support/scenario.h"

@@ -1,6 +1,6 @@
-// Forked, chrooted children for database tests, and record descriptions to compare as text.
+// Forked children confined below a scratch root, and record descriptions to compare as text.
 
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 
 #include "core/installer.h"
 #include "support/scenario.h"

@@ -1,7 +1,8 @@
 #pragma once
-// Runs database code against a scratch root: a forked child changes its root directory to it
-// (as "installer -r" does) and sends back a text report, so the product code keeps its device
-// paths. An ordinary user's child enters a user namespace of its own first.
+// The one way unit tests confine product code below a scratch root: a forked child changes its
+// root directory to it (as "installer -r" does) and sends back a text report, so the product
+// code keeps its device paths and never reaches the host's /flash or /ram. An ordinary user's
+// child first enters a user namespace of its own, mapped to that user.
 
 #include "core/package.h"
 
