@@ -100,6 +100,10 @@ TEST_F(DriverTest, SinglePackageRuns) {
     PackageDescription core = package_spec("core", ver(7, 2)), dots = package_spec("..", ver(7, 2));
     PackageDescription withDepends = describe_bundle({"suite", ver(7, 2), 1000, 0}, {core});
     withDepends.depends = {{"system", 0, 0, 0}};
+    PackageDescription olderImage = describe_bundle({"suite", ver(7, 1), 1000, 0}, {core});
+    olderImage.hasImage = true, olderImage.image = "image";
+    PackageDescription spaced = package_spec("p", ver(7, 2));
+    spaced.provides = {{"two words", 0, 0, 0}};
     struct Row { const char* what; std::function<void()> given; std::string bytes;
                  UserForcedMap forced; std::uint32_t flags; const char* want; };
     const Row rows[] = {
@@ -113,6 +117,14 @@ TEST_F(DriverTest, SinglePackageRuns) {
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
         {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
         {"bundle with depends", [] {}, package_file(withDepends), {}, kRun, "0|1|*"},
+        {"unstorable relation name", [] {}, package_file(spaced), {}, kRun, "0|1|ERROR*"},
+        // A boot package reinstalled is the boot image only when that is asked for.
+        {"same boot build", [] { add("system", ver(7, 2)).flags = kFlagBoot; },
+         package_file(package_spec("system", ver(7, 2), kFlagBoot)), {}, kRun | kAdmitSame,
+         "0|0|installed system-7.2\n*"},
+        // The stream copy of an older bundle must not become the installed one's image.
+        {"older bundle image", [] { add("suite", ver(7, 2)).isBundle = true; },
+         package_file(olderImage), {}, kRun, "0|0|WARNING: omitting package suite-7.1*"},
         {"bad member name", [] {}, suite72("suite", {dots}), {}, kRun, "0|2|*"},
         {"bad bundle name", [] {}, suite72("a/b", {core}), {}, kRun, "0|1|*"},
     };
