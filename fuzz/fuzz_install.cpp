@@ -12,6 +12,8 @@
 
 #include "scratch.h"
 #include "seed_packages.h"
+#include "support/recipes.h"
+#include "support/scenario.h"
 
 #include "cli/options.h"
 #include "cli/stream_install.h"
@@ -37,16 +39,8 @@
 
 namespace {
 
-class NullTerminal : public Terminal {
-public:
-    void write(std::string_view) override {}
-    void flush() override {}
-};
-
-NullTerminal gTerminal;
+RecordingTerminal gTerminal;  // emptied before each input
 bool gConfined = false;
-// FUZZ_INSTALL_VERBOSE shows the installer's messages and each result (for replaying a finding).
-bool gVerbose = false;
 // Path -> size of every file, link and directory below the scratch root's flash, ram and tmp.
 std::map<std::string, std::uintmax_t> gBaseline;
 
@@ -102,9 +96,10 @@ void confine() {
 
 Installer& fresh_installer() {
     Installer& installer = Installer::reset();
-    if (!gVerbose) installer.terminal = &gTerminal;
+    gTerminal.output.clear();
+    installer.terminal = &gTerminal;
     installer.flash = &real_flash_device();
-    open_database(installer, !gVerbose, "i386");
+    open_database(installer, true, "i386");
     return installer;
 }
 
@@ -160,10 +155,10 @@ void check_pending(const Transaction& txn) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The seeds are signed before the chroot, while the key files are reachable.
-    gVerbose = std::getenv("FUZZ_INSTALL_VERBOSE") != nullptr;
-    SeedSigners signers(INSTALLER_KEYS_DIR);
-    if (!signers.ok()) refuse(signers.error());
-    const std::map<std::string, std::string> installed = installed_packages(signers);
+    std::string err;
+    const std::unique_ptr<KeySet> keys = load_dev_keys(INSTALLER_KEYS_DIR, err);
+    if (!keys) refuse(err);
+    const std::map<std::string, std::string> installed = installed_packages(keys->signer());
     confine();
     ::mkdir("/flash/var", 0755);
     ::mkdir("/flash/var/pdb", 0755);
@@ -185,9 +180,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz_check(gConfined, "not confined to the scratch root");
     Transaction txn;
-    const int status = install_bytes(std::string(reinterpret_cast<const char*>(data), size), txn);
-    if (gVerbose)
-        std::fprintf(stderr, "fuzz_install: status %d, %zu pending\n", status, txn.size());
+    (void)install_bytes(std::string(reinterpret_cast<const char*>(data), size), txn);
     check_pending(txn);
     txn.cancel();
     fuzz_check(txn.is_empty(), "cancel left entries in the journal");

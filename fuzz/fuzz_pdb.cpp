@@ -11,18 +11,13 @@
 #include "pdb/database_loader.h"
 #include "pdb/database_paths.h"
 #include "pdb/schedule.h"
+#include "support/scenario.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-class NullTerminal : public Terminal {
-public:
-    void write(std::string_view) override {}
-    void flush() override {}
-};
 
 bool has_parent_component(const std::string& path) {
     return path.find("/../") != std::string::npos ||
@@ -55,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz_check(installed.compare(0, 7, "/flash/") == 0 && !has_parent_component(installed),
                    "a path taken from an image leaves /flash");
 
-    static NullTerminal terminal;
+    static RecordingTerminal terminal;
+    terminal.output.clear();
     Installer& installer = Installer::reset();
     installer.quiet = true;
     installer.terminal = &terminal;

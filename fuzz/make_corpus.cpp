@@ -3,6 +3,7 @@
 //   make_corpus <keys dir> <out dir>
 
 #include "seed_packages.h"
+#include "support/recipes.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -33,14 +34,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make_corpus <keys dir> <out dir>\n");
         return 2;
     }
-    SeedSigners signers(argv[1]);
-    if (!signers.ok()) {
-        std::fprintf(stderr, "make_corpus: %s\n", signers.error().c_str());
+    std::string err;
+    const std::unique_ptr<KeySet> keys = load_dev_keys(argv[1], err);
+    if (!keys) {
+        std::fprintf(stderr, "make_corpus: %s\n", err.c_str());
         return 1;
     }
     const std::filesystem::path out(argv[2]);
-    std::map<std::string, std::string> packages = seed_packages(signers);
-    for (const auto& [name, bytes] : installed_packages(signers))
+    std::map<std::string, std::string> packages = seed_packages(keys->signer());
+    for (const auto& [name, bytes] : installed_packages(keys->signer()))
         packages["installed-" + name] = bytes;
 
     // Database images are package files too, so the database readers get the packages as well.

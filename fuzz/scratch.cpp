@@ -2,37 +2,15 @@
 
 #include "scratch.h"
 
-#include <unistd.h>
+#include "support/temp_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
-namespace {
-
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("fuzz: mkdtemp");
-            std::abort();
-        }
-        path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
-
-}  // namespace
-
 const std::string& scratch_dir() {
-    static ScratchDir dir;
-    return dir.path;
+    static TempDir dir;  // removed at exit
+    return dir.path();
 }
 
 std::string write_scratch(const std::string& name, const std::uint8_t* data, std::size_t size) {

@@ -3,20 +3,12 @@
 #include "seed_packages.h"
 
 #include "package/format.h"
-#include "pkglib/description.h"
+#include "support/recipes.h"
+#include "support/version.h"
 
 #include <vector>
 
 namespace {
-
-constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {
-    return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
-           Version(revision);
-}
-
-constexpr std::uint16_t kModeDir = 0x41ed;
-constexpr std::uint16_t kModeLink = 0xa1ff;
-constexpr std::uint16_t kModeExec = 0x81ed;
 
 PackageDescription recipe(const std::string& name, Version version, std::vector<FileEntry> files) {
     PackageDescription s = describe_package({name, version, 0x5f000000u, 0});
@@ -25,11 +17,9 @@ PackageDescription recipe(const std::string& name, Version version, std::vector<
 }
 
 PackageDescription system_spec(Version version) {
-    return recipe("system", version,
-                {{kModeDir, 0, "bin", ""},
-                 {kModeExec, 0, "bin/sh", "#!/bin/sh\necho router\n"},
-                 {0x81a4, 0, "etc/version", "7\n"},
-                 {kModeLink, 0, "bin/ash", "sh"}});
+    return recipe("system", version,  // a directory, an executable, a plain file, a link
+                  {{0x41ed, 0, "bin", ""}, {0x81ed, 0, "bin/sh", "#!/bin/sh\necho router\n"},
+                   {0x81a4, 0, "etc/version", "7\n"}, {0xa1ff, 0, "bin/ash", "sh"}});
 }
 
 PackageDescription routing_spec(Version version) {
@@ -52,14 +42,13 @@ PackageDescription wireless_spec(Version version) {
 }
 
 std::string signed_with(const DigestSigner& signer, const PackageDescription& s) {
-    std::string out, err;
-    return build_package_file(s, signer, out, err) ? out : std::string();
+    std::string err;
+    return build_recipe(s, signer, err);
 }
 
 }  // namespace
 
-std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
-    const DigestSigner full = signers.signer();
+std::map<std::string, std::string> seed_packages(const DigestSigner& full) {
     std::map<std::string, std::string> seeds;
 
     seeds["system.npk"] = signed_with(full, system_spec(ver(7, 15)));
@@ -93,14 +82,12 @@ std::map<std::string, std::string> seed_packages(const SeedSigners& signers) {
         {{0x81a4, 0, "etc/ups", "ups"}});
     seeds["unsigned.npk"] = unsigned_pkg.finish();
 
-    PackageDescription traversal =
-        recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}});
-    seeds["traversal.npk"] = signed_with(full, traversal);
+    seeds["traversal.npk"] =
+        signed_with(full, recipe("evil", ver(7, 15), {{0x81a4, 0, "../../etc/passwd", "x"}}));
     return seeds;
 }
 
-std::map<std::string, std::string> installed_packages(const SeedSigners& signers) {
-    const DigestSigner full = signers.signer();
+std::map<std::string, std::string> installed_packages(const DigestSigner& full) {
     std::map<std::string, std::string> packages;
     packages["1-tarnvel.npk"] =
         signed_with(full, describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},

@@ -1,5 +1,4 @@
-// The option scan, row by row: which test matches, where the scan stops, what is consumed;
-// and the Installer's reset and lookup.
+// The option scan: which option decides the mode, where the scan stops, what is consumed.
 
 #include "cli/options.h"
 
@@ -28,17 +27,13 @@ TEST(OptionsTest, ModesAndWhereTheScanStops) {
     struct Case { std::vector<std::string> args; RunMode mode; std::size_t seen; };
     const Case cases[] = {
         {{}, RunMode::Default, 0},
-        {{"-"}, RunMode::Stream, 1},
         {{"-", "--show"}, RunMode::Stream, 1},
-        {{"--show", "-"}, RunMode::Show, 2},
         {{"--show", "--cleanup", "-q"}, RunMode::Show, 2},
         {{"--cleanup", "--show"}, RunMode::Cleanup, 1},
         {{"-q", "--commit", "--show"}, RunMode::Commit, 2},
-        {{"--safe", "--commit"}, RunMode::Commit, 2},
         {{"--cancel", "--bogus"}, RunMode::Cancel, 1},
         {{"--bogus", "--commit"}, RunMode::Usage, 1},
         {{"-r"}, RunMode::Usage, 1},
-        {{"-q", "--month"}, RunMode::Usage, 2},
         {{"-b", "--force", "--noupgrade", "-i"}, RunMode::Default, 4},
         {{"--month", "--commit", "-q"}, RunMode::Default, 3},
         {{"-r", "--show"}, RunMode::Default, 2},
@@ -62,28 +57,9 @@ TEST(OptionsTest, ValuesAndFlagsSeenBeforeTheScanStops) {
     EXPECT_TRUE(scan({"--month", "any", "-q"}).first.quiet);  // --month consumes its value
     EXPECT_EQ(scan({"-r", "/mnt", "--commit"}).first.root, "/mnt");
     EXPECT_EQ(scan({"--cancel", "-r", "/mnt"}).first.root, "");
-    EXPECT_TRUE(scan({}).first.commitAtOnce);
     EXPECT_FALSE(scan({"--safe"}).first.commitAtOnce);
     EXPECT_EQ(scan({"-down"}).first.plannerFlags, kAdmitDowngrade);
     EXPECT_EQ(scan({"-down", "--reinstall"}).first.plannerFlags, kAdmitDowngrade | kAdmitSame);
-    EXPECT_EQ(scan({"-q"}).second, "");
-    // --reinstall prints at once, even when quiet.
-    const auto [resumed, printed] = scan({"-q", "--reinstall", "--commit"});
-    EXPECT_EQ(printed, "\nResuming upgrade...\n");
-    EXPECT_EQ(resumed.mode, RunMode::Commit);
-    EXPECT_EQ(resumed.plannerFlags, kAdmitSame);
-}
-
-TEST(InstallerTest, ResetGivesAFreshInstanceAndLookupFindsTheFirstRecord) {
-    Installer& a = Installer::reset();
-    for (const char* name : {"x", "y", "x"})
-        a.packages.push_back(std::make_unique<InstalledPackage>(name));
-    EXPECT_EQ(a.index_of_package("x"), 0u);
-    EXPECT_EQ(a.index_of_package("y"), 1u);
-    EXPECT_FALSE(a.index_of_package("z"));
-    Installer& b = Installer::reset();
-    EXPECT_TRUE(b.packages.empty());
-    EXPECT_EQ(&b, &Installer::instance());
 }
 
 }  // namespace

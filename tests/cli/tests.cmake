@@ -1,6 +1,5 @@
 # Unit test sources of tests/cli (paths relative to tests/).
 target_sources(unit_tests PRIVATE
     cli/options_test.cpp
-    cli/staged_modes_test.cpp
     cli/upgrade_run_test.cpp
 )

@@ -1,12 +1,11 @@
-// InflateStream: round trips at several levels and flush modes, input steps that end on the
-// trailer, damage and truncation as end of data, and forward-only seeks.
+// InflateStream at the edges every installation does not reach: an input step that holds only
+// the trailer, and damage, truncation and trailing bytes read as end of data.
 
 #include "package/inflate_stream.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 #include <sstream>
-#include <vector>
 
 namespace {
 
@@ -21,26 +20,14 @@ std::string sample(std::size_t n) {
     return s;
 }
 
-// Deflates `data` in pieces of `piece` bytes, calling deflate with `flush` after each piece.
-std::string deflate_with(const std::string& data, int level, int flush = Z_NO_FLUSH,
-                         std::size_t piece = ~std::size_t(0)) {
-    z_stream zs{};
-    EXPECT_EQ(deflateInit(&zs, level), Z_OK);
-    std::string out;
-    std::vector<unsigned char> buf(1 << 16);
-    int r = Z_OK;
-    for (std::size_t at = 0; r != Z_STREAM_END; at += piece) {
-        const bool last = data.size() - at <= piece;
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()) + at);
-        zs.avail_in = uInt(last ? data.size() - at : piece);
-        do {
-            zs.next_out = buf.data();
-            zs.avail_out = uInt(buf.size());
-            r = deflate(&zs, last ? Z_FINISH : flush);
-            out.append(reinterpret_cast<char*>(buf.data()), buf.size() - zs.avail_out);
-        } while (zs.avail_out == 0 || (last && r != Z_STREAM_END));
-    }
-    deflateEnd(&zs);
+// `data` deflated at `level` in one call.
+std::string deflate_with(const std::string& data, int level) {
+    uLongf size = compressBound(uLong(data.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                        reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()), level),
+              Z_OK);
+    out.resize(size);
     return out;
 }
 
@@ -52,14 +39,6 @@ std::string inflate_all(const std::string& compressed, bool* failed = nullptr) {
     while (in.read(buf, sizeof buf) || in.gcount() > 0) out.append(buf, std::size_t(in.gcount()));
     if (failed) *failed = in.fail();
     return out;
-}
-
-TEST(InflateStreamTest, RoundTripsAtLevelsAndFlushModes) {
-    const std::string data = sample(70000);
-    for (int level : {0, 1, 6, 9})
-        for (int flush : {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_PARTIAL_FLUSH})
-            EXPECT_EQ(inflate_all(deflate_with(data, level, flush, 777)), data)
-                << "level " << level << " flush " << flush;
 }
 
 TEST(InflateStreamTest, LastInputStepHoldingOnlyTrailerGivesEndOfData) {
@@ -91,21 +70,6 @@ TEST(InflateStreamTest, DamageTruncationAndTrailingBytesReadAsEndOfData) {
     broken[1] ^= 0x20;  // header check fails
     EXPECT_EQ(inflate_all(broken), "");
     EXPECT_EQ(inflate_all(z + "trailing junk"), data);
-}
-
-TEST(InflateStreamTest, SeeksOnlyForward) {
-    const std::string data = sample(10000);
-    std::istringstream source(deflate_with(data, 6));
-    InflateStream in(source);
-    in.seekg(3000, std::ios_base::cur);
-    EXPECT_EQ(in.tellg(), std::streampos(3000));
-    EXPECT_EQ(in.get(), std::uint8_t(data[3000]));
-    EXPECT_EQ(in.seekg(5000).get(), std::uint8_t(data[5000]));
-    EXPECT_TRUE(in.seekg(100).fail());
-    in.clear();
-    EXPECT_TRUE(in.seekg(0, std::ios_base::end).fail());
-    in.clear();
-    EXPECT_TRUE(in.seekg(20000).fail());  // beyond the end
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "package/format.h"
 #include "package/package_reader.h"
 #include "pkglib/description.h"
-#include "pkglib/key_set.h"
+#include "support/recipes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 inline const KeySet& dev_key_set() {
     static const std::unique_ptr<KeySet> keys = [] {
         std::string err;
-        auto loaded = KeySet::load(std::string(INSTALLER_KEYS_DIR) + "/dev-private.txt", err);
+        auto loaded = load_dev_keys(INSTALLER_KEYS_DIR, err);
         EXPECT_NE(loaded, nullptr) << err;
         return loaded;
     }();
@@ -40,8 +40,9 @@ inline PackageDescription package_spec(const std::string& name, Version version,
 
 // The package file of `desc`, signed with the development keys unless `sign` is given.
 inline std::string package_file(const PackageDescription& desc, DigestSigner sign = {}) {
-    std::string out, err;
-    EXPECT_TRUE(build_package_file(desc, sign ? sign : dev_key_set().signer(), out, err)) << err;
+    std::string err;
+    std::string out = build_recipe(desc, sign ? sign : dev_key_set().signer(), err);
+    EXPECT_EQ(err, "");
     return out;
 }
 

@@ -1,6 +1,5 @@
 # Unit test sources of tests/package (paths relative to tests/).
 target_sources(unit_tests PRIVATE
-    package/description_test.cpp
     package/inflate_stream_test.cpp
     package/install_test.cpp
     package/package_format_test.cpp

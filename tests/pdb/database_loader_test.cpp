@@ -6,15 +6,13 @@
 #include "core/installer.h"
 #include "package/signed_packages.h"
 #include "pdb/database_paths.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fstream>
 
 namespace {
 
@@ -52,18 +50,8 @@ std::string load_root(const TempDir& root) {
     });
 }
 
-std::string bundle_image(const std::vector<std::string>& members) {
-    std::vector<PackageDescription> specs;
-    for (const std::string& name : members) {
-        specs.push_back(describe_package({name, kV2, std::uint32_t(specs.size() + 2), 0}));
-        specs.back().conflicts = {{"old-" + name, 0, 0, 0}};
-    }
-    return package_file(describe_bundle({"tarnvel", kV2, 5, 0}, specs), no_signature);
-}
-
 class DatabaseLoaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { SKIP_WITHOUT_CHROOT(); }
     void entry(const std::string& name, const FileList& files) { make_entry(root, name, files); }
     std::string load() { return load_root(root); }
     TempDir root;
@@ -80,8 +68,6 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
         // Broken header files schedule removal and keep what was read before.
         {"a", {f}, "a v=0 t=0 act=1"},
         {"b", {{"version", "1\n"}, f}, "b v=1 t=0 act=1"},
-        {"c", {{"version", "x 1\n"}, f}, "c v=0 t=0 act=1"},
-        {"h", {{"version", ""}, f}, "h v=0 t=0 act=1"},
         {"d", {v, f, {"deps", "sys 1 2\nnet 3\n"}}, "d v=1 t=2 act=1 deps=sys:1:2:0"},
         {"e", {v, f, {"provides", "p 1 2\n"}}, "e v=1 t=2 act=1"},  // no priority
         // "q 1 2 3": the 3 is read as the next name, which then lacks its numbers.
@@ -89,14 +75,12 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
         {"g", {v, f, {"provides", "p 0 0 -3\n"}}, "g v=1 t=2 act=0 prov=p:0:0:-3"},
         {"auto", {v, f, {"disabled", "auto\n"}}, "auto v=1 t=2 act=0 disabled"},
         {"user", {v, f, {"disabled", "user\n"}}, "user v=1 t=2 act=0 disabled user"},
-        {"empty", {v, f, {"disabled", ""}}, "empty v=1 t=2 act=0 disabled user"},
         {"both", {v, f, {"disabled", "auto\n"}, {"enabled", "user\n"}},
          "both v=1 t=2 act=0 disabled"},
         {"chosen", {v, f, {"enabled", "user\n"}}, "chosen v=1 t=2 act=0 user"},
         // Members of a bundle stored without image, or no longer installed, stay installed,
         // unless scheduled ("asked").
         {"dhcp", {v, f, {"bundle", "tarnvel\n"}}, "dhcp v=1 t=2 act=0 in=tarnvel:0:0:0"},
-        {"gone", {v, f, {"bundle", "other\n"}}, "gone v=1 t=2 act=0 in=other:0:0:0"},
         {"asked", {v, f, {"bundle", "tarnvel\n"}}, "asked v=1 t=2 act=1 in=tarnvel:0:0:0"},
         {"broken", {{"version", "1\n"}, f, {"bundle", "tarnvel\n"}},
          "broken v=1 t=0 act=1 in=tarnvel:0:0:0"},
@@ -106,11 +90,13 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
          "hold v=4294967295 t=4294967295 act=0"},
         {"odd", {{"version", "1\n"}, f}, "odd v=1 t=0 act=2 user"},
         {"unread", {v, f}, "unread v=1 t=2 act=0"},
+        {"exact", {v, f}, "exact v=1 t=2 act=0"},
+        {"caf\xc3\xa9", {v, f}, "caf\xc3\xa9 v=1 t=2 act=3 user"},
     };
     for (const Row& r : rows) entry(r.name, r.files);
     const std::pair<const char*, const char*> schedules[] = {
-        {"asked", "uninstall\n"}, {"netx", "disable\n"}, {"hold", "uninstall\n"},
-        {"odd", "enable\n"}};
+        {"asked", "uninstall enable"}, {"netx", " \n\tdisable\n"}, {"hold", "uninstall\n"},
+        {"odd", "enable\n"}, {"exact", "uninstalled"}, {"caf", "disable"}};
     for (const auto& [dir, text] : schedules)
         write_file(root / ("ram/pdb/" + std::string(dir) + "/schedule"), text);
     write_file(root / "ram/pdb/unread/schedule/x", "");  // a directory, not a schedule
@@ -121,7 +107,7 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
     }
 }
 
-TEST_F(DatabaseLoaderTest, DotEntriesAndNonDirectoriesAreNotPackages) {
+TEST_F(DatabaseLoaderTest, DotEntriesNonDirectoriesAndAMissingDatabase) {
     entry("ok", {{"version", "16777216 5\n"}, {"files", "bin/ok\n"}});
     entry(".hidden", {{"version", "1 2\n"}, {"files", ""}});
     write_file(root / "flash/var/pdb/image", image_of("stray", kV1));  // stream mode's copy
@@ -129,41 +115,13 @@ TEST_F(DatabaseLoaderTest, DotEntriesAndNonDirectoriesAreNotPackages) {
     ASSERT_EQ(::symlink("/nowhere", (root / "flash/var/pdb/dangling").c_str()), 0);
     ASSERT_EQ(::symlink("ok", (root / "flash/var/pdb/linked").c_str()), 0);
     EXPECT_EQ(load(), "ok v=16777216 t=5 act=0 /flash/bin/ok\n");
-}
-
-TEST_F(DatabaseLoaderTest, MissingDatabaseWarnsAndLoadsNothing) {
-    ::mkdir((root / "flash").c_str(), 0755);
-    EXPECT_EQ(load(), "msg WARNING: could not open repo\n");
-}
-
-TEST_F(DatabaseLoaderTest, ImagesGiveHeaderFieldsAndStoredOnesNeedAnEntry) {
-    entry("wireless", {{"disabled", "user\n"}, {"version", "9 9\n"}});
-    write_file(root / "flash/var/pdb/wireless/image", image_of("wireless", kV2, 77));
-    entry("ups", {});
-    write_file(root / "rw/pckg/.images/ups", image_of("ups", kV2));
-    write_file(root / "rw/pckg/.images/gps", image_of("gps", kV2));
-    EXPECT_EQ(load(), "wireless v=33580544 t=77 act=0 disabled user arch=i386 note=kept "
-                      "deps=system:16803328:0:0\n"
-                      "ups v=33580544 t=7 act=0 arch=i386 note=kept deps=system:16803328:0:0\n");
-}
-
-TEST_F(DatabaseLoaderTest, BundleImageYieldsItsSafeMembersThenTheBundle) {
-    entry("tarnvel", {});
-    write_file(root / "flash/var/pdb/tarnvel/image", bundle_image({"system", "../evil", "dhcp"}));
-    entry("dhcp", {{"disabled", "auto\n"}});
-    // A member that the installed version of its bundle left out goes.
-    entry("old", {{"version", "1 2\n"}, {"files", ""}, {"bundle", "tarnvel\n"}});
-    EXPECT_EQ(load(),
-              "system v=33580544 t=2 act=0 arch=i386 in=tarnvel:33580544:33580544:0 "
-              "conf=old-system:0:0:0\n"
-              "dhcp v=33580544 t=4 act=0 disabled arch=i386 in=tarnvel:33580544:33580544:0 "
-              "conf=old-dhcp:0:0:0\n"
-              "tarnvel v=33580544 t=5 act=0 bundle arch=i386\n"
-              "old v=1 t=2 act=1 in=tarnvel:0:0:0\n");
+    TempDir bare;
+    ::mkdir((bare / "flash").c_str(), 0755);
+    EXPECT_EQ(load_root(bare), "msg WARNING: could not open repo\n");
 }
 
 TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
-    for (const char* bad : {"", ".", "..", "../../etc", "a/b", "a b", "a\tb", "a\nb"}) {
+    for (const char* bad : {"", "..", "a/b", "a\nb"}) {
         SCOPED_TRACE(bad);
         TempDir fresh;
         make_entry(fresh, "pkg", {});
@@ -171,32 +129,6 @@ TEST_F(DatabaseLoaderTest, ImageNamingAnUnsafeNameIsDropped) {
         // The directory still loads from its (absent) small files, so it is scheduled for removal.
         EXPECT_EQ(load_root(fresh), "pkg v=0 t=0 act=1 bundle\n");
     }
-}
-
-TEST_F(DatabaseLoaderTest, EveryTruncationOrCorruptionOfAnImageLoadsSafely) {
-    const std::string good = bundle_image({"system", "dhcp"});
-    entry("tarnvel", {});
-    // One child walks every cut and every single-byte change, so the sweep stays fast.
-    const std::string report = run_in_root(root.path(), [good] {
-        std::string bad;
-        auto check = [&](const std::string& image, const std::string& what) {
-            std::ofstream("/flash/var/pdb/tarnvel/image", std::ios::binary) << image;
-            Installer& installer = Installer::reset();
-            open_database(installer, true, "i386");
-            for (const auto& r : installer.packages)
-                if (!is_safe_package_name(r->name)) bad += what + ": " + describe(*r) + "\n";
-            // However broken the image, the directory itself keeps a record.
-            if (!installer.index_of_package("tarnvel")) bad += what + ": no directory record\n";
-        };
-        for (std::size_t i = 0; i < good.size(); ++i) {
-            check(good.substr(0, i), "cut " + std::to_string(i));
-            std::string flipped = good;
-            flipped[i] = char(flipped[i] ^ 0x5a);
-            check(flipped, "flip " + std::to_string(i));
-        }
-        return bad;
-    });
-    EXPECT_EQ(report, "");
 }
 
 TEST(DatabaseListTest, ReadsEntriesAndReportsMissingAndMalformedFiles) {

@@ -1,11 +1,12 @@
-// Writing and removing database entries through a Transaction, checked on the files that the
-// commit leaves and by loading the database again, in a chrooted child.
+// Writing and removing database entries through a Transaction in a chrooted child: what a run
+// cannot show (an entry stored over another's files, a shared boot image, records without a
+// directory name) and the message of each error number.
 
 #include "pdb/entry_writer.h"
 
 #include "core/installer.h"
 #include "pdb/database_loader.h"
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 
@@ -44,7 +45,6 @@ std::string commit_and_reload(Transaction& txn) {
 class EntryWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SKIP_WITHOUT_CHROOT();
         for (const char* keep : {"flash/var/pdb/.keep", "ram/.keep"}) write_file(root / keep, "");
     }
     std::string in_root(const std::function<std::string()>& body) {
@@ -52,52 +52,6 @@ protected:
     }
     TempDir root;
 };
-
-TEST_F(EntryWriterTest, WritesHeaderAndStateFilesThatLoadBackTheSame) {
-    EXPECT_EQ(in_root([] {
-                  auto r = plain("ppp", kV1);
-                  r->depends = {{"system", kV1, kV2, 0}};
-                  r->provides = {{"dialer", 1, 2, -4}};
-                  r->conflicts = {{"old", 0, 3, 0}};
-                  r->files = {"/flash/bin/pppd", "/flash/etc/ppp.conf"};
-                  Transaction txn;
-                  if (!write_entry(Installer::instance(), *r, txn))
-                      return std::string("write failed");
-                  std::string reloaded = commit_and_reload(txn);
-                  std::string states;
-                  for (int state = 0; state < 4; ++state) {
-                      auto s = plain("p" + std::to_string(state), kV1);
-                      s->disabled = state & 1;
-                      s->userForced = state & 2;
-                      Transaction t;
-                      (void)write_entry(Installer::instance(), *s, t);
-                      t.commit();
-                      std::string files = listing_of(database_dir(*s));
-                      states += s->name + ":" + files.substr(files.find("files=")) + "\n";
-                  }
-                  auto m = plain("p0", kV1);  // switched by mark_disabled, then mark_enabled
-                  m->action = kActionDisable;
-                  Transaction off, on;
-                  mark_disabled(*m, off);
-                  off.commit();
-                  states += listing_of(database_dir(*m)) + " act=" + std::to_string(m->action);
-                  m->userForced = true;
-                  m->action = kActionEnable;
-                  mark_enabled(*m, on);
-                  on.commit();
-                  states += "\n" + listing_of(database_dir(*m));
-                  states += m->disabled ? " disabled" : " enabled";
-                  return listing_of("/flash/var/pdb/ppp/") + "\n" + reloaded + states;
-              }),
-              "version=16803328 9\n|deps=system 16803328 33580544\n|provides=dialer 1 2 -4\n|"
-              "conflicts=old 0 3\n|files=bin/pppd\netc/ppp.conf\n|\n"
-              "ppp v=16803328 t=9 act=0 deps=system:16803328:33580544:0 prov=dialer:1:2:-4 "
-              "conf=old:0:3:0 /flash/bin/pppd /flash/etc/ppp.conf\n"
-              "p0:files=|\np1:files=|disabled=auto\n|\np2:files=|enabled=user\n|\n"
-              "p3:files=|disabled=user\n|\n"
-              "version=16803328 9\n|deps=|files=|disabled=auto\n| act=0\n"
-              "version=16803328 9\n|deps=|files=|enabled=user\n| enabled");
-}
 
 // Each new version drops the files of its predecessor that it does not write itself.
 TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
@@ -139,47 +93,6 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
               "dhcp v=33580544 t=9 act=0\n"
               "gps v=0 t=0 act=1 disabled\n"
               "tarnvel v=33580544 t=9 act=0 bundle\n");
-}
-
-TEST_F(EntryWriterTest, UninstallAfterReloadRemovesExactlyTheInstalledPaths) {
-    // As unpacking registers them: "/flash/" + entry, or below /flash/x/<name>/ when disabled.
-    const std::vector<std::string> installed = {"/flash/etc/a b", "/flash/lib/x.so",
-                                                "/flash/x/off/bin/a"};
-    for (const std::string& path : installed) write_file(root / path.substr(1), "content");
-    // A database of the original system holds entries relative to /flash.
-    write_file(root / "flash/var/pdb/old/version", "1 2\n");
-    write_file(root / "flash/var/pdb/old/files", "/etc/o\nbin/b\n\n");
-    write_file(root / "flash/etc/o", "");
-    write_file(root / "flash/bin/b", "");
-    EXPECT_EQ(in_root([installed] {
-                  auto on = plain("on", kV1);
-                  on->files = {installed[0], installed[1]};
-                  auto off = plain("off", kV1);
-                  off->disabled = true;
-                  off->files = {installed[2]};
-                  Transaction first;
-                  (void)write_entry(Installer::instance(), *on, first);
-                  (void)write_entry(Installer::instance(), *off, first);
-                  first.commit();
-                  Installer& installer = Installer::reset();
-                  open_database(installer, true, "i386");
-                  Transaction txn;
-                  std::set<std::string> lines;
-                  for (const auto& r : installer.packages) {
-                      uninstall_entry(Installer::instance(), *r, txn);
-                      lines.insert(r->name + " files=" + std::to_string(r->files.size()) +
-                                   " act=" + std::to_string(r->action));
-                  }
-                  for (const auto& [path, op] : txn.entries())
-                      lines.insert(path + (op.op == FileOpKind::Remove ? " removed" : " other"));
-                  std::string out;
-                  for (const std::string& line : lines) out += line + "\n";
-                  return out;
-              }),
-              "/flash/bin/b removed\n/flash/etc/a b removed\n/flash/etc/o removed\n"
-              "/flash/lib/x.so removed\n/flash/var/pdb/off/ removed\n/flash/var/pdb/old/ removed\n"
-              "/flash/var/pdb/on/ removed\n/flash/x/off/bin/a removed\n"
-              "off files=0 act=0\nold files=0 act=0\non files=0 act=0\n");
 }
 
 TEST_F(EntryWriterTest, BootImageIsRemovedOnlyWhenNothingElseLinksIt) {

@@ -2,8 +2,4 @@
 target_sources(unit_tests PRIVATE
     pdb/database_loader_test.cpp
     pdb/entry_writer_test.cpp
-    pdb/listing_test.cpp
-    pdb/post_log_test.cpp
-    pdb/root_child.cpp
-    pdb/schedule_test.cpp
 )

@@ -21,12 +21,9 @@ Dependency dep(const std::string& name, Version min = 0, Version max = 0, std::i
 
 TEST(RelationsTest, VersionTextAndLabels) {
     const std::pair<Version, const char*> cases[] = {
-        {ver(6, 40), "6.40"},          {ver(6, 40, 'f', 1), "6.40.1"},
-        {ver(6, 41, 'b'), "6.41beta"}, {ver(6, 41, 'b', 3), "6.41beta3"},
-        {ver(6, 41, 'c'), "6.41rc"},   {ver(6, 40, 'a', 2), "6.40alpha2"},
-        {ver(6, 40, 'x', 5), "6.405"}, {ver(6, 40, 'x'), "6.40"},
-        {0, "0.0"},                    {ver(255, 255, 'a', 255), "255.255alpha255"},
-    };
+        {ver(6, 40, 'f', 1), "6.40.1"}, {ver(6, 41, 'b'), "6.41beta"},
+        {ver(6, 41, 'c', 3), "6.41rc3"}, {ver(6, 40, 'x', 5), "6.405"},
+        {ver(255, 255, 'a', 255), "255.255alpha255"}};
     for (const auto& [v, text] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(version_text(v), text);

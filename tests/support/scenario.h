@@ -6,18 +6,14 @@
 #include "core/package.h"
 #include "core/terminal.h"
 #include "flash/flash_device.h"
+#include "support/version.h"
 #include "txn/transaction.h"
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
-
-// Packed version from its parts: ver(6, 40) is 6.40, ver(6, 41, 'b', 3) is 6.41beta3.
-constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {
-    return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
-           Version(revision);
-}
 
 // The Installer's messages, one per line.
 inline std::string message_lines() {
@@ -26,11 +22,13 @@ inline std::string message_lines() {
     return out;
 }
 
+// The one terminal of the tests: keeps what is written and how much of it was flushed.
 class RecordingTerminal : public Terminal {
 public:
     void write(std::string_view bytes) override { output.append(bytes); }
-    void flush() override {}
+    void flush() override { flushed = output.size(); }
     std::string output;
+    std::size_t flushed = 0;
 };
 
 class FakeFlash : public FlashDevice {
@@ -43,6 +41,19 @@ public:
     bool bigBlocks = false;
     int flag = 0, flagQueries = 0;
 };
+
+// The one formatter of pending journal entries: "kind path" per line, the kind being move,
+// movetemp, link or remove; without `removals` only what would add to flash.
+inline std::string pending_entries(const Transaction& txn, bool removals = true) {
+    static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
+    std::string out;
+    for (const auto& [path, op] : txn.entries()) {
+        const auto kind = std::uint32_t(op.op);
+        if (removals || op.op != FileOpKind::Remove)
+            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
+    }
+    return out;
+}
 
 // Fluent editor of one record; the setters of installed state need an InstalledPackage.
 struct RecordBuilder {
@@ -154,16 +165,7 @@ public:
         return out;
     }
     std::string installed_names() const { return names(installer.packages); }
-    // Every pending Transaction entry as "kind path", one per line.
-    std::string txn_entries() const {
-        static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
-        std::string out;
-        for (const auto& [path, op] : txn.entries()) {
-            const auto kind = std::uint32_t(op.op);
-            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
-        }
-        return out;
-    }
+    std::string txn_entries() const { return pending_entries(txn); }
     const std::vector<std::string>& messages() const { return installer.messages; }
 
     Installer& installer;

@@ -1,6 +1,7 @@
 # Shared test helpers (paths relative to tests/).
 target_sources(test_support PRIVATE
     support/process.cpp
+    support/root_child.cpp
     support/temp_dir.cpp
 )
 target_sources(test_support PRIVATE

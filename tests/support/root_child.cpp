@@ -1,22 +1,18 @@
-// Forked, chrooted children for database tests, and record descriptions to compare as text.
+// Forked children confined below a scratch root, and record descriptions to compare as text.
 
-#include "pdb/root_child.h"
+#include "support/root_child.h"
 
 #include "core/installer.h"
 #include "support/scenario.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <sstream>
 
 namespace {
-
-class SilentTerminal : public Terminal {
-public:
-    void write(std::string_view) override {}
-    void flush() override {}
-};
 
 void write_all(int fd, const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
@@ -34,9 +30,25 @@ std::string list_text(const std::vector<Dependency>& list) {
     return text;
 }
 
-}  // namespace
+// An ordinary user may change the root only in a user namespace of its own, mapped to itself.
+bool enter_root(const std::string& root) {
+    if (::geteuid() != 0) {
+        const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+        if (::unshare(CLONE_NEWUSER) != 0) return false;
+        auto put = [](const char* file, const std::string& text) {
+            const int fd = ::open(file, O_WRONLY);
+            if (fd < 0) return false;
+            const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+            return ::close(fd) == 0 && ok;
+        };
+        if (!put("/proc/self/setgroups", "deny") || !put("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !put("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    }
+    return ::chroot(root.c_str()) == 0 && ::chdir("/") == 0;
+}
 
-bool can_change_root() { return ::geteuid() == 0; }
+}  // namespace
 
 std::string run_in_root(const std::string& root, const std::function<std::string()>& body) {
     int fds[2];
@@ -46,8 +58,8 @@ std::string run_in_root(const std::string& root, const std::function<std::string
     if (pid < 0) return "child fork failed";
     if (pid == 0) {
         ::close(fds[0]);
-        if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) ::_exit(90);
-        static SilentTerminal silent;
+        if (!enter_root(root)) ::_exit(90);
+        static RecordingTerminal silent;
         static FakeFlash flash;  // no flash device, as on the build host
         Installer& installer = Installer::reset();
         installer.terminal = &silent;

@@ -1,19 +1,13 @@
 #pragma once
-// Runs database code against a scratch root: a forked child changes its root directory to it
-// (as "installer -r" does) and sends back a text report, so the product code keeps its device
-// paths. Needs root rights, as CI has.
+// The one way unit tests confine product code below a scratch root: a forked child changes its
+// root directory to it (as "installer -r" does) and sends back a text report, so the product
+// code keeps its device paths and never reaches the host's /flash or /ram. An ordinary user's
+// child first enters a user namespace of its own, mapped to that user.
 
 #include "core/package.h"
 
 #include <functional>
 #include <string>
-
-// Skips the current test when the process may not change its root directory.
-bool can_change_root();
-#define SKIP_WITHOUT_CHROOT()                                                     \
-    do {                                                                          \
-        if (!can_change_root()) GTEST_SKIP() << "needs root rights for chroot";   \
-    } while (0)
 
 // Runs `body` in a child whose root is `root`, with a fresh Installer whose console output is
 // discarded (messages are still recorded). Returns the body's report, or a text starting with
