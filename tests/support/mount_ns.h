@@ -4,7 +4,7 @@
 // without touching the host's mounts.
 //
 //   TEST_F(X, Y) {
-//       SKIP_WITHOUT_MOUNTS();                      // skips unless root may mount
+//       SKIP_WITHOUT_MOUNTS();                      // skips where the kernel refuses
 //       TempDir root;
 //       TmpfsMount flash(root / "flash", 20);       // 20 blocks, all free
 //       ASSERT_TRUE(flash.ok()) << flash.error();
@@ -22,7 +22,9 @@
 std::uint64_t tmpfs_block_size();
 
 // Moves the process into a private mount namespace (once; later calls return the first
-// result). False with the reason in `why` when that is not permitted (not root, no CAP_SYS_ADMIN).
+// result), for an ordinary user inside a new user namespace where it is root, so that mounts
+// and chroot work without rights on the host. False with the reason in `why` when the kernel
+// refuses (user namespaces disabled, a seccomp filter).
 bool enter_private_mount_namespace(std::string& why);
 
 class TmpfsMount {
@@ -53,6 +55,6 @@ std::int64_t free_blocks(const std::string& path);
     do {                                                                                   \
         std::string skipWhy_;                                                              \
         if (!enter_private_mount_namespace(skipWhy_))                                     \
-            GTEST_SKIP() << "needs a private mount namespace and tmpfs mounts (run as root): " \
+            GTEST_SKIP() << "needs a private mount namespace and tmpfs mounts: " \
                          << skipWhy_;                                                      \
     } while (0)
