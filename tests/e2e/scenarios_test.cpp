@@ -1,6 +1,6 @@
-// The installer's runs as data: each row prepares a scratch router, makes one run, and says what
-// the run must print, which packages are installed after it and how the tree below the root
-// changed. Packages are written in short_package() form.
+// The installer's and pkgtool's runs as data: each row prepares a scratch router, makes one run,
+// and says what the run must print, which packages are installed after it and how the tree
+// below the root changed. Packages are written in short_package() form.
 
 #include "e2e/router.h"
 
@@ -19,7 +19,8 @@ struct Row {
     std::string name{};
     // Steps before the run, each of which must succeed: "run [ARG or VAR=value...] [< PACKAGE]",
     // "stream PACKAGE" (run - < PACKAGE), "upload PATH PACKAGE", "put PATH=CONTENT", "mkdir PATH",
-    // "rm PATH", "schedule NAME WORD", "order DIR ENTRY..." (the directory lists them so).
+    // "link PATH TARGET", "rm PATH", "schedule NAME WORD", "order DIR ENTRY..." (the directory
+    // lists them so). A run whose first word is "pkgtool" runs that, "@" standing for the root.
     // A package may start with "cutN " (its last N bytes cut off), "flipN " (the byte N before
     // its last one altered) or "raw " (the rest as it is).
     Lines given{};
@@ -27,7 +28,7 @@ struct Row {
     std::string input{};  // a package on standard input
     int status = 0;
     // Parts of the standard output, in this order; "=..." all of it, "!..." absent, "2>..." all
-    // of the standard error.
+    // of the standard error, "2>~..." a part of it.
     Lines out{};
     const char* installed = nullptr;  // Router::installed() after the run
     // Changed paths below the root: "+path" added, "-path" removed, "~path" changed, each
@@ -103,9 +104,17 @@ std::map<std::string, std::string> view(const Tree& tree) {
 class Scenario : public ::testing::TestWithParam<Row> {
 protected:
     RunResult run(const Router& r, const std::string& argsAndEnv, const std::string& input) {
-        Lines args, env;
-        for (const std::string& w : words(argsAndEnv)) (has(w, "=") ? env : args).push_back(w);
-        return r.run(args, input, env);
+        Lines args, env = {"PATH=/usr/bin:/bin"};
+        for (const std::string& w : words(here(r, argsAndEnv)))
+            (has(w, "=") ? env : args).push_back(w);
+        if (!args.empty() && args[0] == "pkgtool")
+            return run_program(PKGTOOL_BIN, Lines(args.begin() + 1, args.end()), input, env);
+        return r.run(args, input, Lines(env.begin() + 1, env.end()));
+    }
+    static std::string here(const Router& r, std::string text) {
+        for (std::size_t at = 0; (at = text.find('@', at)) != std::string::npos;)
+            text.replace(at, 1, r.at("")), at += r.at("").size();
+        return text;
     }
 
     void prepare(const Router& r, const std::string& step) {
@@ -115,16 +124,20 @@ protected:
         const std::string rest = step.substr(std::min(space + 1, step.size()));
         const std::string path = rest.substr(0, rest.find_first_of(" ="));
         const std::string text = rest.substr(std::min(rest.size(), path.size() + 1));
-        if (verb == "run" || verb == "stream") {
+        if (verb == "run" || verb == "stream" || verb == "pkgtool") {
             const std::size_t in = rest.find(" < ");
             const bool input = verb == "stream" || in != std::string::npos;
-            RunResult s = run(r, verb == "stream" ? "-" : rest.substr(0, in),
+            const std::string args =
+                verb == "stream" ? "-" : verb == "run" ? rest.substr(0, in) : step;
+            RunResult s = run(r, args,
                               input ? bytes_of(rest.substr(verb == "stream" ? 0 : in + 3)) : "");
             ASSERT_EQ(s.status, 0) << s.out;
         } else if (verb == "upload") {
             r.put(path, uploads[path.substr(path.rfind('/') + 1)] = bytes_of(text));
         } else if (verb == "put") {
             r.put(path, text);
+        } else if (verb == "link") {
+            fs::create_symlink(text, r.at(path));
         } else if (verb == "mkdir") {
             fs::create_directories(r.at(path));
         } else if (verb == "rm") {
@@ -196,8 +209,10 @@ TEST_P(Scenario, Run) {
     RunResult run_ = run(r, argsAndEnv, input);
     EXPECT_EQ(run_.status, row.status) << run_.out;
     std::size_t at = 0;
-    for (const std::string& part : row.out) {
+    for (std::string part : row.out) {
+        part = here(r, part);
         if (part.starts_with("=")) EXPECT_EQ(run_.out, part.substr(1));
+        else if (part.starts_with("2>~")) EXPECT_TRUE(has(run_.err, part.substr(3))) << run_.err;
         else if (part.starts_with("!")) EXPECT_FALSE(has(run_.out, part.substr(1))) << run_.out;
         else if (part.starts_with("2>")) EXPECT_EQ(run_.err, part.substr(2));
         else if ((at = run_.out.find(part, at)) == std::string::npos)
@@ -622,7 +637,7 @@ std::vector<Row> rejected_rows() {
     const std::string good = "a 6.49; image text v2; file bin/a 0755 two";
     const Lines given = {kUpload + "a.npk a 6.40; image text v1; file bin/a 0755 one", "run"};
     for (const std::string& bad : Lines{"a 6.49; signature none; image text v2; file bin/a 0755 2",
-                                        "a 6.49; signature legacy; image text v2; file bin/a 0755 2",
+                                        "a 6.49; signature legacy; image text v2",
                                         "flip150 " + good, "flip3 " + good}) {
         out.push_back({.name = "streamed " + bad, .given = given, .args = {"-"}, .input = bad,
         .status = 1,
@@ -630,6 +645,124 @@ std::vector<Row> rejected_rows() {
         out.push_back({.name = "uploaded " + bad, .given = given + Lines{kUpload + "a.npk " + bad},
                        .status = 1, .installed = "a 6.40", .change = {"same"}});
     }
+    return out;
+}
+
+// pkgtool builds, inspects, verifies and makes keys.
+const Lines kRouting = {
+    "put tree/bin/hello=#!/bin/sh\necho hi\n", "link tree/bin/hi hello", "mkdir tree/var/empty",
+    "put r.txt=name routing\nversion 6.41beta3\nbuild-time 1700000000\nflags boot\narch powerpc\n"
+    "note dynamic routing\ndepends system 6.40 6.41\nprovides ospf 0 0 5\nconflicts oldroute\n"
+    "files tree\nvariant bin/hello 3\nsha256\n"};
+const std::string kBuild = "pkgtool build @p.txt -o @p.npk";
+const std::string kLeftOut = " left out (the installer installs regular files only)\n";
+const Lines kKeyed = {"put p.txt=name p\nversion 1.0\nsha256\n", "pkgtool keygen @keys",
+                      kBuild + " --keys @keys/vendor-private.txt"};
+
+std::vector<Row> pkgtool_rows() {
+    std::vector<Row> out = {
+        {.name = "links and empty directories are left out", .given = kRouting,
+         .args = {"pkgtool build @r.txt -o @r.npk"},
+         .out = {"2>pkgtool: warning: @tree/bin/hi: symbolic link" + kLeftOut +
+                 "pkgtool: warning: @tree/var/empty: directory without files" + kLeftOut},
+         .change = {"+r.npk"}},
+        {.name = "inspect shows the whole package",
+         .given = kRouting + Lines{"pkgtool build @r.txt -o @r.npk"},
+         .args = {"pkgtool inspect @r.npk"},
+         .out = {"package \"routing\" 6.41beta3\n",
+                 "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n",
+                 "  flags: 0x1 boot\n", "  arch: \"powerpc\"\n", "  note: \"dynamic routing\"\n",
+                 "  depends: system 6.40..6.41\n", "  provides: ospf any..any priority 5\n",
+                 "  conflicts: oldroute any..any\n", "type 25  sha256 marker     length 0\n",
+                 "file  100644 3 ", " 18  \"bin/hello\"\n",
+                 "type 9   signature         length 132\n",
+                 "  \"routing-6.41beta3\": EdDSA verifies (level 2)\n", "!dir   ", "!link  "}},
+        {.name = "bundle members are signed each and listed",
+         .given = {"put s.txt=name system\nversion 6.40.1\nflags boot\n",
+                   "put w.txt=name wireless\nversion 6.40.1\nsignature legacy\n",
+                   "put b.txt=name tarnvel\nversion 6.40.1\nbundle\nmember s.txt\nmember w.txt\n"
+                   "optional wireless\n", "pkgtool build @b.txt -o @b.npk"},
+         .args = {"pkgtool inspect @b.npk"},
+         .out = {"bundle \"tarnvel\" 6.40.1\n", "  member \"system\" 6.40.1\n",
+                 "  member \"wireless\" 6.40.1\n", "bundle header     length 36  UNSIGNED\n",
+                 "type 20  optional members  length 34  UNSIGNED\n      wireless any..any\n",
+                 "package header    length 36\n", "  \"system-6.40.1\": EdDSA verifies (level 2)\n"
+                 "  \"wireless-6.40.1\": legacy verifies (level 1)\n"}},
+        {.name = "keygen makes no parents", .args = {"pkgtool keygen @none/k"}, .status = 1},
+        {.name = "keygen writes a key pair", .args = {"pkgtool keygen @keys"},
+         .change = {"+keys/public.txt", "+keys/vendor-private.txt"}},
+        {.name = "keygen keeps an existing key set", .given = {"pkgtool keygen @keys"},
+         .args = {"pkgtool keygen @keys"}, .status = 1},
+        {.name = "new keys do not verify with the built-in keys", .given = kKeyed,
+         .args = {"pkgtool inspect @p.npk"}, .out = {"\"p-1.0\": nothing verifies (level 0)\n"}},
+        {.name = "verify takes other public keys", .given = kKeyed,
+         .args = {"pkgtool verify @p.npk --keys @keys/public.txt"},
+         .out = {"=verified: level 2, EdDSA over SHA-256\n"}},
+        {.name = "a refused build leaves no output", .given = {"put p.txt=name b\nversion 6.4o\n"},
+         .args = {kBuild}, .status = 1, .out = {"2>pkgtool: @p.txt: line 2: bad version 6.4o\n"}},
+        {.name = "signing needs keys", .given = {"put p.txt=name p\nversion 1.0\n"},
+         .args = {kBuild + " --keys @none/dev-private.txt"}, .status = 1},
+        {.name = "an unsigned package needs no keys",
+         .given = {"put p.txt=name p\nversion 1.0\nsignature none\n"},
+         .args = {kBuild + " --keys @none/dev-private.txt"}, .change = {"+p.npk"}},
+        {.name = "inspect refuses what is no package", .given = {"put junk=not a package at all"},
+         .args = {"pkgtool inspect @junk"}, .status = 1, .out = {"2>~is not a package file"}},
+        {.name = "inspect reports a truncated package",
+         .given = {"upload c.npk cut80 p 1.0; file f 0644 {2 blocks}"},
+         .args = {"pkgtool inspect @c.npk"},
+         .status = 1,
+         .out = {"DIFFERS from file size", "the installer's directory scan refuses this file",
+                 "the data ends at byte"}},
+        {.name = "help", .args = {"pkgtool --help"}, .out = {"usage: pkgtool build", "2>"}},
+        {.name = "short help", .args = {"pkgtool -h"}, .out = {"usage: pkgtool build", "2>"}},
+        {.name = "version", .args = {"pkgtool --version"}, .out = {"pkgtool 1."}},
+        {.name = "the build time is the clock's",
+         .given = {"put p.txt=name p\nversion 1.0\n", kBuild},
+         .args = {"pkgtool inspect @p.npk"}, .out = {"!build time: 0 ", "!build time: 1 "}},
+        {.name = "the build time is SOURCE_DATE_EPOCH",
+         .given = {"put p.txt=name p\nversion 1.0\n", kBuild + " SOURCE_DATE_EPOCH=1600000000"},
+         .args = {"pkgtool inspect @p.npk"}, .out = {"build time: 1600000000 ("}},
+        {.name = "verify a damaged signature",
+         .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
+         .args = {"pkgtool verify @p.npk"}, .status = 1,
+         .out = {"=NOT verified: the signature of p-7.1 does not verify\n"}},
+        {.name = "verify a cut package", .given = {"upload p.npk cut1 p 7.1; file f 0644 hello"},
+         .args = {"pkgtool verify @p.npk"}, .status = 1,
+         .out = {"=NOT verified: the file is cut short or holds damaged data\n"}},
+    };
+    for (const std::string args : {"", "build x.txt", "frobnicate", "inspect", "verify a b",
+                                   "verify a --keys", "--help build"})
+        out.push_back({.name = "mistake " + args, .args = {"pkgtool " + args}, .status = 2,
+                       .out = {"=", "2>~usage: pkgtool build"}});
+    for (const auto& [line, verdict] : std::vector<std::pair<std::string, std::string>>{
+             {"signature legacy+eddsa", "EdDSA verifies (level 2)"},
+             {"signature legacy", "legacy verifies (level 1)"},
+             {"signature none", "no signature chunk"}})
+        out.push_back({.name = "inspect " + line,
+                       .given = {"put p.txt=name p\nversion 7.1rc2\n" + line, kBuild},
+                       .args = {"pkgtool inspect @p.npk"},
+                       .out = {"\"p-7.1rc2\": " + verdict + "\n"}});
+    for (const auto& [text, line] : std::vector<std::pair<std::string, std::string>>{
+             {"sha256", "verified: level 2, EdDSA over SHA-256\n"},
+             {"signature legacy", "verified: level 1, legacy scheme over SHA-1\n"},
+             {"signature none", "NOT verified: p-7.1 has no signature\n"},
+             {"bundle\nmember m.txt", "NOT verified: m-1.0 has no signature\n"}})
+        out.push_back({.name = "verify " + text,
+                       .given = {"put m.txt=name m\nversion 1.0\nsignature none\n",
+                                 "put p.txt=name p\nversion 7.1\n" + text + "\n", kBuild},
+                       .args = {"pkgtool verify @p.npk"}, .status = line[0] == 'v' ? 0 : 1,
+                       .out = {"=" + line}});
+    // What the installer would refuse, named by its line.
+    for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
+             {"name .hidden\n", "line 1: the installer refuses the package name .hidden"},
+             {"name a/b\n", "line 1: the installer refuses the package name a/b"},
+             {"name p\ndepends sys\x01tem\n", "line 2: the installer refuses the relation"},
+             {"name p\nfile a/../b 644\n", "file name a/../b: a \"..\" part"},
+             {"name p\nfile // 644\n", "line 2: the installer refuses the file name //"},
+             {"name p\nfile etc/ 644\n", "file name etc/: ends with \"/\""},
+             {"name p\nfile a\x7f 644\n", "control characters"}})
+        out.push_back({.name = "refused " + text, .given = {"put p.txt=" + text + "version 1.0\n"},
+                       .args = {kBuild}, .status = 1, .out = {"2>~" + error}});
     return out;
 }
 
@@ -642,5 +775,6 @@ std::string test_name(const ::testing::TestParamInfo<Row>& info) {
 INSTANTIATE_TEST_SUITE_P(Installer, Scenario, ::testing::ValuesIn(kRows), test_name);
 INSTANTIATE_TEST_SUITE_P(Legacy, Scenario, ::testing::ValuesIn(legacy_rows()), test_name);
 INSTANTIATE_TEST_SUITE_P(Rejected, Scenario, ::testing::ValuesIn(rejected_rows()), test_name);
+INSTANTIATE_TEST_SUITE_P(Pkgtool, Scenario, ::testing::ValuesIn(pkgtool_rows()), test_name);
 
 }  // namespace

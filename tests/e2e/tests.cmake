@@ -5,7 +5,6 @@ target_sources(e2e_tests PRIVATE
     e2e/router.cpp
     e2e/commit_faults_test.cpp
     e2e/interrupted_commit_test.cpp
-    e2e/pkgtool_test.cpp
     e2e/scenarios_test.cpp
     e2e/tamper_test.cpp
 )
