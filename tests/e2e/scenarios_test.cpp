@@ -24,7 +24,7 @@ struct Row {
     // A package may start with "cutN " (its last N bytes cut off), "flipN " (the byte N before
     // its last one altered) or "raw " (the rest as it is).
     Lines given{};
-    Lines args{};        // after "-r <root>"; words holding "=" go to the environment
+    Lines args{};         // after "-r <root>"; words holding "=" go to the environment
     std::string input{};  // a package on standard input
     int status = 0;
     // Parts of the standard output, in this order; "=..." all of it, "!..." absent, "2>..." all
@@ -206,17 +206,17 @@ TEST_P(Scenario, Run) {
     const Tree before = snapshot(r.at(""), true);
     std::string argsAndEnv;
     for (const std::string& a : row.args) argsAndEnv += a + " ";
-    RunResult run_ = run(r, argsAndEnv, input);
-    EXPECT_EQ(run_.status, row.status) << run_.out;
+    RunResult result = run(r, argsAndEnv, input);
+    EXPECT_EQ(result.status, row.status) << result.out;
     std::size_t at = 0;
     for (std::string part : row.out) {
         part = here(r, part);
-        if (part.starts_with("=")) EXPECT_EQ(run_.out, part.substr(1));
-        else if (part.starts_with("2>~")) EXPECT_TRUE(has(run_.err, part.substr(3))) << run_.err;
-        else if (part.starts_with("!")) EXPECT_FALSE(has(run_.out, part.substr(1))) << run_.out;
-        else if (part.starts_with("2>")) EXPECT_EQ(run_.err, part.substr(2));
-        else if ((at = run_.out.find(part, at)) == std::string::npos)
-            ADD_FAILURE() << "no \"" << part << "\" in order in\n" << run_.out, at = 0;
+        if (part.starts_with("=")) EXPECT_EQ(result.out, part.substr(1));
+        else if (part.starts_with("2>~")) EXPECT_TRUE(has(result.err, part.substr(3))) << result.err;
+        else if (part.starts_with("!")) EXPECT_FALSE(has(result.out, part.substr(1))) << result.out;
+        else if (part.starts_with("2>")) EXPECT_EQ(result.err, part.substr(2));
+        else if ((at = result.out.find(part, at)) == std::string::npos)
+            ADD_FAILURE() << "no \"" << part << "\" in order in\n" << result.out, at = 0;
     }
     if (row.installed) {
         EXPECT_EQ(r.installed(), row.installed);
@@ -283,6 +283,7 @@ Lines cycle() {
     return out + Lines{"order flash/var/pdb p q r y x system", "schedule p uninstall"};
 }
 
+// The installer's cases: adding one is adding a row.
 const Row kRows[] = {
     // Installation, upgrade and downgrade from the upload directories.
     {.name = "installs a new package",
