@@ -2,7 +2,7 @@
 
 #include "e2e/router.h"
 
-#include "package/signed_packages.h"
+#include "pkglib/description.h"
 #include "pkglib/key_set.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +28,6 @@ const KeySet& dev_keys() {
         return k;
     }();
     return *keys;
-}
-
-std::string summary(const std::string& content) {
-    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
-    for (unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
-    return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
 }
 
 void walk(const std::string& dir, const std::string& prefix, bool exact,
@@ -88,8 +82,40 @@ std::string package(const std::string& description) {
     return out;
 }
 
+std::string summary(const std::string& content) {
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
+    return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
+}
+
 std::string pkg(const std::string& name, const std::string& version, const std::string& lines) {
     return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
+}
+
+// Members are written beside each other as files, for the bundle's "member" lines.
+std::string short_package(const std::string& text) {
+    static TempDir members;
+    static int count = 0;
+    auto lines = [](std::string part) {
+        for (std::size_t at; (at = part.find(" blocks}")) != std::string::npos;) {
+            const std::size_t open = part.rfind('{', at);
+            const auto n = std::stoul(part.substr(open + 1, at - open - 1));
+            part.replace(open, at + 8 - open, std::string(n * tmpfs_block_size(), 'x'));
+        }
+        for (std::size_t at; (at = part.find("; ")) != std::string::npos;) part.replace(at, 2, "\n");
+        const std::size_t space = part.find(' '), end = part.find('\n');
+        std::string out = "name " + part.substr(0, space) + "\nversion " +
+                          part.substr(space + 1, end - space - 1) + "\n" +
+                          (end == std::string::npos ? "" : part.substr(end + 1) + "\n");
+        return has(out, "build-time") ? out : out + "build-time 1700000000\n";
+    };
+    std::string text_ = text, description;
+    for (std::size_t bar; (bar = text_.rfind(" | ")) != std::string::npos; text_.erase(bar)) {
+        const std::string file = members / (std::to_string(++count) + ".txt");
+        write_file(file, lines(text_.substr(bar + 3)));
+        description = "member " + file + "\n" + description;
+    }
+    return package(lines(text_) + description);
 }
 
 Tree snapshot(const std::string& dir, bool exact) {
@@ -111,12 +137,6 @@ std::string difference(const Tree& before, const Tree& after) {
     }
     for (const auto& [path, v] : after)
         if (before.count(path) == 0) note("added " + path + ": " + v.substr(0, 60));
-    return out;
-}
-
-std::string tampered(const std::string& packageBytes, std::size_t offsetFromEnd) {
-    std::string out = packageBytes;
-    if (offsetFromEnd < out.size()) out[out.size() - 1 - offsetFromEnd] ^= 0x5a;
     return out;
 }
 
@@ -186,26 +206,4 @@ Tree Router::flash(bool withLog) const {
     auto out = snapshot(at("flash"));
     if (!withLog) out.erase("postlog");
     return out;
-}
-
-std::string bundle(const std::string& name, Version version,
-                   const std::vector<PackageDescription>& members,
-                   const std::vector<std::string>& optional) {
-    std::vector<Dependency> optionalList;
-    for (const std::string& n : optional) optionalList.push_back({n, 0, 0, 0});
-    return package_file(describe_bundle({name, version, 1700000000, 0}, members, optionalList),
-                        dev_keys().signer());
-}
-
-PackageDescription recipe(const std::string& name, Version version,
-                          const std::vector<std::string>& files) {
-    PackageDescription s = describe_package({name, version, 1700000000, 0});
-    for (const std::string& f : files) {
-        const std::size_t eq = f.find('=');
-        FileEntry e;
-        e.name = f.substr(0, eq);
-        e.data = eq == std::string::npos ? std::string() : f.substr(eq + 1);
-        s.files.push_back(e);
-    }
-    return s;
 }

@@ -1,10 +1,8 @@
 #pragma once
 // A scratch router for end-to-end runs of the installer binary: a root directory whose /flash
 // and /ram are small tmpfs mounts in a private mount namespace, packages built from description
-// text with the development keys, and views of what the runs left on flash.
+// text with the development keys, and views of what the runs left.
 
-#include "core/package.h"
-#include "pkglib/description.h"
 #include "support/mount_ns.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -21,21 +19,9 @@ std::string package(const std::string& description);
 // package() of "name", "version", a fixed build time and further description `lines`.
 std::string pkg(const std::string& name, const std::string& version,
                 const std::string& lines = {});
-
-// A bundle of the given members (built as single packages are), signed with the development
-// keys; `optional` names the optional members.
-std::string bundle(const std::string& name, Version version,
-                   const std::vector<PackageDescription>& members,
-                   const std::vector<std::string>& optional = {});
-// A member or package recipe: name, version, and files given as "path=content".
-PackageDescription recipe(const std::string& name, Version version,
-                          const std::vector<std::string>& files = {});
-
-// Packed version: ver(6, 40) is 6.40, ver(6, 41, 'b', 3) is 6.41beta3.
-constexpr Version ver(unsigned major, unsigned minor, char kind = 'f', unsigned revision = 0) {
-    return Version(major) << 24 | Version(minor) << 16 | Version(std::uint8_t(kind)) << 8 |
-           Version(revision);
-}
+// The same in one line: "a 6.40; file bin/a 0755 one" is pkg("a", "6.40", "file bin/a 0755 one\n").
+// " | " starts each member of a bundle; "{N blocks}" stands for N tmpfs blocks of 'x'.
+std::string short_package(const std::string& text);
 
 // Every path below `dir` by relative path: directories as "/", links as "-> target", files by
 // content (large ones by size and hash). `exact` adds the kind and permission bits and keeps
@@ -44,9 +30,8 @@ using Tree = std::map<std::string, std::string>;
 Tree snapshot(const std::string& dir, bool exact = false);
 // What differs from `before` in `after`, one line per path (the first few); empty when equal.
 std::string difference(const Tree& before, const Tree& after);
-
-// The package file with one byte altered, `offsetFromEnd` bytes before its last one.
-std::string tampered(const std::string& packageBytes, std::size_t offsetFromEnd);
+// A file's content as snapshot() shows it: large ones by size and hash.
+std::string summary(const std::string& content);
 
 class Router {
 public:

@@ -2,9 +2,10 @@
 
 #include "support/mount_ns.h"
 
+#include "support/temp_dir.h"
+
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -14,34 +15,30 @@
 
 namespace {
 
-struct NamespaceState {
-    bool tried = false;
-    bool ok = false;
-    std::string why;
-};
-
-NamespaceState& state() {
-    static NamespaceState s;
-    return s;
+// An ordinary user becomes root of a new user namespace that maps only its own ids, which is
+// what lets it mount tmpfs and chroot there. setgroups must be denied before gid_map is written.
+bool enter_namespaces(std::string& why) {
+    const bool root = ::geteuid() == 0;
+    const unsigned uid = ::geteuid(), gid = ::getegid();
+    if (::unshare(root ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
+        return why = std::string("unshare: ") + std::strerror(errno), false;
+    if (!root && !(write_file("/proc/self/setgroups", "deny") &&
+                   write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
+                   write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")))
+        return why = "writing the user namespace's id maps failed", false;
+    // Without this, mounts would propagate back into the host's namespace.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return why = std::string("making / private: ") + std::strerror(errno), false;
+    return true;
 }
 
 }  // namespace
 
 bool enter_private_mount_namespace(std::string& why) {
-    NamespaceState& s = state();
-    if (!s.tried) {
-        s.tried = true;
-        if (::unshare(CLONE_NEWNS) != 0) {
-            s.why = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-        } else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-            // Without this, mounts would propagate back into the host's namespace.
-            s.why = std::string("making / private: ") + std::strerror(errno);
-        } else {
-            s.ok = true;
-        }
-    }
-    why = s.why;
-    return s.ok;
+    static std::string reason;
+    static const bool ok = enter_namespaces(reason);
+    why = reason;
+    return ok;
 }
 
 TmpfsMount::TmpfsMount(const std::string& dir, std::uint64_t blocks) : dir_(dir) {

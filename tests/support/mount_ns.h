@@ -3,14 +3,6 @@
 // tests see what a router sees (cross-device renames, a full flash, exact free block counts)
 // without touching the host's mounts.
 //
-//   TEST_F(X, Y) {
-//       SKIP_WITHOUT_MOUNTS();                      // skips unless root may mount
-//       TempDir root;
-//       TmpfsMount flash(root / "flash", 20);       // 20 blocks, all free
-//       ASSERT_TRUE(flash.ok()) << flash.error();
-//       ... run_program(INSTALLER_BIN, {"-r", root.path(), "--commit"}) sees the mount too ...
-//   }
-//
 // Mounts live in this process's own namespace (children started afterwards share it) and go
 // away when the TmpfsMount is destroyed or the process ends. Declare the TempDir first so the
 // mounts are gone before it is removed.
@@ -22,7 +14,9 @@
 std::uint64_t tmpfs_block_size();
 
 // Moves the process into a private mount namespace (once; later calls return the first
-// result). False with the reason in `why` when that is not permitted (not root, no CAP_SYS_ADMIN).
+// result), for an ordinary user inside a new user namespace where it is root, so that mounts
+// and chroot work without rights on the host. False with the reason in `why` when the kernel
+// refuses (user namespaces disabled, a seccomp filter).
 bool enter_private_mount_namespace(std::string& why);
 
 class TmpfsMount {
@@ -49,10 +43,10 @@ private:
 std::int64_t free_blocks(const std::string& path);
 
 // Skips the current test with a clear message when mounts cannot be made.
-#define SKIP_WITHOUT_MOUNTS()                                                              \
-    do {                                                                                   \
-        std::string skipWhy_;                                                              \
-        if (!enter_private_mount_namespace(skipWhy_))                                     \
-            GTEST_SKIP() << "needs a private mount namespace and tmpfs mounts (run as root): " \
-                         << skipWhy_;                                                      \
+#define SKIP_WITHOUT_MOUNTS()                                                          \
+    do {                                                                               \
+        std::string skipWhy_;                                                          \
+        if (!enter_private_mount_namespace(skipWhy_))                                  \
+            GTEST_SKIP() << "needs a private mount namespace and tmpfs mounts: "       \
+                         << skipWhy_;                                                  \
     } while (0)

@@ -1,81 +1,58 @@
+// Runs a program with its output in memory files, so that no pipe can fill and stall it while
+// its standard input, a pipe as on the router, is written.
+
 #include "support/process.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 namespace {
-void set_nonblock(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+std::string read_all(int fd) {
+    std::string out;
+    char buf[65536];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, std::size_t(n));
+    ::close(fd);
+    return out;
+}
+
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::vector<std::string>& env) {
     RunResult result;
-    int in[2], out[2], err[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return result;
+    int in[2];
+    const int out = ::memfd_create("stdout", MFD_CLOEXEC);
+    const int err = ::memfd_create("stderr", MFD_CLOEXEC);
+    if (out < 0 || err < 0 || ::pipe2(in, O_CLOEXEC) != 0) return result;
     std::signal(SIGPIPE, SIG_IGN);
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        ::dup2(in[0], 0), ::dup2(out, 1), ::dup2(err, 2);
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())}, envp;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
         for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
+        argv.push_back(nullptr), envp.push_back(nullptr);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    set_nonblock(in[1]);
-    std::size_t written = 0;
-    if (input.empty()) {
-        ::close(in[1]);
-        in[1] = -1;
+    // A program that stops reading early ends the writing with EPIPE.
+    for (std::size_t at = 0; at < input.size();) {
+        const ssize_t n = ::write(in[1], input.data() + at, input.size() - at);
+        if (n <= 0) break;
+        at += std::size_t(n);
     }
-    bool outOpen = true, errOpen = true;
-    char buf[65536];
-    while (outOpen || errOpen || in[1] >= 0) {
-        pollfd fds[3];
-        int n = 0;
-        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
-        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
-        if (in[1] >= 0) fds[n++] = {in[1], POLLOUT, 0};
-        if (::poll(fds, n, -1) < 0 && errno != EINTR) break;
-        for (int i = 0; i < n; ++i) {
-            if (!fds[i].revents) continue;
-            if (fds[i].fd == in[1]) {
-                ssize_t w = ::write(in[1], input.data() + written, input.size() - written);
-                if (w > 0) written += std::size_t(w);
-                if (w < 0 && errno != EAGAIN) written = input.size();
-                if (written == input.size()) {
-                    ::close(in[1]);
-                    in[1] = -1;
-                }
-                continue;
-            }
-            ssize_t r = ::read(fds[i].fd, buf, sizeof buf);
-            if (r > 0) {
-                (fds[i].fd == out[0] ? result.out : result.err).append(buf, std::size_t(r));
-            } else if (r == 0 || errno != EAGAIN) {
-                if (fds[i].fd == out[0]) outOpen = false; else errOpen = false;
-            }
-        }
-    }
-    ::close(out[0]);
-    ::close(err[0]);
+    ::close(in[1]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_all(out);
+    result.err = read_all(err);
     return result;
 }
