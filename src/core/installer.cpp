@@ -3,7 +3,7 @@
 
 #include "core/installer.h"
 
-#include <unistd.h>
+#include "core/file_system.h"
 
 #include <fstream>
 
@@ -57,6 +57,7 @@ void Installer::finish() {
     std::ofstream out(path, log_reserved ? std::ios::binary | std::ios::trunc
                                          : std::ios::binary | std::ios::app);
     if (!out) return;
-    ::sync();
+    // What the run put on flash is durable before the log tells the system it happened.
+    (void)real_file_system().sync_file_system("/flash");
     for (const std::string& message : messages) out << message << '\n';
 }

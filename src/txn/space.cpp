@@ -88,7 +88,7 @@ std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uin
     // Built as a string of any length: a fixed buffer would cut deep names so that two files
     // could share one template.
     std::string name = dir + "/tmpXXXXXX";
-    if (!files.make_temp(name, mode)) {
+    if (!txn.mark_staging() || !files.make_temp(name, mode)) {
         int reason = errno;
         std::ofstream failed;
         failed.setstate(std::ios::failbit);
