@@ -25,8 +25,7 @@ namespace {
 // Tells the rest of the system that the installed package set changed: an empty file that the
 // commit puts in place.
 void mark_packages_changed(Transaction& txn) {
-    std::ofstream marker = create_file(txn, kPackagesChangedPath, 1, 0);
-    marker.close();
+    (void)create_file(txn, kPackagesChangedPath, 1, 0).close();
 }
 
 // Queues where stream mode's copy goes, or deletes it. The copy may only become an image when it

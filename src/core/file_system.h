@@ -3,8 +3,9 @@
 // one FileSystem, passed in by whoever owns the run. The real one is plain system calls; tests
 // substitute one that fails a chosen call or keeps paths below a scratch directory.
 
+#include "core/output_file.h"
+
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,11 @@ public:
     virtual bool list_dir(const std::string& dir, std::vector<std::string>& names) = 0;
 
     // Creates a new empty file from `name`, a template ending in "XXXXXX" that receives the
-    // unique name; its permission bits are `mode` (0600 when 0).
-    virtual bool make_temp(std::string& name, std::uint32_t mode) = 0;
-    // An output stream on an existing or new file, truncated; failed when it cannot be opened.
-    virtual std::ofstream open_output(const std::string& path) = 0;
+    // unique name; its permission bits are `mode` (0600 when 0). The file comes back open for
+    // writing, or failed (nothing made, errno telling why).
+    virtual OutputFile make_temp(std::string& name, std::uint32_t mode) = 0;
+    // An existing or new file, truncated and open for writing; failed when it cannot be opened.
+    virtual OutputFile open_output(const std::string& path) = 0;
     virtual bool rename(const std::string& from, const std::string& to) = 0;
     virtual bool remove_file(const std::string& path) = 0;
     virtual bool remove_dir(const std::string& path) = 0;

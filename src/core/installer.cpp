@@ -4,6 +4,7 @@
 #include "core/installer.h"
 
 #include "core/file_system.h"
+#include "core/output_file.h"
 
 #include <fstream>
 
@@ -44,9 +45,9 @@ void Installer::reserve_log() {
     // The earlier run's lines belong before everything this run has recorded so far.
     messages.insert(messages.begin(), earlier.begin(), earlier.end());
     {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        OutputFile out = OutputFile::open(path, OutputFile::Mode::Truncate);
         const std::string zeros(4096, '\0');
-        out.write(zeros.data(), std::streamsize(zeros.size()));
+        out.write(zeros.data(), zeros.size());
     }
     log_reserved = true;
 }
@@ -54,8 +55,8 @@ void Installer::reserve_log() {
 void Installer::finish() {
     if (!log_reserved && messages.empty()) return;
     const std::string path(kPostLogPath);
-    std::ofstream out(path, log_reserved ? std::ios::binary | std::ios::trunc
-                                         : std::ios::binary | std::ios::app);
+    OutputFile out = OutputFile::open(
+        path, log_reserved ? OutputFile::Mode::Truncate : OutputFile::Mode::Append);
     if (!out) return;
     // What the run put on flash is durable before the log tells the system it happened.
     (void)real_file_system().sync_file_system("/flash");

@@ -55,16 +55,15 @@ public:
         ::closedir(handle);
         return true;
     }
-    bool make_temp(std::string& name, std::uint32_t mode) override {
+    OutputFile make_temp(std::string& name, std::uint32_t mode) override {
         const int fd = ::mkstemp(name.data());
-        if (fd < 0) return false;
-        // Through the descriptor mkstemp gave: the mode change without a second path lookup.
-        if (mode != 0) ::fchmod(fd, mode & 07777);
-        ::close(fd);
-        return true;
+        // Through the descriptor mkstemp gave: the mode change and the writing without a
+        // second path lookup.
+        if (fd >= 0 && mode != 0) ::fchmod(fd, mode & 07777);
+        return OutputFile(fd);
     }
-    std::ofstream open_output(const std::string& path) override {
-        return std::ofstream(path, std::ios::binary | std::ios::trunc);
+    OutputFile open_output(const std::string& path) override {
+        return OutputFile::open(path, OutputFile::Mode::Truncate);
     }
     bool rename(const std::string& from, const std::string& to) override {
         return ::rename(from.c_str(), to.c_str()) == 0;

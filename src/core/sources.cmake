@@ -5,6 +5,7 @@ target_sources(installer_core PRIVATE
     core/file_list.cpp
     core/text_arena.cpp
     core/installer.cpp
+    core/output_file.cpp
     core/package.cpp
     core/posix_file_system.cpp
     core/posix_terminal.cpp

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace {
 
@@ -28,24 +27,15 @@ constexpr std::uint32_t kStateHint = 8;
 constexpr const char* kDescriptionFiles[] = {"version", "deps", "provides", "conflicts", "bundle"};
 constexpr const char* kRelationFiles[] = {"deps", "provides", "conflicts"};
 
-// Flushes and closes a created file; false, with errno left by the failed write, when the
-// stream is in a failed state.
-bool finish_stream(std::ofstream& out) {
-    out.flush();
-    if (!out) return false;
-    out.close();
-    return bool(out);
-}
-
 bool write_list(Transaction& txn, const std::string& path, const std::vector<Dependency>& list,
                 bool withPriority) {
-    std::ofstream out = create_file(txn, path, kListHint, 0);
+    OutputFile out = create_file(txn, path, kListHint, 0);
     for (const Dependency& entry : list) {
         out << entry.name << ' ' << entry.min << ' ' << entry.max;
         if (withPriority) out << ' ' << entry.priority;
         out << '\n';
     }
-    return finish_stream(out);
+    return out.close();
 }
 
 // Writes a relation list that the database keeps only when it is not empty; an empty list
@@ -65,18 +55,18 @@ bool write_files(const InstalledPackage& record, Transaction& txn, const std::st
         txn.add_remove(dir + "files");
         return true;
     }
-    std::ofstream out = create_file(txn, dir + "files", kFilesHint, 0);
+    OutputFile out = create_file(txn, dir + "files", kFilesHint, 0);
     for (const std::string& path : record.files) {
         const std::string line = stored_entry(path);
         if (!line.empty()) out << line << '\n';
     }
-    return finish_stream(out);
+    return out.close();
 }
 
 void write_state_line(Transaction& txn, const std::string& path, const char* word) {
-    std::ofstream out = create_file(txn, path, kStateHint, 0);
+    OutputFile out = create_file(txn, path, kStateHint, 0);
     out << word << '\n';
-    out.close();
+    (void)out.close();
 }
 
 // Writes the header files; on failure names the file for the report. An image describes its
@@ -91,9 +81,9 @@ bool write_header_files(const InstalledPackage& record, Transaction& txn, const 
         for (const char* file : kDescriptionFiles) txn.add_remove(dir + file);
     } else {
         failedFile = "meta/version";
-        std::ofstream out = create_file(txn, dir + "version", kVersionHint, 0);
+        OutputFile out = create_file(txn, dir + "version", kVersionHint, 0);
         out << record.version << ' ' << record.buildTime << '\n';
-        if (!finish_stream(out)) return false;
+        if (!out.close()) return false;
         if (record.flags & kFlagNoMetadata) {
             for (const char* file : kRelationFiles) txn.add_remove(dir + file);
         } else {
@@ -109,9 +99,9 @@ bool write_header_files(const InstalledPackage& record, Transaction& txn, const 
         if (record.bundle.name.empty()) {
             txn.add_remove(dir + "bundle");
         } else {
-            std::ofstream link = create_file(txn, dir + "bundle", kBundleHint, 0);
+            OutputFile link = create_file(txn, dir + "bundle", kBundleHint, 0);
             link << record.bundle.name << '\n';
-            if (!finish_stream(link)) return false;
+            if (!link.close()) return false;
         }
     }
     failedFile = "meta/files";

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace {
@@ -80,7 +79,7 @@ void withdraw_new_files(const InstalledPackage& pkg, Transaction& txn) {
 
 // Copies `size` bytes of one entry from `z` to `out` through `piece` (kCopyPiece bytes, kept for
 // the whole package rather than made and cleared per file); false with the message on failure.
-bool copy_entry(Installer& installer, InflateStream& z, std::ofstream& out, std::uint32_t size,
+bool copy_entry(Installer& installer, InflateStream& z, OutputFile& out, std::uint32_t size,
                 const InstalledPackage& pkg, const std::string& entryName,
                 std::vector<char>& piece) {
     std::uint32_t left = size;
@@ -91,10 +90,9 @@ bool copy_entry(Installer& installer, InflateStream& z, std::ofstream& out, std:
             report_broken(installer, pkg);
             return false;
         }
-        errno = 0;
-        out.write(piece.data(), std::streamsize(n));
+        out.write(piece.data(), n);
         if (!out) {
-            report_create_failure(installer, display_name(pkg), entryName, errno);
+            report_create_failure(installer, display_name(pkg), entryName, out.error());
             return false;
         }
         left -= std::uint32_t(n);
@@ -143,8 +141,7 @@ bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& tx
     if (packageMagic && !write_entry(installer, pkg, txn)) return false;
 
     if (is_boot(pkg) || pkg.name == "branding") {
-        std::ofstream marker = create_file(txn, kUpgradedMarker, 1, 0);
-        marker.close();
+        (void)create_file(txn, kUpgradedMarker, 1, 0).close();
     }
     if (!pkg.bundle.name.empty()) return true;
     installer.set_status("");
@@ -223,20 +220,17 @@ bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
             return false;
         }
         const std::string destination = base + (name.front() == '/' ? "" : "/") + name;
-        errno = 0;
         // The whole mode, type bits included, so that an entry without permission bits is
         // still applied (and not left at the temporary file's own 0600).
-        std::ofstream out = create_file(txn, destination, size, mode);
+        OutputFile out = create_file(txn, destination, size, mode);
         if (!out) {
-            report_create_failure(installer, display_name(pkg), name, errno);
+            report_create_failure(installer, display_name(pkg), name, out.error());
             return false;
         }
         pkg.files.insert(destination);
         if (!copy_entry(installer, z, out, size, pkg, name, piece)) return false;
-        errno = 0;
-        out.close();
-        if (!out) {
-            report_create_failure(installer, display_name(pkg), name, errno);
+        if (!out.close()) {
+            report_create_failure(installer, display_name(pkg), name, out.error());
             return false;
         }
         show_progress(installer, reader, label);

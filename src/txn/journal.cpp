@@ -116,7 +116,7 @@ void restage_empty_files(Transaction& txn) {
     }
     for (const auto& [path, mode] : empty) {
         auto out = create_file(txn, path, 1, mode);
-        out.close();
+        (void)out.close();
     }
 }
 

@@ -80,28 +80,24 @@ bool has_room_in(FileSystem& files, const std::string& dir, std::uint64_t size) 
     return files.free_space(dir, fs) && has_room(fs, size);
 }
 
-std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
-                             std::uint32_t mode, const std::string& ramDir,
-                             const std::string& tmpDir) {
+OutputFile create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
+                          std::uint32_t mode, const std::string& ramDir,
+                          const std::string& tmpDir) {
     FileSystem& files = txn.file_system();
     std::string dir = temp_dir_for(files, path, sizeHint, ramDir, tmpDir);
     // Built as a string of any length: a fixed buffer would cut deep names so that two files
     // could share one template.
     std::string name = dir + "/tmpXXXXXX";
-    if (!txn.mark_staging() || !files.make_temp(name, mode)) {
-        int reason = errno;
-        std::ofstream failed;
-        failed.setstate(std::ios::failbit);
-        errno = reason;
-        return failed;
-    }
+    if (!txn.mark_staging()) return OutputFile(-1);
+    OutputFile out = files.make_temp(name, mode);
+    if (!out) return out;
     forget_walks_through(name);
     txn.add_op(path, FileOpKind::MoveTemp, name);
-    return files.open_output(name);
+    return out;
 }
 
-std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
-                          std::uint32_t mode) {
+OutputFile create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
+                       std::uint32_t mode) {
     return create_file_in(txn, path, sizeHint, mode, "/ram", "/tmp");
 }
 

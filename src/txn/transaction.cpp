@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstring>
 #include <cerrno>
-#include <fstream>
 
 namespace {
 
@@ -217,7 +216,7 @@ bool Transaction::save_manifest(const std::string& manifestPath) const {
     for (const auto& [path, entry] : entries())
         if (!representable(entry)) return false;
 
-    std::ofstream out = fs_->open_output(manifestPath);
+    OutputFile out = fs_->open_output(manifestPath);
     if (!out) return false;
     for (const auto& [path, entry] : entries()) {
         switch (entry.op) {
@@ -226,8 +225,7 @@ bool Transaction::save_manifest(const std::string& manifestPath) const {
         default: out << "M " << path << ' ' << entry.source << '\n'; break;
         }
     }
-    out.close();
-    if (out.fail()) {
+    if (!out.close()) {
         // A half-written manifest would be committed by the next "--commit".
         fs_->remove_file(manifestPath);
         return false;

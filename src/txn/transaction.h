@@ -5,11 +5,11 @@
 // path is split into an interned directory and a file name kept once in a text arena.
 
 #include "core/file_system.h"
+#include "core/output_file.h"
 #include "core/text_arena.h"
 
 #include <cstdint>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -198,15 +198,15 @@ bool copy_file(FileSystem& fs, const std::string& source, const std::string& des
                const std::function<void()>& afterBlock);
 
 // Creates the temporary file for `path` (on the destination's file system when it has room,
-// else on /ram) and registers it as a MoveTemp. When the file cannot be made, nothing is
-// registered, the stream is in the failed state and errno tells why.
-std::ofstream create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
-                          std::uint32_t mode);
+// else on /ram), registers it as a MoveTemp and hands it back open for writing. When the file
+// cannot be made, nothing is registered, the file comes back failed and errno tells why.
+OutputFile create_file(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
+                       std::uint32_t mode);
 // create_file with the fallback directories given: `ramDir` instead of "/ram", and `tmpDir`
 // for empty files when `ramDir` is missing.
-std::ofstream create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
-                             std::uint32_t mode, const std::string& ramDir,
-                             const std::string& tmpDir);
+OutputFile create_file_in(Transaction& txn, const std::string& path, std::uint32_t sizeHint,
+                          std::uint32_t mode, const std::string& ramDir,
+                          const std::string& tmpDir);
 // False when the pending moves would leave /flash/boot or /flash with 16 free blocks or fewer.
 bool has_flash_space(const Transaction& txn);
 // has_flash_space over the file systems holding `bootPath` and `flashPath`.

@@ -76,17 +76,15 @@ public:
     bool list_dir(const std::string& d, std::vector<std::string>& n) override {
         return !hit("list_dir") && fs().list_dir(at(d), n);
     }
-    bool make_temp(std::string& name, std::uint32_t mode) override {
+    OutputFile make_temp(std::string& name, std::uint32_t mode) override {
+        if (hit("make_temp", true)) return OutputFile(-1);
         std::string real = at(name);
-        if (hit("make_temp", true) || !fs().make_temp(real, mode)) return false;
-        name = real.substr(root_.size());
-        return true;
+        OutputFile out = fs().make_temp(real, mode);
+        if (out) name = real.substr(root_.size());
+        return out;
     }
-    std::ofstream open_output(const std::string& p) override {
-        if (!hit("open_output", true)) return fs().open_output(at(p));
-        std::ofstream failed;
-        failed.setstate(std::ios::failbit);
-        return failed;
+    OutputFile open_output(const std::string& p) override {
+        return hit("open_output", true) ? OutputFile(-1) : fs().open_output(at(p));
     }
     bool rename(const std::string& a, const std::string& b) override {
         if (hit("rename", true)) return false;

@@ -66,7 +66,7 @@ struct Upgrade {
     void stage(const std::string& path, const std::string& content, std::uint32_t mode) {
         auto out = create_file(txn, path, std::uint32_t(content.size() + 1), mode);
         out << content;
-        out.close();
+        (void)out.close();
     }
 
     TempDir dir;

@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 namespace {
@@ -26,7 +25,7 @@ protected:
         return dir / rel;
     }
     // A temporary file for `path` as create_file makes it, with /ram and /tmp below `dir`.
-    std::ofstream create(const std::string& path, std::uint32_t size = 10, std::uint32_t mode = 0,
+    OutputFile create(const std::string& path, std::uint32_t size = 10, std::uint32_t mode = 0,
                          const std::string& ram = "ram", const std::string& tmp = "tmp") {
         return create_file_in(txn, path, size, mode, dir / ram, dir / tmp);
     }
@@ -70,25 +69,25 @@ TEST_F(SpaceTest, UnreadableFileSystemRefusesAnyMoveOntoIt) {
 TEST_F(SpaceTest, TemporaryFilePlacementModesReplacementAndFailure) {
     ::mkdir((dir / "ram").c_str(), 0755);
     ::mkdir((dir / "tmp").c_str(), 0755);
-    std::ofstream a = create(dir / "flash/PCKGS_CHANGED", 0);  // empty files go to /ram
+    OutputFile a = create(dir / "flash/PCKGS_CHANGED", 0);  // empty files go to /ram
     EXPECT_EQ(dir_of_temp(dir / "flash/PCKGS_CHANGED"), dir / "ram");
-    std::ofstream b = create(dir / "flash/UPGRADED", 0, 0, "noram");
+    OutputFile b = create(dir / "flash/UPGRADED", 0, 0, "noram");
     EXPECT_EQ(dir_of_temp(dir / "flash/UPGRADED"), dir / "tmp");
-    std::ofstream c = create(dir / "c"), d = create(dir / "d", 10, 0100755);
+    OutputFile c = create(dir / "c"), d = create(dir / "d", 10, 0100755);
     struct stat st;
     ASSERT_EQ(::stat(temp_of(dir / "c").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     ASSERT_EQ(::stat(temp_of(dir / "d").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     const std::string first = temp_of(dir / "c");
-    std::ofstream again = create(dir / "c");
+    OutputFile again = create(dir / "c");
     EXPECT_FALSE(path_exists(first));
     EXPECT_TRUE(path_exists(temp_of(dir / "c")));
     EXPECT_EQ(txn.size(), 4u);
     errno = 0;  // a failed mkstemp registers nothing and keeps its error number
-    std::ofstream failed = create(dir / "x", 0, 0, "noram", "notmp");
+    OutputFile failed = create(dir / "x", 0, 0, "noram", "notmp");
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(!failed.is_open() && failed.fail());
+    EXPECT_FALSE(failed);
     EXPECT_EQ(txn.size(), 4u);
 }
 
@@ -96,8 +95,8 @@ TEST_F(SpaceTest, DeepDestinationsGetDistinctFullLengthNames) {
     std::string deep = dir.path();
     while (deep.size() < 200) deep += "/a-rather-long-directory-name";
     std::filesystem::create_directories(deep);
-    std::ofstream a = create(deep + "/one"), b = create(deep + "/two");
-    ASSERT_TRUE(a.is_open() && b.is_open());
+    OutputFile a = create(deep + "/one"), b = create(deep + "/two");
+    ASSERT_TRUE(a && b);
     const std::string nameA = temp_of(deep + "/one"), nameB = temp_of(deep + "/two");
     EXPECT_NE(nameA, nameB);
     EXPECT_EQ(parent_dir(nameA), deep);
@@ -107,17 +106,17 @@ TEST_F(SpaceTest, DeepDestinationsGetDistinctFullLengthNames) {
 
 TEST_F(SpaceTest, RememberedAncestorIsWalkedAgainWhenGoneAndEndsAtMadeDirectories) {
     ASSERT_EQ(::mkdir((dir / "flash").c_str(), 0755), 0);
-    create(dir / "flash/new/deeper/a").close();
+    ASSERT_TRUE(create(dir / "flash/new/deeper/a").close());
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/a"), dir / "flash");
     txn.cancel();
     ASSERT_EQ(::rmdir((dir / "flash").c_str()), 0);
     // A remembered "flash" would make mkstemp fail; a fresh walk finds the scratch directory.
-    std::ofstream second = create(dir / "flash/new/deeper/b");
-    EXPECT_TRUE(second.is_open());
+    OutputFile second = create(dir / "flash/new/deeper/b");
+    EXPECT_TRUE(second);
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/b"), dir.path());
     // As after a commit earlier in the same process.
     make_dirs(real_file_system(), dir / "flash/new/deeper");
-    std::ofstream third = create(dir / "flash/new/deeper/c");
+    OutputFile third = create(dir / "flash/new/deeper/c");
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/c"), dir / "flash/new/deeper");
 }
 
@@ -127,14 +126,14 @@ TEST_F(SpaceTest, TemporaryFileGoesToNearestExistingAncestorWithRoomAskedEachTim
     ASSERT_TRUE(ram.ok() && flash.ok()) << ram.error() << flash.error();
     const std::uint32_t block = std::uint32_t(tmpfs_block_size());
     // 10 blocks free: size plus a tenth must stay below them.
-    std::ofstream fits = create(dir / "flash/new/deeper/f", 9 * block);
+    OutputFile fits = create(dir / "flash/new/deeper/f", 9 * block);
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/f"), dir / "flash");
-    std::ofstream tooBig = create(dir / "flash/g", 10 * block);
+    OutputFile tooBig = create(dir / "flash/g", 10 * block);
     EXPECT_EQ(dir_of_temp(dir / "flash/g"), dir / "ram");
     fits << std::string(6 * block, 'x');
-    fits.close();
+    ASSERT_TRUE(fits.close());
     // Same remembered ancestor, but only 4 blocks are left now.
-    std::ofstream full = create(dir / "flash/new/deeper/h", 4 * block);
+    OutputFile full = create(dir / "flash/new/deeper/h", 4 * block);
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/h"), dir / "ram");
 }
 
@@ -144,7 +143,7 @@ TEST_F(SpaceTest, RoomTestDoesNotWrapOnFileSystemsAboveFourGiB) {
     // Free bytes are 2^32 + 4 blocks: cut to 32 bits they would look like 4 blocks.
     TmpfsMount flash(dir / "flash", (std::uint64_t(1) << 32) / block + 4);
     ASSERT_TRUE(flash.ok()) << flash.error();
-    std::ofstream out = create(dir / "flash/big", std::uint32_t(64 * block));
+    OutputFile out = create(dir / "flash/big", std::uint32_t(64 * block));
     EXPECT_EQ(dir_of_temp(dir / "flash/big"), dir / "flash");
 }
 
