@@ -4,8 +4,9 @@
 # the journal and its directory, the final sync) and without them (bench/nosync_shim.c, preloaded,
 # turns every sync call into a no-op), on tmpfs and on ext4 in a loop file; in the same run and
 # on the same file systems `dpkg -i --root` of a .deb of the same tree, which fsyncs every file,
-# with and without its syncs too. Wall times are medians of RUNS interleaved runs; the ratios are
-# against the installer without syncs on the same file system.
+# with and without its syncs too. Wall and CPU (user + system) times are medians of RUNS
+# interleaved runs; the ratios are of wall times, against the installer without syncs on the same
+# file system. On a busy machine the CPU times show what the run itself spent.
 #
 #   bash bench/journal_bench.sh            (BUILD_DIR=build, RUNS=5; needs root for the mounts)
 set -euo pipefail
@@ -13,6 +14,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 runs=${RUNS:-5}
 [ "$(id -u)" -eq 0 ] || { echo "journal_bench: needs root (tmpfs and loop mounts)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "journal_bench: /usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
 command -v mkfs.ext4 >/dev/null || { echo "journal_bench: mkfs.ext4 is missing (e2fsprogs)" >&2; exit 1; }
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target installer pkgtool >/dev/null
@@ -80,7 +82,8 @@ done
 sync
 
 # Runs one command on a fresh root of file system $1 ("sync" or "nosync" in $2); prints the
-# wall time in microseconds. What earlier runs left is written back before the clock starts.
+# wall and CPU times in microseconds. What earlier runs left is written back before the clock
+# starts.
 run() {
     local fs=$1 mode=$2 tool=$3 dir="$work/$1" t0 t1
     rm -rf "$dir/root" "$dir/droot"
@@ -89,17 +92,17 @@ run() {
     mkdir -p "$dir/droot/var/lib/dpkg/info" "$dir/droot/var/lib/dpkg/updates"
     touch "$dir/droot/var/lib/dpkg/status"
     sync
-    local preload=()
-    [ "$mode" = nosync ] && preload=(env "LD_PRELOAD=$work/nosync.so")
+    local wrap=(/usr/bin/time -f "%U %S" -o "$work/cpu.txt")
+    [ "$mode" = nosync ] && wrap+=(env "LD_PRELOAD=$work/nosync.so")
     t0=$(date +%s%N)
     if [ "$tool" = installer ]; then
-        "${preload[@]}" "$installer" -q -r "$dir/root" >/dev/null 2>"$work/err.txt"
+        "${wrap[@]}" "$installer" -q -r "$dir/root" >/dev/null 2>"$work/err.txt"
     else
-        "${preload[@]}" dpkg --root="$dir/droot" --force-not-root --force-script-chrootless \
+        "${wrap[@]}" dpkg --root="$dir/droot" --force-not-root --force-script-chrootless \
             -i "$dir/payload.deb" >/dev/null 2>"$work/err.txt"
     fi || { echo "failed: $fs $mode $tool" >&2; cat "$work/err.txt" >&2; return 1; }
     t1=$(date +%s%N)
-    echo $(( (t1 - t0) / 1000 ))
+    echo $(( (t1 - t0) / 1000 )) "$(awk '{printf "%d", ($1 + $2) * 1e6}' "$work/cpu.txt")"
 }
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 
@@ -122,20 +125,21 @@ diff -r "$work/tree" "$work/ext4/root/flash" -x var -x rw -x postlog -x PCKGS_CH
     && echo "installed tree matches the payload" || echo "WARNING: installed tree differs"
 
 echo
-printf '%-6s %-10s %-7s %10s %12s\n' fs tool syncs "wall ms" "vs baseline"
+printf '%-6s %-10s %-7s %10s %12s %10s\n' fs tool syncs "wall ms" "vs baseline" "cpu ms"
+wall() { cut -d' ' -f1 "$work/$1.txt" | median; }
+cpu() { cut -d' ' -f2 "$work/$1.txt" | median; }
 for fs in tmpfs ext4; do
-    base=$(median <"$work/$fs-installer-nosync.txt")
+    base=$(wall "$fs-installer-nosync")
     for tool in "${tools[@]}"; do
         for mode in sync nosync; do
-            us=$(median <"$work/$fs-$tool-$mode.txt")
-            awk -v f="$fs" -v t="$tool" -v m="$mode" -v us="$us" -v b="$base" \
-                'BEGIN {printf "%-6s %-10s %-7s %10.1f %11.3fx\n", f, t, (m == "sync" ? "yes" : "no"), us / 1000, us / b}'
+            awk -v f="$fs" -v t="$tool" -v m="$mode" -v us="$(wall "$fs-$tool-$mode")" -v b="$base" \
+                -v c="$(cpu "$fs-$tool-$mode")" \
+                'BEGIN {printf "%-6s %-10s %-7s %10.1f %11.3fx %10.1f\n", f, t, (m == "sync" ? "yes" : "no"), us / 1000, us / b, c / 1000}'
         done
     done
 done
 echo
 for fs in tmpfs ext4; do
-    awk -v f="$fs" -v a="$(median <"$work/$fs-installer-sync.txt")" \
-        -v b="$(median <"$work/$fs-installer-nosync.txt")" \
+    awk -v f="$fs" -v a="$(wall "$fs-installer-sync")" -v b="$(wall "$fs-installer-nosync")" \
         'BEGIN {printf "journal and syncs on %s: %+.1f%% of the installer'"'"'s wall time\n", f, (a / b - 1) * 100}'
 done

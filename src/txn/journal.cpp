@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace {
 
