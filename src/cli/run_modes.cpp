@@ -3,6 +3,7 @@
 
 #include "cli/run_modes.h"
 
+#include "cli/run_guard.h"
 #include "cli/staged_modes.h"
 #include "cli/stream_copy.h"
 #include "cli/stream_install.h"
@@ -12,6 +13,7 @@
 #include "pdb/listing.h"
 #include "plan/actions.h"
 #include "plan/driver.h"
+#include "txn/journal.h"
 #include "txn/transaction.h"
 
 #include <cstdio>
@@ -67,13 +69,15 @@ int run_show_mode(const Settings&) {
 
 int run_cleanup_mode(const Settings&) {
     Transaction txn;
+    txn.set_staging_marker(kStagingMarkerPath);
     (void)cleanup(Installer::instance(), txn);
-    return txn.commit() ? 0 : 1;
+    return commit_run(Installer::instance(), txn) ? 0 : 1;
 }
 
 int run_stream_mode(const Settings& settings) {
     Installer& installer = Installer::instance();
     Transaction txn;
+    txn.set_staging_marker(kStagingMarkerPath);
     (void)apply_actions(installer, txn, Verbosity::Changes);
 
     // A first installation from a stream finds no database directory yet.
@@ -106,7 +110,7 @@ int run_stream_mode(const Settings& settings) {
         txn.file_system().remove_file(kStreamCopyPath);
     } else {
         mark_packages_changed(txn);
-        if (!txn.commit()) status = 1;
+        if (!commit_run(installer, txn)) status = 1;
     }
     installer.finish();
     return status;
@@ -119,6 +123,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!settings.commitAtOnce && cancel_staged_run(kManifestPath))
         installer.info("cancelling earlier staged upgrade");
     Transaction txn;
+    txn.set_staging_marker(kStagingMarkerPath);
     (void)apply_actions(installer, txn, Verbosity::Changes);
 
     const PlannerFlags flags = settings.plannerFlags | kAdmitUpgrade;
@@ -132,7 +137,7 @@ int run_upgrade_mode(const Settings& settings) {
     if (!txn.is_empty()) {
         mark_packages_changed(txn);
         if (settings.commitAtOnce) {
-            if (!txn.commit() && status == 0) status = 1;
+            if (!commit_run(installer, txn) && status == 0) status = 1;
         } else if (!txn.save_manifest(kManifestPath)) {
             installer.error("could not save manifest %s", kManifestPath);
             txn.cancel();

@@ -3,6 +3,7 @@ target_sources(installer_core PRIVATE
     cli/options.cpp
     cli/staged_modes.cpp
     cli/run_modes.cpp
+    cli/run_guard.cpp
 )
 target_sources(installer_core PRIVATE
     cli/stream_copy.cpp

@@ -3,7 +3,9 @@
 
 #include "cli/staged_modes.h"
 
+#include "cli/run_guard.h"
 #include "core/installer.h"
+#include "txn/journal.h"
 #include "txn/transaction.h"
 
 int run_commit_mode(const std::string& manifestPath, std::FILE* out, std::FILE* err) {
@@ -18,11 +20,13 @@ int run_commit_mode(const std::string& manifestPath, std::FILE* out, std::FILE* 
         std::fflush(err);
         return 1;
     }
-    std::fputs("finishing install... ", out);
-    std::fflush(out);
     // The spinner turns while a large file is copied across file systems.
     Installer& installer = Installer::instance();
-    const bool ok = txn.commit([&installer] { installer.spin_step(); });
+    warn_before_commit(installer, txn);
+    std::fputs("finishing install... ", out);
+    std::fflush(out);
+    const bool ok =
+        commit_journaled(txn, kJournalPath, [&installer] { installer.spin_step(); });
     std::fputs("\b \n", out);
     std::fflush(out);
     return ok ? 0 : 1;

@@ -60,6 +60,17 @@ public:
     virtual long write(int fd, const char* data, std::size_t size) = 0;
     virtual bool sync(int fd) = 0;
     virtual bool close(int fd) = 0;
+
+    // Durability. What a power cut may lose: data not yet synced, and new, renamed or removed
+    // names whose directory was not synced. `sync_file_system` makes everything on the file
+    // system holding `path` durable (syncfs); `sync_dir` makes the names in `dir` durable.
+    virtual bool sync_file_system(const std::string& path) = 0;
+    virtual bool sync_dir(const std::string& dir) = 0;
+
+    // An exclusive advisory lock (flock) on `path`, created when missing: the descriptor that
+    // holds it, or -1 (errno EWOULDBLOCK while another process holds it). The lock lasts until
+    // the descriptor is closed or the process ends.
+    virtual int try_lock(const std::string& path) = 0;
 };
 
 // The process's own file system through plain system calls; the only one the installer uses.

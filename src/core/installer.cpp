@@ -3,9 +3,8 @@
 
 #include "core/installer.h"
 
+#include "core/file_system.h"
 #include "core/output_file.h"
-
-#include <unistd.h>
 
 #include <fstream>
 
@@ -59,6 +58,7 @@ void Installer::finish() {
     OutputFile out = OutputFile::open(
         path, log_reserved ? OutputFile::Mode::Truncate : OutputFile::Mode::Append);
     if (!out) return;
-    ::sync();
+    // What the run put on flash is durable before the log tells the system it happened.
+    (void)real_file_system().sync_file_system("/flash");
     for (const std::string& message : messages) out << message << '\n';
 }

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -125,6 +126,33 @@ public:
     }
     bool sync(int fd) override { return ::fsync(fd) == 0; }
     bool close(int fd) override { return ::close(fd) == 0; }
+    bool sync_file_system(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool ok = ::syncfs(fd) == 0;
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return ok;
+    }
+    bool sync_dir(const std::string& dir) override {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool ok = ::fsync(fd) == 0;
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return ok;
+    }
+    int try_lock(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return -1;
+    }
 
 private:
     // Replaces the last `count` characters of `name` with letters and digits from a sequence

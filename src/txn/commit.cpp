@@ -159,8 +159,9 @@ void make_dirs(FileSystem& fs, const std::string& dir) {
         forget_temp_dir_walks();
         return;
     }
-    if (errno == EEXIST) return;
-    // The recursion ends: every parent is shorter, and "." and "/" always exist.
+    // The recursion ends at the top even when the file system fails every call (an I/O error):
+    // every parent is shorter, and "." and "/" are their own parents.
+    if (errno == EEXIST || dir == "/" || dir == ".") return;
     make_dirs(fs, parent_dir(dir));
     if (fs.make_dir(dir)) forget_temp_dir_walks();
 }

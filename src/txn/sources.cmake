@@ -3,4 +3,5 @@ target_sources(installer_core PRIVATE
     txn/transaction.cpp
     txn/commit.cpp
     txn/space.cpp
+    txn/journal.cpp
 )

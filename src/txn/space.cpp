@@ -164,6 +164,7 @@ OutputFile create_file_in(Transaction& txn, const std::string& path, std::uint32
     // Built as a string of any length: a fixed buffer would cut deep names so that two files
     // could share one template.
     std::string name = dir + "/tmpXXXXXX";
+    if (!txn.mark_staging()) return OutputFile(-1);
     OutputFile out = files.make_temp(name, mode);
     if (!out && errno == ENOENT) {
         // A remembered directory went away (a test's scratch directory): walk afresh.

@@ -80,6 +80,12 @@ public:
     Transaction& operator=(const Transaction&) = delete;
 
     FileSystem& file_system() const { return *fs_; }
+    // Before the first temporary file, mark_staging makes `path` durably (see
+    // kStagingMarkerPath), so that a cut that leaves temporary files unnamed by any journal
+    // can be told by the next run. Empty (the default): no marker.
+    void set_staging_marker(const std::string& path) { stagingMarker_ = path; }
+    // False when the marker could not be made; then no temporary file may be made either.
+    [[nodiscard]] bool mark_staging();
     bool is_empty() const { return order_.empty(); }
     std::size_t size() const { return order_.size(); }
     Entries entries() const { return Entries(this); }
@@ -170,6 +176,8 @@ private:
     std::uint32_t lastDir_ = 0;
     TextArena arena_;  // paths (directory number, name) and the names of other sources
     mutable FileOp pending_;
+    std::string stagingMarker_;
+    bool stagingMarked_ = false;
 };
 
 // The parent directory: trailing "/" stripped, then dirname ("." for an empty path).

@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -110,6 +113,30 @@ TEST(CommitFaults, CancelAndARepeatedSafeRunDeleteOnlyTheStagedTemporaryFiles) {
     EXPECT_FALSE(r.exists("ram/MANIFEST"));
     EXPECT_TRUE(r.exists(download + "system.npk"));
     EXPECT_TRUE(r.exists(download + "a.npk"));
+}
+
+// Runs that change flash never overlap: a second one waits for the first, and refuses,
+// changing nothing, when that takes too long. The listing takes no lock.
+TEST(CommitFaults, ASecondRunWaitsForTheRunLockThenRefuses) {
+    ROUTER(r, 256, 256);
+    r.upload("a.npk", pkg("a", "6.40", "file bin/a 0755 a\n"));
+    const int held = ::open(r.at("ram/installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const Tree before = r.flash();
+    EXPECT_EQ(r.run({"--show"}).status, 0);
+    RunResult refused = r.upgrade();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "ERROR: another installer run is in progress\n");
+    EXPECT_EQ(difference(before, r.flash()), "");
+    // The other run ends while this one waits: this one goes ahead.
+    std::thread other([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::close(held);
+    });
+    RunResult waited = r.upgrade();
+    other.join();
+    EXPECT_EQ(waited.status, 0) << waited.out;
+    EXPECT_EQ(r.installed(), "a 6.40");
 }
 
 }  // namespace

@@ -1,19 +1,68 @@
 #pragma once
 // A file system for tests: every path lives below a scratch directory, so "/flash/x" needs no
-// root and never reaches the host's "/", and the n-th call of one kind fails with a chosen errno.
+// root and never reaches the host's "/"; the n-th call of one kind fails with a chosen errno;
+// and a power cut after the n-th change forgets what was not synced, at file granularity (as
+// leveldb's fault-injection environment does): names made, renamed or removed in a directory
+// never synced come back as they were, and a file's data not synced since it was written is
+// lost (its last synced content, or empty).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "core/file_system.h"
 
 class FaultyFileSystem final : public FileSystem {
 public:
-    explicit FaultyFileSystem(std::string root) : root_(std::move(root)) {}
+    explicit FaultyFileSystem(std::string root) : root_(std::move(root)), graves_(root_ + ".graves") {
+        std::filesystem::create_directories(graves_);
+    }
+    ~FaultyFileSystem() override {
+        std::error_code ec;
+        std::filesystem::remove_all(graves_, ec);
+    }
 
     // The `nth` call (from 1) of `call` ("rename", "make_temp", ...) fails with `error`.
     void fail(const std::string& call, int nth, int error) { faults_[call] = {nth, error}; }
+
+    // Everything below the root as it is now counts as synced.
+    void sync_everything() {
+        names_.clear();
+        capture(root_);
+    }
+    // Changes (calls that write, name, remove or sync) since sync_everything.
+    int changes() const { return changes_; }
+    // After the `nth` change from now the power is gone: every later call fails (EIO).
+    void cut_after(int nth) { cutAt_ = changes_ + nth; }
+    // Power comes back: the tree below the root is what the syncs made durable, no more.
+    void power_cut() {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(root_, ec))
+            std::filesystem::remove_all(entry.path(), ec);
+        for (const auto& [rel, node] : names_) {
+            const std::string real = root_ + rel;
+            struct stat parent;
+            if (::stat(real.substr(0, real.rfind('/')).c_str(), &parent) != 0) continue;
+            if (node.kind == 'd') {
+                ::mkdir(real.c_str(), 0755);
+            } else if (node.kind == 'l') {
+                (void)::symlink(node.text.c_str(), real.c_str());
+            } else {
+                const auto data = data_.find(node.inode);
+                std::ofstream(real, std::ios::binary)
+                    << (data == data_.end() ? std::string() : data->second.first);
+                ::chmod(real.c_str(), data == data_.end() ? 0600 : data->second.second);
+            }
+        }
+        cutAt_ = -1;
+    }
 
     bool stat(const std::string& p, FileStatus& s) override {
         return !hit("stat") && fs().stat(at(p), s);
@@ -28,57 +77,137 @@ public:
         return !hit("list_dir") && fs().list_dir(at(d), n);
     }
     OutputFile make_temp(std::string& name, std::uint32_t mode) override {
-        if (hit("make_temp")) return OutputFile(-1);
+        if (hit("make_temp", true)) return OutputFile(-1);
         std::string real = at(name);
         OutputFile out = fs().make_temp(real, mode);
         if (out) name = real.substr(root_.size());
         return out;
     }
     OutputFile open_output(const std::string& p) override {
-        return hit("open_output") ? OutputFile(-1) : fs().open_output(at(p));
+        return hit("open_output", true) ? OutputFile(-1) : fs().open_output(at(p));
     }
     bool rename(const std::string& a, const std::string& b) override {
-        return !hit("rename") && fs().rename(at(a), at(b));
+        if (hit("rename", true)) return false;
+        keep_inode(b);
+        return fs().rename(at(a), at(b));
     }
     bool remove_file(const std::string& p) override {
-        return !hit("remove_file") && fs().remove_file(at(p));
+        if (hit("remove_file", true)) return false;
+        keep_inode(p);
+        return fs().remove_file(at(p));
     }
     bool remove_dir(const std::string& p) override {
-        return !hit("remove_dir") && fs().remove_dir(at(p));
+        return !hit("remove_dir", true) && fs().remove_dir(at(p));
     }
     bool make_dir(const std::string& p) override {
-        return !hit("make_dir") && fs().make_dir(at(p));
+        return !hit("make_dir", true) && fs().make_dir(at(p));
     }
     bool symlink(const std::string& t, const std::string& p) override {
-        return !hit("symlink") && fs().symlink(t, at(p));
+        return !hit("symlink", true) && fs().symlink(t, at(p));
     }
     int open_read(const std::string& p) override {
         return hit("open_read") ? -1 : fs().open_read(at(p));
     }
     int create(const std::string& p, std::uint32_t m) override {
-        return hit("create") ? -1 : fs().create(at(p), m);
+        if (hit("create", true)) return -1;
+        keep_inode(p);
+        return fs().create(at(p), m);
     }
     long read(int fd, char* d, std::size_t n) override {
         return hit("read") ? -1 : fs().read(fd, d, n);
     }
     long write(int fd, const char* d, std::size_t n) override {
-        return hit("write") ? -1 : fs().write(fd, d, n);
+        return hit("write", true) ? -1 : fs().write(fd, d, n);
     }
-    bool sync(int fd) override { return !hit("sync") && fs().sync(fd); }
+    bool sync(int fd) override {
+        if (hit("sync", true)) return false;  // durable in the model; the disk need not wait
+        struct stat st;
+        if (::fstat(fd, &st) == 0) record_data(st, "/proc/self/fd/" + std::to_string(fd));
+        return true;
+    }
     bool close(int fd) override { return fs().close(fd) && !hit("close"); }
+    bool sync_file_system(const std::string&) override {
+        if (hit("sync_file_system", true)) return false;
+        sync_everything();
+        return true;
+    }
+    bool sync_dir(const std::string& d) override {
+        if (hit("sync_dir", true)) return false;
+        std::string rel = d;
+        while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
+        const std::string prefix = rel == "/" ? rel : rel + "/";
+        for (auto it = names_.lower_bound(prefix); it != names_.end() &&
+                                                  it->first.starts_with(prefix);)
+            it = it->first.find('/', prefix.size()) == std::string::npos ? names_.erase(it)
+                                                                          : std::next(it);
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(at(rel), ec))
+            record_name(prefix + entry.path().filename().string(), false);
+        return true;
+    }
+    int try_lock(const std::string& p) override {
+        return hit("try_lock") ? -1 : fs().try_lock(at(p));
+    }
 
 private:
+    struct Node {
+        char kind;  // 'f' file, 'd' directory, 'l' link
+        ino_t inode = 0;
+        std::string text;  // a link's target
+    };
+
     static FileSystem& fs() { return real_file_system(); }
     std::string at(const std::string& path) const {
         return !path.empty() && path.front() == '/' ? root_ + path : path;
     }
-    bool hit(const std::string& call) {
+    bool hit(const std::string& call, bool change = false) {
+        if (cutAt_ >= 0 && changes_ >= cutAt_) {
+            errno = EIO;
+            return true;
+        }
+        changes_ += change;
         auto it = faults_.find(call);
         if (it == faults_.end() || --it->second.first != 0) return false;
         errno = it->second.second;
         return true;
     }
+    void record_data(const struct stat& st, const std::string& real) {
+        std::ifstream in(real, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        data_[st.st_ino] = {content.str(), st.st_mode & 07777};
+    }
+    // The name (below the root) as it is now; with `data` its file's content too.
+    void record_name(const std::string& rel, bool data) {
+        const std::string real = root_ + rel;
+        struct stat st;
+        if (::lstat(real.c_str(), &st) != 0) return;
+        Node node{S_ISDIR(st.st_mode) ? 'd' : S_ISLNK(st.st_mode) ? 'l' : 'f', st.st_ino, {}};
+        if (node.kind == 'l') node.text = std::filesystem::read_symlink(real).string();
+        if (node.kind == 'f' && data) record_data(st, real);
+        names_[rel] = node;
+    }
+    void capture(const std::string& dir) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            const std::string real = entry.path().string();
+            record_name(real.substr(root_.size()), true);
+            if (entry.is_directory() && !entry.is_symlink()) capture(real);
+        }
+    }
+    // A file about to lose its name keeps its inode (a link in the graveyard), so that no new
+    // file takes the number that a durable name still refers to.
+    void keep_inode(const std::string& path) {
+        const std::string grave = graves_ + "/" + std::to_string(++graveCount_);
+        (void)::link(at(path).c_str(), grave.c_str());
+    }
 
     std::string root_;
+    std::string graves_;
+    int graveCount_ = 0;
     std::map<std::string, std::pair<int, int>> faults_;  // call -> calls left until it fails, errno
+    int changes_ = 0;
+    int cutAt_ = -1;
+    std::map<std::string, Node> names_;                               // durable names
+    std::map<ino_t, std::pair<std::string, mode_t>> data_;            // durable data by inode
 };

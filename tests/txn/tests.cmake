@@ -2,4 +2,5 @@
 target_sources(unit_tests PRIVATE
     txn/transaction_test.cpp
     txn/space_test.cpp
+    txn/journal_test.cpp
 )
