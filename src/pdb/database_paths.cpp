@@ -18,6 +18,8 @@ bool has_parent_component(std::string_view path) {
 }  // namespace
 
 std::string installed_path(std::string_view storedLine) {
+    // A NUL byte would end the name early in every system call: "bin/\0x" would be "bin/".
+    if (storedLine.find('\0') != std::string_view::npos) return {};
     std::size_t first = storedLine.find_first_not_of('/');
     if (first == std::string_view::npos) return {};
     std::string_view relative = storedLine.substr(first);

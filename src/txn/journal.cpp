@@ -33,21 +33,6 @@ void sync_all(FileSystem& fs, const std::set<std::string>& dirs) {
             std::fprintf(stderr, "syncfs %s: %s\n", dir.c_str(), std::strerror(errno));
 }
 
-// The manifest's line format; false when an entry has no line (a space or line feed in a
-// path), which no caller produces.
-bool journal_text(const Transaction& txn, std::string& text) {
-    for (const auto& [path, entry] : txn.entries()) {
-        if (path.find_first_of(" \n") != std::string::npos ||
-            entry.source.find('\n') != std::string::npos)
-            return false;
-        text += entry.op == FileOpKind::Remove ? "U " : entry.op == FileOpKind::Link ? "L " : "M ";
-        text += path;
-        if (entry.op != FileOpKind::Remove) text.append(" ").append(entry.source);
-        text += '\n';
-    }
-    return true;
-}
-
 bool write_all(FileSystem& fs, int fd, const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
         const long put = fs.write(fd, text.data() + done, text.size() - done);
@@ -137,7 +122,7 @@ bool commit_journaled(Transaction& txn, const std::string& journalPath,
     restage_empty_files(txn);
     std::set<std::string> dirs{parent_dir(journalPath)};
     std::string text;
-    const bool representable = journal_text(txn, text);
+    const bool representable = txn.manifest_text(text);
     for (const auto& [path, entry] : txn.entries())
         if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp)
             dirs.insert(parent_dir(entry.source));

@@ -17,10 +17,11 @@ bool path_exists(FileSystem& fs, const std::string& path) {
 }
 
 // A manifest line is "<letter> <path>[ <source>]" ended by a line feed, with no escaping: a path
-// with a space or line feed, or a source with a line feed, would read back as other files.
+// with a space or line feed, or a source with a line feed, would read back as other files, and
+// a NUL byte would cut the name short for every system call.
 bool representable(const FileOp& entry) {
-    if (entry.path.find_first_of(" \n") != std::string::npos) return false;
-    return entry.source.find('\n') == std::string::npos;
+    if (entry.path.find_first_of(std::string_view(" \n\0", 3)) != std::string::npos) return false;
+    return entry.source.find_first_of(std::string_view("\n\0", 2)) == std::string::npos;
 }
 
 }  // namespace
@@ -212,19 +213,23 @@ void Transaction::drop_below(const std::string& dir) {
     order_.erase(order_.begin() + std::ptrdiff_t(kept), order_.begin() + std::ptrdiff_t(at));
 }
 
-bool Transaction::save_manifest(const std::string& manifestPath) const {
-    for (const auto& [path, entry] : entries())
+bool Transaction::manifest_text(std::string& text) const {
+    for (const auto& [path, entry] : entries()) {
         if (!representable(entry)) return false;
+        text += entry.op == FileOpKind::Remove ? "U " : entry.op == FileOpKind::Link ? "L " : "M ";
+        text += path;
+        if (entry.op != FileOpKind::Remove) text.append(" ").append(entry.source);
+        text += '\n';
+    }
+    return true;
+}
 
+bool Transaction::save_manifest(const std::string& manifestPath) const {
+    std::string text;
+    if (!manifest_text(text)) return false;
     OutputFile out = fs_->open_output(manifestPath);
     if (!out) return false;
-    for (const auto& [path, entry] : entries()) {
-        switch (entry.op) {
-        case FileOpKind::Remove: out << "U " << path << '\n'; break;
-        case FileOpKind::Link: out << "L " << path << ' ' << entry.source << '\n'; break;
-        default: out << "M " << path << ' ' << entry.source << '\n'; break;
-        }
-    }
+    out.write(text.data(), text.size());
     if (!out.close()) {
         // A half-written manifest would be committed by the next "--commit".
         fs_->remove_file(manifestPath);
@@ -268,6 +273,8 @@ ManifestLoad Transaction::load_manifest(const std::string& manifestPath,
 }
 
 bool Transaction::add_manifest_line(const std::string& line) {
+    // A NUL byte would cut a name short in every system call: such a line is no operation.
+    if (line.find('\0') != std::string::npos) return false;
     const std::size_t firstSpace = line.find(' ');
     if (firstSpace == std::string::npos) return false;
     const std::string kind = line.substr(0, firstSpace);
