@@ -37,20 +37,28 @@ bool journal_waits(FileSystem& fs) {
 bool recover_interrupted_run(Installer& installer, FileSystem& fs,
                              const std::string& manifestPath) {
     bool ok = true;
-    if (journal_waits(fs)) installer.info("finishing interrupted install...");
+    // The files a finished journal puts in place are package files, whatever their names.
+    std::set<std::string> keep;
+    if (journal_waits(fs)) {
+        installer.info("finishing interrupted install...");
+        Transaction journal(fs);
+        (void)journal.load_manifest(kJournalPath);
+        for (const auto& [path, entry] : journal.entries()) keep.insert(path);
+        journal.cancel();  // a loaded journal owns no temporary file: this only forgets it
+    }
     if (finish_journal(fs, kJournalPath, ok) == JournalFound::Refused)
         installer.error("could not load journal %s", kJournalPath);
 
-    FileStatus st;
-    if (!fs.lstat(kStagingMarkerPath, st)) return ok;
+    FileStatus marker;
+    if (!fs.lstat(kStagingMarkerPath, marker)) return ok;
     // A staged run whose manifest survived (a kill, not a power loss) keeps its files.
-    std::set<std::string> keep;
     Transaction staged(fs);
-    if (staged.load_manifest(manifestPath) != ManifestLoad::Missing)
-        for (const auto& [path, entry] : staged.entries()) keep.insert(entry.source);
+    (void)staged.load_manifest(manifestPath);
+    bool manifest = false;
+    for (const auto& [path, entry] : staged.entries()) manifest = true, keep.insert(entry.source);
     staged.cancel();  // a loaded manifest owns no temporary file: this only forgets it
-    (void)delete_leftovers(fs, "/flash", keep);
-    if (keep.empty()) fs.remove_file(kStagingMarkerPath);
+    (void)delete_leftovers(fs, "/flash", keep, marker.changedNs);
+    if (!manifest) fs.remove_file(kStagingMarkerPath);
     return ok;
 }
 

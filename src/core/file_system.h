@@ -17,6 +17,7 @@ struct FileStatus {
     std::uint32_t mode = 0;  // type and permission bits
     std::uint64_t device = 0;
     std::uint64_t links = 0;
+    std::int64_t changedNs = 0;  // last change of the inode (ctime), in nanoseconds
 };
 
 // What statfs tells about the file system holding a path.

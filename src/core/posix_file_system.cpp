@@ -25,6 +25,7 @@ void fill(const struct stat& st, FileStatus& status) {
     status.mode = std::uint32_t(st.st_mode);
     status.device = std::uint64_t(st.st_dev);
     status.links = std::uint64_t(st.st_nlink);
+    status.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
 }
 
 // The process's umask, read once: the installer never changes it.

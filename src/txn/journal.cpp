@@ -161,6 +161,9 @@ JournalFound finish_journal(FileSystem& fs, const std::string& journalPath, bool
 }
 
 bool make_staging_marker(FileSystem& fs, const std::string& markerPath) {
+    // One left by an earlier run stays as it is: its age bounds every temporary file since.
+    FileStatus st;
+    if (fs.lstat(markerPath, st)) return true;
     const std::string dir = parent_dir(markerPath);
     make_dirs(fs, dir);
     const int fd = fs.create(markerPath, 0600);
@@ -169,7 +172,7 @@ bool make_staging_marker(FileSystem& fs, const std::string& markerPath) {
 }
 
 std::size_t delete_leftovers(FileSystem& fs, const std::string& dir,
-                             const std::set<std::string>& keep) {
+                             const std::set<std::string>& keep, std::int64_t notBeforeNs) {
     std::vector<std::string> names;
     if (!fs.list_dir(dir, names)) return 0;
     std::size_t deleted = 0;
@@ -177,8 +180,9 @@ std::size_t delete_leftovers(FileSystem& fs, const std::string& dir,
         const std::string path = dir + "/" + name;
         FileStatus st;
         if (!fs.lstat(path, st)) continue;
-        if (st.isDirectory) deleted += delete_leftovers(fs, path, keep);
-        else if (st.isRegular && (is_temp_name(name) || is_cut_copy(name)) && !keep.count(path))
+        if (st.isDirectory) deleted += delete_leftovers(fs, path, keep, notBeforeNs);
+        else if (st.isRegular && (is_temp_name(name) || is_cut_copy(name)) &&
+                 st.changedNs >= notBeforeNs && !keep.count(path))
             deleted += fs.remove_file(path);
     }
     return deleted;

@@ -39,10 +39,13 @@ enum class JournalFound { None, Finished, Refused };
 // removed. `ok` is false when a step of the finished commit failed.
 JournalFound finish_journal(FileSystem& fs, const std::string& journalPath, bool& ok);
 
-// Makes `markerPath` durably (its directory made and synced); false when it cannot.
+// Makes `markerPath` durably (its directory made and synced) unless it exists; false when it
+// cannot.
 bool make_staging_marker(FileSystem& fs, const std::string& markerPath);
 // Deletes every leftover temporary file below `dir`: regular files named "tmp" and six letters
-// or digits, and ".<name>.tmpcopy" copies cut short, except those in `keep` (the sources of a
-// staged manifest). Returns how many were deleted.
+// or digits, and ".<name>.tmpcopy" copies cut short, changed no earlier than `notBeforeNs` (the
+// staging marker's ctime: a package file of an earlier run that happens to bear such a name is
+// older), except those in `keep` (the sources of a staged manifest, the files a finished
+// journal put in place). Returns how many were deleted.
 std::size_t delete_leftovers(FileSystem& fs, const std::string& dir,
-                             const std::set<std::string>& keep);
+                             const std::set<std::string>& keep, std::int64_t notBeforeNs);
