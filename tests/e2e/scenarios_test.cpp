@@ -247,6 +247,9 @@ const Lines kStaged = {"put ram/tmpA1b2C3=cross-device payload",
 const Lines kCommitted = {"+flash/pkg/bin/tool=0644 cross-device payload", "-flash/tmpD4e5F6",
                           "+flash/pkg/etc/conf=0644 same-device payload",
                           "-flash/var/pdb/old/files", "+flash/pkg/image=-> /flash/bootimage"};
+const std::string kX = "put flash/var/pdb/x/files=x";
+const std::string kUnlinkX = "put ram/MANIFEST=U /flash/var/pdb/x/files\n";
+const std::string kLoad = "could not load manifest /ram/MANIFEST: line ";
 const std::string kHeader = "            Name          Version                Built" +
                             std::string(36, ' ') + "Note\n" + std::string(94, '-') + "\n";
 // Installed a and b; a is kept as its image. b is to be disabled by the next good run.
@@ -379,6 +382,19 @@ const Row kRows[] = {
      .out = {"=usage: installer [-q] [-r <root>] [-]\n", "2>"}, .change = {"same"}},
     {.name = "usage ends the run before any chroot", .args = {"-r", "/missing", "--month"},
      .out = {"=usage: installer [-q] [-r <root>] [-]\n", "2>"}, .change = {"same"}},
+    {.name = "a missing root ends the run", .args = {"-r", "@missing", "--show"}, .status = 1,
+     .out = {"=", "2>chroot: @missing: No such file or directory\n"}, .change = {"same"}},
+    {.name = "a root that is a file ends the run", .given = {"put file=x"},
+     .args = {"-r", "@file", "--show"}, .status = 1,
+     .out = {"=", "2>chroot: @file: Not a directory\n"}, .change = {"same"}},
+    // A manifest that does not load, by its second line, an entry cut short or a directory,
+    // changes nothing, not even by the good line before.
+    {.name = "a bad manifest line fails the commit", .given = {kX, kUnlinkX + "M /flash/a\n"},
+     .args = {"--commit"}, .status = 1, .out = {"2>" + kLoad + "2\n"}, .change = {"same"}},
+    {.name = "a cut manifest fails the commit", .given = {kX, kUnlinkX + "U /flash/"},
+     .args = {"--commit"}, .status = 1, .out = {"2>" + kLoad + "2\n"}, .change = {"same"}},
+    {.name = "a manifest that cannot be read fails the commit", .given = {"mkdir ram/MANIFEST"},
+     .args = {"--commit"}, .status = 1, .out = {"2>" + kLoad + "1\n"}, .change = {"same"}},
     // Failures change nothing.
     {.name = "nothing to install fails", .given = {"put flash/var/pdb/.keep="}, .status = 1,
      .out = {"ERROR: router installation failed!!!"}, .change = {"same"}},
