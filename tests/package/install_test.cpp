@@ -1,6 +1,6 @@
 // Installing one package from its stream into a Transaction, in a chrooted child so that /flash
-// and /ram are a scratch root's: what gets queued, what a commit leaves, and that a refused
-// package leaves nothing pending that would add to flash.
+// and /ram are a scratch root's: what gets queued, and that a refused package leaves nothing
+// pending that would add to flash.
 #include "plan/unpack.h"
 
 #include "core/installer.h"
@@ -30,30 +30,23 @@ std::string broken(const std::string& package) {
     return "failed\nERROR: installation of " + package + " failed: broken package\n";
 }
 
-// The child's report: "ok" or "failed", the messages, then the pending additions or (`commit`)
-// the installed files' contents after a commit.
-std::string install_bytes(const std::string& bytes, bool commit = false, bool disabled = false) {
+// The child's report: "ok" or "failed", the messages, then the pending additions.
+std::string install_bytes(const std::string& bytes) {
     std::istringstream in(bytes);
     auto reader = open_install_reader(in);
     InstalledPackage pkg;
     if (!read_package_header(pkg, *reader)) return "header failed";
-    pkg.disabled = disabled;
     Transaction txn;
     std::string report =
         install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
     for (const std::string& m : Installer::instance().messages) report += m + "\n";
-    if (!commit) return report + pending_entries(txn, false);
-    txn.commit();
-    for (const std::string& path : pkg.files) report += path + "=" + read_file(path) + "\n";
-    return report;
+    return report + pending_entries(txn, false);
 }
 
-// A signed package "name-7.2" (or `version`) with the given files.
-std::string signed_package(const std::string& name, std::vector<FileEntry> files,
-                           Version version = ver(7, 2), bool withEddsa = true) {
-    PackageDescription recipe = package_spec(name, version);
+// A signed package "name-7.2" with the given files.
+std::string signed_package(const std::string& name, std::vector<FileEntry> files) {
+    PackageDescription recipe = package_spec(name, ver(7, 2));
     recipe.files = std::move(files);
-    if (!withEddsa) recipe.signature = SignatureKind::Legacy;
     return package_file(recipe);
 }
 
@@ -65,8 +58,8 @@ protected:
     std::string in_root(const std::function<std::string()>& body) {
         return run_in_root(root.path(), body);
     }
-    std::string install(const std::string& bytes, bool commit = false, bool disabled = false) {
-        return in_root([&] { return install_bytes(bytes, commit, disabled); });
+    std::string install(const std::string& bytes) {
+        return in_root([&] { return install_bytes(bytes); });
     }
     TempDir root;
 };

@@ -98,9 +98,8 @@ TEST(AdmissionTest, ReplacedOwnVersionNeitherMeetsRequirementsNorConflicts) {
               kAdmitUpgrade | kAdmitConflict);
 }
 
-std::string select(Scenario& s, Version floor = kNoDowngradeFloor, bool verbose = true) {
-    select_and_order(s.installer, s.candidates, floor,
-                     verbose ? Verbosity::Changes : Verbosity::Silent);
+std::string select(Scenario& s) {
+    select_and_order(s.installer, s.candidates, kNoDowngradeFloor, Verbosity::Changes);
     return Scenario::names(s.candidates);
 }
 
@@ -113,22 +112,6 @@ TEST(SelectAndOrderTest, EqualOnesDropEachOtherAndABundleBeatsItsMember) {
     s.candidate("tarnvel").member("ppp", ver(6, 40));  // a bundle beats its member
     EXPECT_EQ(select(s), "tarnvel");
     EXPECT_THAT(s.messages(), IsEmpty());
-}
-
-TEST(SelectAndOrderTest, EachPackageFollowsWhatItNeedsAndWhatConflictsWithIt) {
-    Scenario s;
-    for (const char* name : {"a", "b"}) s.candidate(name);
-    s.candidate("mond").needs("system");
-    s.candidate("system");
-    s.candidate("old").conflicts("c");
-    s.candidate("c");
-    // Unrelated ones reverse; "mond" placed before "system" is not moved behind it.
-    EXPECT_EQ(select(s), "old c system mond b a");
-    s.candidates.clear();
-    s.candidate("system");
-    s.candidate("a");
-    s.candidate("mond").needs("system");
-    EXPECT_EQ(select(s), "a system mond");
 }
 
 }  // namespace

@@ -102,8 +102,6 @@ TEST_F(DriverTest, SinglePackageRuns) {
     withDepends.depends = {{"system", 0, 0, 0}};
     PackageDescription olderImage = describe_bundle({"suite", ver(7, 1), 1000, 0}, {core});
     olderImage.hasImage = true, olderImage.image = "image";
-    PackageDescription spaced = package_spec("p", ver(7, 2));
-    spaced.provides = {{"two words", 0, 0, 0}};
     struct Row { const char* what; std::function<void()> given; std::string bytes;
                  UserForcedMap forced; std::uint32_t flags; const char* want; };
     const Row rows[] = {
@@ -117,7 +115,6 @@ TEST_F(DriverTest, SinglePackageRuns) {
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
         {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
         {"bundle with depends", [] {}, package_file(withDepends), {}, kRun, "0|1|*"},
-        {"unstorable relation name", [] {}, package_file(spaced), {}, kRun, "0|1|ERROR*"},
         // A boot package reinstalled is the boot image only when that is asked for.
         {"same boot build", [] { add("system", ver(7, 2)).flags = kFlagBoot; },
          package_file(package_spec("system", ver(7, 2), kFlagBoot)), {}, kRun | kAdmitSame,

