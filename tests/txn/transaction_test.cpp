@@ -245,21 +245,10 @@ TEST_F(TransactionTest, FullDestinationFailsThatCopyWithoutLeavingItCutAndTheCom
     EXPECT_FALSE(path_exists(dir / "small/MANIFEST"));
 }
 
-// A busy program file is reported and counted while the other moves go on; a full disk on
-// create registers nothing.
-TEST(FaultyFileSystemTest, FailedRenameIsCountedAndFullDiskOnCreateRegistersNothing) {
+// A full disk on create registers nothing (a busy program file is shown by the commit run).
+TEST(FaultyFileSystemTest, FullDiskOnCreateRegistersNothing) {
     TempDir dir;
-    ASSERT_TRUE(write_file(dir / "ram/.keep", ""));
     FaultyFileSystem fs(dir.path());
-    Transaction txn(fs);
-    ASSERT_TRUE(create_file(txn, "/flash/bin/a", 0, 0) << "a");
-    ASSERT_TRUE(create_file(txn, "/flash/bin/b", 0, 0) << "b");
-    fs.fail("rename", 1, ETXTBSY);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(txn.commit());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "rename /flash/bin/a: Text file busy\n");
-    EXPECT_EQ(read_file(dir / "flash/bin/b"), "b");
-
     Transaction full(fs);
     fs.fail("make_temp", 1, ENOSPC);
     errno = 0;
