@@ -1,11 +1,8 @@
-// Fuzz target: one package stream installed into a Transaction, in-process, on a fresh
-// Installer each time, over an installed state (a bundle and a single package), then cancelled.
-//
-// The installer works with the device's absolute paths, so before the first input the process
-// confines itself: FUZZ_INSTALL_ROOT (a scratch directory made by scripts/fuzz) gets tmpfs
-// mounts at flash/, ram/ and tmp/ (and proc at proc/) in a private mount namespace, and the
-// process chroots into it.
-// Without that variable the target refuses to start: it never touches the host's /flash or /ram.
+// Fuzz target: one package stream installed into a Transaction on a fresh Installer, over an
+// installed state (a bundle and a single package), then cancelled. Before the first input the
+// process confines itself: FUZZ_INSTALL_ROOT (made by scripts/fuzz; without it the target
+// refuses to start) gets tmpfs at flash/, ram/, tmp/ and proc at proc/ in a private mount
+// namespace, and the process chroots into it.
 // Promises checked: every pending operation stays inside /flash (or the images directory) and
 // names a path without ".." or line feed, temporary files lie in /flash, /ram or /tmp; after
 // cancel, the scratch root holds exactly the files it held before.
@@ -41,8 +38,7 @@ namespace {
 
 RecordingTerminal gTerminal;  // emptied before each input
 bool gConfined = false;
-// Path -> size of every file, link and directory below the scratch root's flash, ram and tmp.
-std::map<std::string, std::uintmax_t> gBaseline;
+std::map<std::string, std::uintmax_t> gBaseline;  // path -> size below flash, ram and tmp
 
 [[noreturn]] void refuse(const std::string& why) {
     std::fprintf(stderr, "fuzz_install: %s\n", why.c_str());
@@ -64,30 +60,27 @@ void confine() {
     if (::realpath(rootEnv, resolved) == nullptr) refuse(std::string("no such root: ") + rootEnv);
     const std::string root = resolved;
     if (root == "/") refuse("FUZZ_INSTALL_ROOT must not be /");
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) refuse("getcwd failed");
-    const std::string here = cwd;
     // Corpus and artifact paths are relative to the working directory, which must therefore
     // lie inside the root and stay reachable after the chroot.
-    const bool inside = here == root || here.compare(0, root.size() + 1, root + "/") == 0;
-    if (!inside) refuse("run from a directory inside FUZZ_INSTALL_ROOT");
+    char cwd[PATH_MAX];
+    const std::string here = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+    if (here != root && !here.starts_with(root + "/"))
+        refuse("run from a directory inside FUZZ_INSTALL_ROOT");
     const std::string hereInRoot = here == root ? "/" : here.substr(root.size());
 
     // Private propagation, or the tmpfs mounts below would show up in the host's namespace.
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         refuse("cannot make a private mount namespace (run as root)");
-    for (const char* dir : {"flash", "ram", "tmp"}) {
+    for (const char* dir : {"flash", "ram", "tmp", "proc"}) {
         const std::string target = root + "/" + dir;
+        const bool proc = target.ends_with("/proc");  // LeakSanitizer reads /proc/<pid>/task
         ::mkdir(target.c_str(), 0755);
-        if (::mount("tmpfs", target.c_str(), "tmpfs", 0, "size=64m,mode=0755") != 0)
-            refuse("cannot mount tmpfs on " + target);
+        if (::mount(proc ? "proc" : "tmpfs", target.c_str(), proc ? "proc" : "tmpfs",
+                    proc ? MS_NOSUID | MS_NODEV | MS_NOEXEC : 0,
+                    proc ? nullptr : "size=64m,mode=0755") != 0)
+            refuse("cannot mount " + target);
     }
-    // LeakSanitizer reads /proc/<pid>/task at exit.
-    const std::string proc = root + "/proc";
-    ::mkdir(proc.c_str(), 0555);
-    if (::mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
-        refuse("cannot mount proc on " + proc);
     start_symbolizer();
     if (::chroot(root.c_str()) != 0 || ::chdir(hereInRoot.c_str()) != 0)
         refuse("cannot chroot into " + root);
@@ -120,33 +113,23 @@ std::map<std::string, std::uintmax_t> snapshot() {
         for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
             std::error_code sizeEc;
-            std::uintmax_t size = it->is_regular_file(sizeEc) ? it->file_size(sizeEc) : 0;
-            files[it->path().string()] = size;
+            files[it->path().string()] = it->is_regular_file(sizeEc) ? it->file_size(sizeEc) : 0;
         }
     }
     return files;
 }
 
-bool starts_with(const std::string& text, std::string_view prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool has_parent_component(const std::string& path) {
-    return path.find("/../") != std::string::npos ||
-           (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
-}
-
 void check_pending(const Transaction& txn) {
     for (const auto& [path, op] : txn.entries()) {
-        const bool placed = starts_with(path, "/flash/") || starts_with(path, "/rw/pckg/.images/");
+        const bool placed = path.starts_with("/flash/") || path.starts_with("/rw/pckg/.images/");
         if (!placed || has_parent_component(path) || path.find('\n') != std::string::npos) {
             std::fprintf(stderr, "fuzz_install: pending operation %u on \"%s\"\n", op.op,
                          path.c_str());
             fuzz_check(false, "a pending operation reaches outside the installed tree");
         }
         if (op.op == FileOpKind::MoveTemp)
-            fuzz_check(starts_with(op.source, "/flash/") || starts_with(op.source, "/ram/") ||
-                           starts_with(op.source, "/tmp/"),
+            fuzz_check(op.source.starts_with("/flash/") || op.source.starts_with("/ram/") ||
+                           op.source.starts_with("/tmp/"),
                        "a temporary file lies outside /flash, /ram and /tmp");
     }
 }

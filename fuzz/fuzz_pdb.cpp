@@ -17,27 +17,16 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-bool has_parent_component(const std::string& path) {
-    return path.find("/../") != std::string::npos ||
-           (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = write_scratch("entry", data, size);
 
     std::vector<Dependency> list;
-    (void)read_list(path, list, false);
-    list.clear();
-    (void)read_list(path, list, true);
+    for (bool priority : {false, true}) (void)read_list(path, list, priority);
 
     FileList files;
     (void)read_files(path, files);
     for (const std::string& installed : files) {
-        fuzz_check(installed.compare(0, 7, "/flash/") == 0 && installed.size() > 7,
+        fuzz_check(installed.starts_with("/flash/") && installed.size() > 7,
                    "a files entry is not below /flash");
         fuzz_check(!has_parent_component(installed), "a files entry climbs out with ..");
         fuzz_check(installed_path(stored_entry(installed)) == installed,
@@ -47,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)read_schedule(path);
 
     for (const std::string& installed : image_file_paths(path, "fuzz", real_flash_device()))
-        fuzz_check(installed.compare(0, 7, "/flash/") == 0 && !has_parent_component(installed),
+        fuzz_check(installed.starts_with("/flash/") && !has_parent_component(installed),
                    "a path taken from an image leaves /flash");
 
     static RecordingTerminal terminal;

@@ -22,8 +22,7 @@ constexpr std::uint32_t kAllChunks[] = {
     kChunkText24,        kChunkSha256Marker};
 
 void drain(std::istream& in) {
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    for (char buffer[4096]; in.read(buffer, sizeof buffer) || in.gcount() > 0;) {
     }
 }
 

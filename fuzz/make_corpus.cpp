@@ -4,22 +4,18 @@
 
 #include "seed_packages.h"
 #include "support/recipes.h"
+#include "support/temp_dir.h"
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
 namespace {
 
 bool write_all(const std::filesystem::path& dir, const std::map<std::string, std::string>& files) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
     for (const auto& [name, bytes] : files) {
-        std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        if (!out) {
+        if (!write_file(dir / name, bytes)) {  // parents made
             std::fprintf(stderr, "make_corpus: cannot write %s\n", (dir / name).c_str());
             return false;
         }
@@ -49,9 +45,9 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> pdb = seed_database_files();
     for (const auto& [name, bytes] : packages) pdb["image-" + name] = bytes;
 
-    bool ok = write_all(out / "fuzz_scan", packages) &&
-              write_all(out / "fuzz_install", packages) &&
-              write_all(out / "fuzz_manifest", seed_manifests()) &&
-              write_all(out / "fuzz_pdb", pdb);
-    return ok ? 0 : 1;
+    return write_all(out / "fuzz_scan", packages) && write_all(out / "fuzz_install", packages) &&
+                   write_all(out / "fuzz_manifest", seed_manifests()) &&
+                   write_all(out / "fuzz_pdb", pdb)
+               ? 0
+               : 1;
 }

@@ -1,5 +1,3 @@
-// Scratch files and the property check of the fuzz targets (see scratch.h).
-
 #include "scratch.h"
 
 #include "support/temp_dir.h"

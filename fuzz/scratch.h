@@ -14,3 +14,8 @@ std::string write_scratch(const std::string& name, const std::uint8_t* data, std
 
 // Prints "fuzz: <what>" and aborts when `ok` is false.
 void fuzz_check(bool ok, const char* what);
+
+// Whether `path` has a ".." component after its first.
+inline bool has_parent_component(const std::string& path) {
+    return path.find("/../") != std::string::npos || path.ends_with("/..");
+}

@@ -1,7 +1,6 @@
 #pragma once
-// Package files and database texts that seed the fuzz targets, built from recipes with the
-// helpers the tests use and signed with the development keys, so the seeds reach past the
-// signature check.
+// Seeds of the fuzz targets, built from recipes with the tests' helpers and signed with the
+// development keys, so they reach past the signature check.
 
 #include "pkglib/signing_kind.h"
 

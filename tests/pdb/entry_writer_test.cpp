@@ -36,12 +36,6 @@ std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version
     return record;
 }
 
-std::string commit_and_reload(Transaction& txn) {
-    txn.commit();
-    open_database(Installer::reset(), true, "i386");
-    return describe_packages();
-}
-
 class EntryWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -82,7 +76,9 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
                       !write_entry(Installer::instance(), *image, txn) ||
                       !write_entry(Installer::instance(), *bundle, txn))
                       return std::string("write failed");
-                  std::istringstream reloaded(commit_and_reload(txn));
+                  txn.commit();
+                  open_database(Installer::reset(), true, "i386");
+                  std::istringstream reloaded(describe_packages());
                   std::set<std::string> lines;
                   for (std::string line; std::getline(reloaded, line);) lines.insert(line + "\n");
                   std::string out = listing_of("/flash/var/pdb/gps/") + "\n";

@@ -18,10 +18,7 @@
 
 namespace {
 
-unsigned long treeCalls = 0;
-unsigned long fileWrites = 0;
-unsigned long killAfterTree = 0;
-unsigned long killAfterWrite = 0;
+unsigned long treeCalls = 0, fileWrites = 0, killAfterTree = 0, killAfterWrite = 0;
 int countFd = -1;
 
 unsigned long env_number(const char* name) {
@@ -36,16 +33,17 @@ Fn next_symbol(const char* name) {
 
 // Counts only calls that returned: a failed rename (EXDEV before a copy, ENOENT on a replay) is a
 // step of the commit as much as a successful one, and the kill must fall between two steps.
-void stop_point(unsigned long& counter, unsigned long killAt) {
+template <typename Result>
+Result counted(Result result, unsigned long& counter, unsigned long killAt) {
+    const int saved = errno;
     if (++counter == killAt) ::kill(::getpid(), SIGKILL);
+    errno = saved;
+    return result;
 }
 
 template <typename Result>
 Result tree_call(Result result) {
-    const int saved = errno;
-    stop_point(treeCalls, killAfterTree);
-    errno = saved;
-    return result;
+    return counted(result, treeCalls, killAfterTree);
 }
 
 __attribute__((constructor)) void shim_load() {
@@ -73,53 +71,40 @@ int rename(const char* from, const char* to) {
     static auto real = next_symbol<int (*)(const char*, const char*)>("rename");
     return tree_call(real(from, to));
 }
-
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
     static auto real = next_symbol<int (*)(int, const char*, int, const char*)>("renameat");
     return tree_call(real(fromDir, from, toDir, to));
 }
-
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
     static auto real =
         next_symbol<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
     return tree_call(real(fromDir, from, toDir, to, flags));
 }
-
 int unlink(const char* path) {
     static auto real = next_symbol<int (*)(const char*)>("unlink");
     return tree_call(real(path));
 }
-
 int unlinkat(int dir, const char* path, int flags) {
     static auto real = next_symbol<int (*)(int, const char*, int)>("unlinkat");
     return tree_call(real(dir, path, flags));
 }
-
 int symlink(const char* text, const char* path) {
     static auto real = next_symbol<int (*)(const char*, const char*)>("symlink");
     return tree_call(real(text, path));
 }
-
 int symlinkat(const char* text, int dir, const char* path) {
     static auto real = next_symbol<int (*)(const char*, int, const char*)>("symlinkat");
     return tree_call(real(text, dir, path));
 }
-
 int rmdir(const char* path) {
     static auto real = next_symbol<int (*)(const char*)>("rmdir");
     return tree_call(real(path));
 }
-
 // Writes to standard output and error are console text, not file content.
 ssize_t write(int fd, const void* data, size_t size) {
     static auto real = next_symbol<ssize_t (*)(int, const void*, size_t)>("write");
     const ssize_t result = real(fd, data, size);
-    if (fd > 2) {
-        const int saved = errno;
-        stop_point(fileWrites, killAfterWrite);
-        errno = saved;
-    }
-    return result;
+    return fd > 2 ? counted(result, fileWrites, killAfterWrite) : result;
 }
 
 }  // extern "C"

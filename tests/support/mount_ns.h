@@ -1,11 +1,8 @@
 #pragma once
-// Real, small file systems for tests: a private mount namespace and tmpfs mounts in it, so that
-// tests see what a router sees (cross-device renames, a full flash, exact free block counts)
-// without touching the host's mounts.
-//
-// Mounts live in this process's own namespace (children started afterwards share it) and go
-// away when the TmpfsMount is destroyed or the process ends. Declare the TempDir first so the
-// mounts are gone before it is removed.
+// Real, small file systems for tests: tmpfs mounts in a private mount namespace, so tests see
+// what a router sees (cross-device renames, a full flash, exact free block counts) without
+// touching the host's mounts. Children started afterwards share them. Declare the TempDir
+// first so the mounts are gone before it is removed.
 
 #include <cstdint>
 #include <string>
@@ -21,9 +18,7 @@ bool enter_private_mount_namespace(std::string& why);
 
 class TmpfsMount {
 public:
-    // Creates `dir` if missing and mounts a tmpfs of `blocks` blocks (tmpfs_block_size() bytes
-    // each) on it; an empty tmpfs reports exactly that many free blocks. Enters the private
-    // namespace first.
+    // Mounts on `dir` (made if missing) a tmpfs of `blocks` blocks, all free while empty.
     TmpfsMount(const std::string& dir, std::uint64_t blocks);
     ~TmpfsMount();
     TmpfsMount(const TmpfsMount&) = delete;

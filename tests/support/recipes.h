@@ -6,10 +6,9 @@
 #include "pkglib/description.h"
 #include "pkglib/key_set.h"
 #include "pkglib/signer.h"
+#include "support/temp_dir.h"
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 // The development key set in `keysDir` ("dev-private.txt" and "public.txt"); null with `err`.
@@ -20,13 +19,8 @@ inline std::unique_ptr<KeySet> load_dev_keys(const std::string& keysDir, std::st
 // The same keys parsed, for tests of the signature code itself; false when a file is unreadable
 // or malformed.
 inline bool read_dev_keys(const std::string& keysDir, PublicKeys& pub, PrivateKeys& priv) {
-    auto text = [&](const char* file) {
-        std::ostringstream s;
-        s << std::ifstream(keysDir + "/" + file).rdbuf();
-        return s.str();
-    };
-    return parse_public_keys(text("public.txt"), pub) &&
-           parse_private_keys(text("dev-private.txt"), priv);
+    return parse_public_keys(read_file(keysDir + "/public.txt"), pub) &&
+           parse_private_keys(read_file(keysDir + "/dev-private.txt"), priv);
 }
 
 // The package file of a recipe; empty with `err` set when it cannot be built.

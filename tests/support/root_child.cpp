@@ -3,10 +3,9 @@
 #include "support/root_child.h"
 
 #include "core/installer.h"
+#include "support/mount_ns.h"
 #include "support/scenario.h"
 
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,22 +29,10 @@ std::string list_text(const std::vector<Dependency>& list) {
     return text;
 }
 
-// An ordinary user may change the root only in a user namespace of its own, mapped to itself.
+// An ordinary user may change the root only in a user namespace of its own.
 bool enter_root(const std::string& root) {
-    if (::geteuid() != 0) {
-        const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
-        if (::unshare(CLONE_NEWUSER) != 0) return false;
-        auto put = [](const char* file, const std::string& text) {
-            const int fd = ::open(file, O_WRONLY);
-            if (fd < 0) return false;
-            const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-            return ::close(fd) == 0 && ok;
-        };
-        if (!put("/proc/self/setgroups", "deny") || !put("/proc/self/uid_map", "0 " + uid + " 1") ||
-            !put("/proc/self/gid_map", "0 " + gid + " 1"))
-            return false;
-    }
-    return ::chroot(root.c_str()) == 0 && ::chdir("/") == 0;
+    std::string why;
+    return enter_private_mount_namespace(why) && ::chroot(root.c_str()) == 0 && ::chdir("/") == 0;
 }
 
 }  // namespace

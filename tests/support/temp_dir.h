@@ -11,7 +11,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + relative
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
 private:

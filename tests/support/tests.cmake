@@ -3,7 +3,5 @@ target_sources(test_support PRIVATE
     support/process.cpp
     support/root_child.cpp
     support/temp_dir.cpp
-)
-target_sources(test_support PRIVATE
     support/mount_ns.cpp
 )
