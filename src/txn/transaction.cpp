@@ -17,11 +17,10 @@ bool path_exists(FileSystem& fs, const std::string& path) {
 }
 
 // A manifest line is "<letter> <path>[ <source>]" ended by a line feed, with no escaping: a path
-// with a space or line feed, or a source with a line feed, would read back as other files, and
-// a NUL byte would cut the name short for every system call.
+// with a space or line feed, or a source with a line feed, would read back as other files.
 bool representable(const FileOp& entry) {
-    if (entry.path.find_first_of(std::string_view(" \n\0", 3)) != std::string::npos) return false;
-    return entry.source.find_first_of(std::string_view("\n\0", 2)) == std::string::npos;
+    if (entry.path.find_first_of(" \n") != std::string::npos) return false;
+    return entry.source.find('\n') == std::string::npos;
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ public:
     void drop_below(const std::string& dir);
 
     // The manifest's lines, one per entry in path order; false when an entry cannot be
-    // represented (a space, line feed or NUL byte where the line format has no room for it).
+    // represented (a space or line feed where the line format has no room for it).
     [[nodiscard]] bool manifest_text(std::string& text) const;
     // Writes the manifest; false (and no file left) when an entry cannot be represented or
     // the write failed.

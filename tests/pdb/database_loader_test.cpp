@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr Version kV1 = 0x0100'6600;  // 1.0
 constexpr Version kV2 = 0x0200'6600;  // 2.0
 
@@ -164,10 +166,11 @@ TEST(DatabasePathsTest, OnlyNamesThatCanBeOneDirectoryAreSafe) {
 
 TEST(DatabasePathsTest, StoredLinesAreRelativeToFlashAndRoundTrip) {
     // "/" would otherwise remove /flash itself.
+    // A NUL byte ends a name in every system call: "bin/\0q" would remove /flash/bin.
     for (const auto& [line, path] :
-         {std::pair{"etc/a", "/flash/etc/a"}, {"//etc/a", "/flash/etc/a"},
+         {std::pair{"etc/a"sv, "/flash/etc/a"}, {"//etc/a", "/flash/etc/a"},
           {"a..b/c", "/flash/a..b/c"}, {"", ""}, {"/", ""}, {"..", ""}, {"../etc/passwd", ""},
-          {"a/../../etc", ""}})
+          {"a/../../etc", ""}, {"bin/\0q"sv, ""}, {"\0"sv, ""}})
         EXPECT_EQ(installed_path(line), path) << line;
     for (const char* path : {"/flash/x/p/bin/a", "/flash/a b"})
         EXPECT_EQ(installed_path(stored_entry(path)), path) << path;

@@ -1,10 +1,9 @@
 #pragma once
 // A file system for tests: every path lives below a scratch directory, so "/flash/x" needs no
 // root and never reaches the host's "/"; the n-th call of one kind fails with a chosen errno;
-// and a power cut after the n-th change forgets what was not synced, at file granularity (as
-// leveldb's fault-injection environment does): names made, renamed or removed in a directory
-// never synced come back as they were, and a file's data not synced since it was written is
-// lost (its last synced content, or empty).
+// and a power cut after the n-th change forgets what was not synced, at file granularity: names
+// made, renamed or removed in a directory never synced come back as they were, and a file's
+// data not synced since it was written is lost (its last synced content, or empty).
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -15,6 +15,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 class TransactionTest : public ::testing::Test {
 protected:
     void SetUp() override { ::umask(022); }
@@ -115,7 +117,7 @@ TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
 }
 
 TEST_F(TransactionTest, SaveRefusesEntriesTheManifestCannotHoldAndWritesNothing) {
-    for (const auto& [path, source] : {std::pair{"/flash/with space", "/ram/tmp1"},
+    for (const auto& [path, source] : {std::pair{"/flash/with space"s, "/ram/tmp1"s},
                                        {"/flash/with\nnewline", "/ram/tmp1"},
                                        {"/flash/ok", "/ram/line\nfeed"}}) {
         write_file(manifest, "old\n");
@@ -129,13 +131,14 @@ TEST_F(TransactionTest, SaveRefusesEntriesTheManifestCannotHoldAndWritesNothing)
 
 TEST_F(TransactionTest, LoadFollowsTheLineRules) {
     // The refused line's number, or 0 when the manifest loads.
-    const std::tuple<const char*, const char*, std::size_t, std::vector<std::string>> cases[] = {
+    const std::tuple<const char*, std::string, std::size_t, std::vector<std::string>> cases[] = {
         {"unknown letter skipped", "X /q r\nU /a extra\n", 0, {"/a"}},
         {"M with two fields stops", "U /a\nM /b\nU /c\n", 2, {"/a"}},
         {"L with two fields stops", "L /b\n", 1, {}}, {"one field stops", "U\n", 1, {}},
         {"empty path stops", "U \n", 1, {}}, {"empty line stops", "U /a\n\nU /b\n", 2, {"/a"}},
         {"cut last line is not obeyed", "U /a\nU /flash/", 2, {"/a"}},
         {"cut only line", "M /a /ram/tm", 1, {}}, {"empty file", "", 0, {}},
+        {"NUL in a name stops", "U /a\nU /flash/bin/\0q\n"s, 2, {"/a"}},
     };
     for (const auto& [what, text, refused, entries] : cases) {
         SCOPED_TRACE(what);
