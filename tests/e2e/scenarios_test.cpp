@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -19,8 +20,8 @@ struct Row {
     std::string name{};
     // Steps before the run, each of which must succeed: "run [ARG or VAR=value...] [< PACKAGE]",
     // "stream PACKAGE" (run - < PACKAGE), "upload PATH PACKAGE", "put PATH=CONTENT", "mkdir PATH",
-    // "link PATH TARGET", "rm PATH", "schedule NAME WORD", "order DIR ENTRY..." (the directory
-    // lists them so). A run whose first word is "pkgtool" runs that, "@" standing for the root.
+    // "link PATH TARGET", "rm PATH", "tick" (a pause), "schedule NAME WORD", "order DIR
+    // ENTRY..." (the directory lists them so). A run whose first word is "pkgtool" runs that, "@" standing for the root.
     // A package may start with "cutN " (its last N bytes cut off), "flipN " (the byte N before
     // its last one altered) or "raw " (the rest as it is).
     Lines given{};
@@ -137,6 +138,8 @@ protected:
             r.put(path, uploads[path.substr(path.rfind('/') + 1)] = bytes_of(text));
         } else if (verb == "put") {
             r.put(path, text);
+        } else if (verb == "tick") {  // file times of tmpfs move in clock ticks of a few ms
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } else if (verb == "link") {
             fs::create_symlink(text, r.at(path));
         } else if (verb == "mkdir") {
@@ -360,7 +363,7 @@ const Row kRows[] = {
      .args = {"--cancel"},
      .change = {"-ram/MANIFEST", "-flash/tmp*", "-flash/.staging", "!flash/bin/a"}},
     {.name = "recovery deletes leftovers but not an older file named like one",
-     .given = {kUpload + "a.npk a 6.40; file bin/tmpAb12Cd 0755 a", "run",
+     .given = {kUpload + "a.npk a 6.40; file bin/tmpAb12Cd 0755 a", "run", "tick",
                "put flash/.staging=", "put flash/tmpD4e5F6=left"},
      .args = {"--cancel"}, .change = {"-flash/tmpD4e5F6", "-flash/.staging"}},
     {.name = "commit completes a safe run",
