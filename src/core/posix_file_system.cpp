@@ -128,22 +128,10 @@ public:
     bool sync(int fd) override { return ::fsync(fd) == 0; }
     bool close(int fd) override { return ::close(fd) == 0; }
     bool sync_file_system(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        const bool ok = ::syncfs(fd) == 0;
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        return ok;
+        return with_descriptor(path, O_RDONLY, [](int fd) { return ::syncfs(fd) == 0; });
     }
     bool sync_dir(const std::string& dir) override {
-        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return false;
-        const bool ok = ::fsync(fd) == 0;
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        return ok;
+        return with_descriptor(dir, O_RDONLY | O_DIRECTORY, [](int fd) { return ::fsync(fd) == 0; });
     }
     int try_lock(const std::string& path) override {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -156,6 +144,18 @@ public:
     }
 
 private:
+    // Opens `path`, runs `call` on the descriptor and closes it, keeping the call's errno.
+    template <typename Call>
+    static bool with_descriptor(const std::string& path, int flags, Call call) {
+        const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool ok = call(fd);
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return ok;
+    }
+
     // Replaces the last `count` characters of `name` with letters and digits from a sequence
     // seeded at random once per process, as mkstemp names its files.
     void fill_unique(std::string& name, std::size_t count) {

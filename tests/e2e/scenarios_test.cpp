@@ -55,12 +55,12 @@ Lines words(const std::string& text) {
     return out;
 }
 
-std::string bytes_of(const std::string& spec) {
-    const std::size_t space = spec.find(' ');
-    const std::string first = spec.substr(0, space), rest = spec.substr(space + 1);
+std::string bytes_of(const std::string& text) {
+    const std::size_t space = text.find(' ');
+    const std::string first = text.substr(0, space), rest = text.substr(space + 1);
     if (first == "raw") return rest;
     const bool cut = first.starts_with("cut"), flip = first.starts_with("flip");
-    std::string bytes = short_package(cut || flip ? rest : spec);
+    std::string bytes = short_package(cut || flip ? rest : text);
     if (cut) bytes.resize(bytes.size() - std::stoul(first.substr(3)));
     if (flip) bytes[bytes.size() - 1 - std::stoul(first.substr(4))] ^= 0x5a;
     return bytes;
