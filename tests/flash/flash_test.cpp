@@ -1,8 +1,6 @@
 // The hardware variant (one row per processor family; the flag asked only where it decides),
 // and the real device's fall-back answers when its devices are missing or refuse requests.
-
 #include "flash/flash_device.h"
-
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 
@@ -11,7 +9,7 @@
 namespace {
 
 TEST(FlashTest, HardwareVariantAndFallBackAnswers) {
-    // Processor version, flash flag, variant, whether the flag was asked.
+    // Processor version, flash flag; variant, whether the flag was asked.
     const std::tuple<std::uint32_t, int, int, int> rows[] = {
         {0x80211000, 0, 4, 1},    {0x80212155, 0x10, 2, 1}, {0x80211100, 0x10, 2, 0},
         {0x80830000, 0, 1, 0},    {0x80840000, 0, 1, 0},    {0x80851234, 0, 1, 0},

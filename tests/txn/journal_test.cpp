@@ -1,6 +1,5 @@
-// The journaled commit against power cuts: a file system that forgets every unsynced change
-// cuts a realistic upgrade after each of its steps, and the next run's recovery must leave
-// exactly the committed tree, or the tree before the commit without a temporary file.
+// A file system that forgets every unsynced change cuts a journaled upgrade after each step: the
+// next run's recovery must leave exactly the committed tree, or the tree before the commit.
 #include "txn/journal.h"
 
 #include "cli/run_guard.h"
@@ -25,21 +24,20 @@ using Tree = std::map<std::string, std::string>;
 Tree tree_of(const std::string& root) {
     Tree out;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string rel = e.path().string().substr(root.size());
         struct stat st;
         ::lstat(e.path().c_str(), &st);
-        out[rel] = e.is_symlink()     ? "-> " + fs::read_symlink(e.path()).string()
-                   : e.is_directory() ? "dir"
-                                      : std::to_string(st.st_mode & 07777) + " " +
-                                            read_file(e.path());
+        out[e.path().string().substr(root.size())] =
+            e.is_symlink()     ? "-> " + fs::read_symlink(e.path()).string()
+            : e.is_directory() ? "dir"
+                               : std::to_string(st.st_mode & 07777) + " " + read_file(e.path());
     }
     return out;
 }
 
-// An installed router, and an upgrade staged over it: replaced files, new ones in new
-// directories, removed files and a database directory, a link, database files, a marker and
-// the boot image.
+// An installed router and an upgrade staged over it: replaced, new and removed files and
+// directories, a link, database files, a marker and the boot image.
 struct Upgrade {
+    using Staged = std::tuple<std::string, std::string, std::uint32_t>;
     Upgrade() {
         for (const auto& [rel, content] : std::map<std::string, std::string>{
                  {"flash/bin/a", "one"}, {"flash/etc/a.conf", "conf"},
@@ -52,23 +50,18 @@ struct Upgrade {
         before = tree_of(dir.path());
         forget_temp_dir_walks();
         txn.set_staging_marker(kStagingMarkerPath);
-        stage("/flash/bin/a", "two", 0755);
-        stage("/flash/lib/a/mod/m.so", "module", 0644);
-        stage("/flash/var/pdb/a/version", "6.41", 0);
-        stage("/flash/var/pdb/a/files", "bin/a\nlib/a/mod/m.so\n", 0);
-        stage("/flash/bootimage", "kernel-2", 0);
-        stage("/flash/PCKGS_CHANGED", "", 0);
-        txn.add_remove("/flash/etc/a.conf");
-        txn.add_remove("/flash/old/bin/tool");
-        txn.add_remove("/flash/var/pdb/old/");
+        for (const auto& [path, content, mode] : std::initializer_list<Staged>{
+                 {"bin/a", "two", 0755}, {"lib/a/mod/m.so", "module", 0644},
+                 {"var/pdb/a/version", "6.41", 0}, {"bootimage", "kernel-2", 0},
+                 {"var/pdb/a/files", "bin/a\nlib/a/mod/m.so\n", 0}, {"PCKGS_CHANGED", "", 0}}) {
+            auto out = create_file(txn, "/flash/" + path, std::uint32_t(content.size() + 1), mode);
+            out << content;
+            (void)out.close();
+        }
+        for (const char* path : {"/flash/etc/a.conf", "/flash/old/bin/tool", "/flash/var/pdb/old/"})
+            txn.add_remove(path);
         txn.add_link("/flash/bootimage", "/flash/var/pdb/a/image");
     }
-    void stage(const std::string& path, const std::string& content, std::uint32_t mode) {
-        auto out = create_file(txn, path, std::uint32_t(content.size() + 1), mode);
-        out << content;
-        (void)out.close();
-    }
-
     TempDir dir;
     FaultyFileSystem files{dir.path()};
     Transaction txn{files};

@@ -1,0 +1,87 @@
+// The buffered output file, and console output byte for byte: the status line drawn in place,
+// messages above or instead of it, the spinner and quiet runs; every byte written is flushed.
+#include "core/installer.h"
+#include "core/output_file.h"
+#include "support/scenario.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+// Bytes reach the file in the order written whether they pass through the buffer or around it,
+// and a failure that only the final flush meets is still reported.
+TEST(OutputFileTest, KeepsOrderAcrossBufferedAndDirectWritesAndReportsLateFailure) {
+    TempDir dir;
+    std::string expected;
+    {
+        OutputFile out = OutputFile::open(dir / "f", OutputFile::Mode::Truncate);
+        for (std::size_t size : {3u, 16384u, 10u, 20000u, 16380u, 7u}) {
+            out << std::string(size, char('a' + size % 26));
+            expected += std::string(size, char('a' + size % 26));
+        }
+        out << std::int32_t(-7) << ' ' << std::uint32_t(0xFFFFFFFFu) << '\n';
+        OutputFile moved = std::move(out);
+        ASSERT_TRUE(moved.close());
+    }
+    OutputFile::open(dir / "f", OutputFile::Mode::Append) << "more";
+    EXPECT_EQ(read_file(dir / "f"), expected + "-7 4294967295\nmore");
+    OutputFile full = OutputFile::open("/dev/full", OutputFile::Mode::Append);
+    full << "small";
+    ASSERT_TRUE(full);  // still buffered
+    errno = 0;
+    EXPECT_FALSE(full.close());
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(OutputFile::open(dir / "no/such/dir", OutputFile::Mode::Truncate).close());
+    EXPECT_EQ(errno, ENOENT);
+}
+
+struct StepClock : TickClock {
+    std::uint32_t ticks() override { return now; }
+    std::uint32_t now = 30000;
+};
+
+TEST(ConsoleTest, StatusLineMessagesSpinnerAndQuiet) {
+    const std::string hide = "\x1b[?25l", show = "\x1b[?25h", longText(300, 'x');
+    RecordingTerminal term;
+    StepClock clock;
+    Installer& in = Installer::reset();
+    in.terminal = &term;
+    in.clock = &clock;
+    auto taken = [&] {
+        EXPECT_EQ(term.flushed, term.output.size());
+        std::string bytes = term.output;
+        term.output.clear(), term.flushed = 0;
+        return bytes;
+    };
+    const std::pair<std::function<void()>, std::string> steps[] = {
+        // The spinner turns once a period has passed, and a late one catches up step by step.
+        {[&] { in.spin_step(), clock.now += 20, in.spin_step(); }, "|"},
+        {[&] { clock.now += 100, in.spin_step(), in.spin_step(); }, "\b/\b-"},
+        {[&] { in.set_status("abcdef"); }, hide + "\rabcdef\r" + show},
+        {[&] { in.set_status("abcdef"); }, ""},
+        {[&] { in.set_status("abc"); }, hide + "\rabc   \r" + show},
+        {[&] { in.warning("low on %s", "space"); },
+         "\r" + std::string(79, ' ') + "\rWARNING: low on space\nabc"},
+        {[&] { in.error("boom"); }, hide + "\r   \r" + show + "ERROR: boom\n"},
+        {[&] { in.set_status("abc"), taken(), in.info("done %d", 1); },
+         hide + "\r   \r" + show + "done 1\n"},
+        // The formatted part is cut at 255 characters, the prefix not counted.
+        {[&] { in.error("%s", longText.c_str()); }, "ERROR: " + std::string(255, 'x') + "\n"},
+        {[&] { in.set_status("abc"), taken(), in.quiet = true, in.error("e"), in.warning("w"),
+               in.info("i"), in.set_status("other"); }, ""},
+    };
+    for (const auto& [step, bytes] : steps) {
+        step();
+        EXPECT_EQ(taken(), bytes);
+    }
+    EXPECT_EQ(in.status_text, "abc");
+    EXPECT_EQ(in.messages, (std::vector<std::string>{"WARNING: low on space", "ERROR: boom",
+                                                     "done 1", "ERROR: " + longText.substr(45)}));
+    Installer::reset();
+}
+
+}  // namespace
