@@ -12,7 +12,7 @@ public:
     MemorySource(std::string bytes, bool seekable)
         : bytes_(std::move(bytes)), seekable_(seekable) {}
 
-    std::size_t delivered = 0;  // bytes handed out by reads (a re-read after putback counts again)
+    std::size_t delivered = 0;  // bytes handed out (a re-read after putback counts again)
     std::size_t position() const { return pos_; }
 
 protected:
