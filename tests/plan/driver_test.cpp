@@ -178,16 +178,18 @@ TEST_F(DriverTest, NewBundleVersionDropsMembersAndWhatNeededOnlyThem) {
                   std::string left;
                   for (const auto& [path, op] : txn.entries())
                       if (path.find("tool") != std::string::npos) left += path + " ";
-                  return std::to_string(first + second) + "|" + between + "|" + state() + "|" + left;
+                  return std::to_string(first + second) + "|" + between + "|" + state() + "|" +
+                         left;
               }),
               "0|suite-7.2 core-7.2 old-7.2 tool-7.2(disabled)(user) |suite-7.3 core-7.3 |");
 }
 
 // The stream copy is whole only when it can become an image; other copies stop early.
 TEST_F(DriverTest, CopyOfTheStreamIsWholeOnlyWhenItCanBecomeAnImage) {
-    PackageDescription image = package_spec("i", ver(7, 2)), boot = package_spec("s", ver(7, 2), 1);
+    PackageDescription image = package_spec("i", ver(7, 2));
+    PackageDescription boot = package_spec("s", ver(7, 2), kFlagBoot);
     image.hasImage = true, image.image = "image bytes";
-    boot.flags = kFlagBoot, boot.files = {file_entry("bin/s", "s")};
+    boot.files = {file_entry("bin/s", "s")};
     const std::pair<std::string, bool> runs[] = {{package("p", ver(7, 2), "bin/p"), true},
         {package_file(image), false}, {package_file(boot), true}, {package_file(boot), false},
         {bundle("suite", ver(7, 2), {"m"}), false}};
