@@ -103,27 +103,4 @@ TEST_F(InstallPackageTest, AWriteFailingDuringTheCopyFailsTheInstallation) {
               "large\n");
 }
 
-TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {
-    const std::string bytes = signed_package(
-        "p", {file_entry("bin/a", std::string(5000, 'a')), file_entry("bin/b", "b")});
-    const std::string report = in_root([&] {
-        std::string faults;
-        for (std::size_t length = 0; length < bytes.size(); ++length) {
-            std::istringstream in(bytes.substr(0, length));
-            auto reader = open_install_reader(in);
-            InstalledPackage pkg;
-            if (!read_package_header(pkg, *reader)) continue;
-            Transaction txn;
-            if (install_package(Installer::instance(), pkg, txn, *reader))
-                faults += "accepted at " + std::to_string(length) + "\n";
-            else if (!pending_entries(txn, false).empty())
-                faults += "left at " + std::to_string(length) + ": " + pending_entries(txn, false);
-            txn.cancel();
-        }
-        return faults.empty() ? std::string("none") : faults;
-    });
-    EXPECT_EQ(report, "none");
-    EXPECT_EQ(read_file(root / "flash/bin/a"), "");
-}
-
 }  // namespace

@@ -23,8 +23,9 @@ TEST(FieldTest, EncodingIsCanonicalAndTakesAllBits) {
     BIGNUM *p = BN_new(), *n = BN_new();
     BN_set_bit(p, 255);
     BN_sub_word(p, 19);
-    for (const char* hex : {"7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffec",  // p-1
-                            "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed",  // p
+    // Big-endian: p - 1, p, 2^255 - 1, 2^255, 2^256 - 1.
+    for (const char* hex : {"7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffec",
+                            "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed",
                             "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
                             "8000000000000000000000000000000000000000000000000000000000000000",
                             "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"}) {
