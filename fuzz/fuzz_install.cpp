@@ -18,6 +18,7 @@
 #include "plan/actions.h"
 #include "txn/transaction.h"
 
+#include <sanitizer/common_interface_defs.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,13 @@ std::map<std::string, std::uintmax_t> gBaseline;  // path -> size below flash, r
     std::exit(1);
 }
 
+// ASan starts its symbolizer on first use; started before the chroot, it keeps the host's root,
+// so reports made afterwards still carry function names and lines.
+void start_symbolizer() {
+    char buffer[256];
+    __sanitizer_symbolize_pc(__builtin_return_address(0), "%p %F %L", buffer, sizeof buffer);
+}
+
 void confine() {
     static std::vector<std::unique_ptr<TmpfsMount>> mounts;  // kept for the whole run
     const char* rootEnv = std::getenv("FUZZ_INSTALL_ROOT");
@@ -62,6 +70,7 @@ void confine() {
     ::mkdir(proc.c_str(), 0755);
     if (::mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
         refuse("cannot mount " + proc + " (run as root)");
+    start_symbolizer();
     const std::string hereInRoot = here == root ? "/" : here.substr(root.size());
     if (::chroot(root.c_str()) != 0 || ::chdir(hereInRoot.c_str()) != 0)
         refuse("cannot chroot into " + root);
