@@ -1,14 +1,12 @@
-// Fuzz target: one package stream installed into a Transaction on a fresh Installer, over an
-// installed state (a bundle and a single package), then cancelled. Before the first input the
-// process confines itself: FUZZ_INSTALL_ROOT (made by scripts/fuzz; without it the target
-// refuses to start) gets tmpfs at flash/, ram/, tmp/ and proc at proc/ in a private mount
-// namespace, and the process chroots into it.
-// Promises checked: every pending operation stays inside /flash (or the images directory) and
-// names a path without ".." or line feed, temporary files lie in /flash, /ram or /tmp; after
-// cancel, the scratch root holds exactly the files it held before.
+// Fuzz target: one package stream installed over an installed bundle and package, then
+// cancelled, chrooted into FUZZ_INSTALL_ROOT (tmpfs at flash/, ram/, tmp/; proc at proc/).
+// Promises: pending operations stay inside /flash (or the images directory) on paths without
+// ".." or line feed, temporary files lie in /flash, /ram or /tmp, and a cancel leaves the
+// scratch root as it was.
 
 #include "scratch.h"
 #include "seed_packages.h"
+#include "support/mount_ns.h"
 #include "support/recipes.h"
 #include "support/scenario.h"
 
@@ -21,7 +19,6 @@
 #include "txn/transaction.h"
 
 #include <sanitizer/common_interface_defs.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,11 +30,13 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
+using namespace std::string_literals;
+
 RecordingTerminal gTerminal;  // emptied before each input
-bool gConfined = false;
 std::map<std::string, std::uintmax_t> gBaseline;  // path -> size below flash, ram and tmp
 
 [[noreturn]] void refuse(const std::string& why) {
@@ -45,46 +44,36 @@ std::map<std::string, std::uintmax_t> gBaseline;  // path -> size below flash, r
     std::exit(1);
 }
 
-// ASan starts its symbolizer on first use; started now, it keeps the host's root, so reports
-// made after the chroot still carry function names and lines.
+// ASan starts its symbolizer on first use; started before the chroot, it keeps the host's root,
+// so reports made afterwards still carry function names and lines.
 void start_symbolizer() {
     char buffer[256];
     __sanitizer_symbolize_pc(__builtin_return_address(0), "%p %F %L", buffer, sizeof buffer);
 }
 
 void confine() {
+    static std::vector<std::unique_ptr<TmpfsMount>> mounts;  // kept for the whole run
     const char* rootEnv = std::getenv("FUZZ_INSTALL_ROOT");
-    if (rootEnv == nullptr || *rootEnv == '\0')
+    char resolved[PATH_MAX], cwd[PATH_MAX];
+    if (rootEnv == nullptr || ::realpath(rootEnv, resolved) == nullptr || resolved == "/"s)
         refuse("set FUZZ_INSTALL_ROOT to a scratch directory (scripts/fuzz does)");
-    char resolved[PATH_MAX];
-    if (::realpath(rootEnv, resolved) == nullptr) refuse(std::string("no such root: ") + rootEnv);
     const std::string root = resolved;
-    if (root == "/") refuse("FUZZ_INSTALL_ROOT must not be /");
-    // Corpus and artifact paths are relative to the working directory, which must therefore
-    // lie inside the root and stay reachable after the chroot.
-    char cwd[PATH_MAX];
+    // Corpus and artifact paths are relative to the working directory, inside the root.
     const std::string here = ::getcwd(cwd, sizeof cwd) ? cwd : "";
     if (here != root && !here.starts_with(root + "/"))
         refuse("run from a directory inside FUZZ_INSTALL_ROOT");
-    const std::string hereInRoot = here == root ? "/" : here.substr(root.size());
-
-    // Private propagation, or the tmpfs mounts below would show up in the host's namespace.
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        refuse("cannot make a private mount namespace (run as root)");
-    for (const char* dir : {"flash", "ram", "tmp", "proc"}) {
-        const std::string target = root + "/" + dir;
-        const bool proc = target.ends_with("/proc");  // LeakSanitizer reads /proc/<pid>/task
-        ::mkdir(target.c_str(), 0755);
-        if (::mount(proc ? "proc" : "tmpfs", target.c_str(), proc ? "proc" : "tmpfs",
-                    proc ? MS_NOSUID | MS_NODEV | MS_NOEXEC : 0,
-                    proc ? nullptr : "size=64m,mode=0755") != 0)
-            refuse("cannot mount " + target);
+    for (const char* dir : {"/flash", "/ram", "/tmp"}) {
+        mounts.push_back(std::make_unique<TmpfsMount>(root + dir, (64 << 20) / tmpfs_block_size()));
+        if (!mounts.back()->ok()) refuse(mounts.back()->error());
     }
+    const std::string proc = root + "/proc";  // LeakSanitizer reads /proc/<pid>/task
+    ::mkdir(proc.c_str(), 0755);
+    if (::mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        refuse("cannot mount " + proc + " (run as root)");
     start_symbolizer();
+    const std::string hereInRoot = here == root ? "/" : here.substr(root.size());
     if (::chroot(root.c_str()) != 0 || ::chdir(hereInRoot.c_str()) != 0)
         refuse("cannot chroot into " + root);
-    gConfined = true;
 }
 
 Installer& fresh_installer() {
@@ -102,8 +91,8 @@ int install_bytes(const std::string& bytes, Transaction& txn) {
     std::istringstream input(bytes);
     std::string dir;
     bool boot = false;
-    return install_stream(installer, txn, input, kAdmitUpgrade | kAdmitDowngrade, UserForcedMap(),
-                          nullptr, &dir, &boot);
+    return install_stream(installer, txn, input, kAdmitUpgrade | kAdmitDowngrade, {}, nullptr,
+                          &dir, &boot);
 }
 
 std::map<std::string, std::uintmax_t> snapshot() {
@@ -122,11 +111,8 @@ std::map<std::string, std::uintmax_t> snapshot() {
 void check_pending(const Transaction& txn) {
     for (const auto& [path, op] : txn.entries()) {
         const bool placed = path.starts_with("/flash/") || path.starts_with("/rw/pckg/.images/");
-        if (!placed || has_parent_component(path) || path.find('\n') != std::string::npos) {
-            std::fprintf(stderr, "fuzz_install: pending operation %u on \"%s\"\n", op.op,
-                         path.c_str());
-            fuzz_check(false, "a pending operation reaches outside the installed tree");
-        }
+        fuzz_check(placed && !has_parent_component(path) && path.find('\n') == std::string::npos,
+                   "a pending operation reaches outside the installed tree");
         if (op.op == FileOpKind::MoveTemp)
             fuzz_check(op.source.starts_with("/flash/") || op.source.starts_with("/ram/") ||
                            op.source.starts_with("/tmp/"),
@@ -143,35 +129,24 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!keys) refuse(err);
     const std::map<std::string, std::string> installed = installed_packages(keys->signer());
     confine();
-    ::mkdir("/flash/var", 0755);
-    ::mkdir("/flash/var/pdb", 0755);
+    std::filesystem::create_directories("/flash/var/pdb");
     for (const auto& [name, bytes] : installed) {
         Transaction txn;
-        if (install_bytes(bytes, txn) != 0) {
-            txn.cancel();
-            refuse("cannot install the starting state: " + name);
-        }
+        if (install_bytes(bytes, txn) != 0) refuse("cannot install the starting state: " + name);
         txn.commit();
     }
-    const std::size_t count = fresh_installer().packages.size();
-    if (count != 4) refuse("the starting state has " + std::to_string(count) + " packages, not 4");
+    if (fresh_installer().packages.size() != 4) refuse("the starting state is not 4 packages");
     Installer::reset();
     gBaseline = snapshot();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz_check(gConfined, "not confined to the scratch root");
     Transaction txn;
     (void)install_bytes(std::string(reinterpret_cast<const char*>(data), size), txn);
     check_pending(txn);
     txn.cancel();
     fuzz_check(txn.is_empty(), "cancel left entries in the journal");
-    if (snapshot() != gBaseline) {
-        for (const auto& [path, fileSize] : snapshot())
-            if (!gBaseline.count(path))
-                std::fprintf(stderr, "fuzz_install: left %s\n", path.c_str());
-        fuzz_check(false, "an installation that was cancelled changed the scratch root");
-    }
+    fuzz_check(snapshot() == gBaseline, "an installation that was cancelled changed the root");
     return 0;
 }

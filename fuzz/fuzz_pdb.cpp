@@ -1,8 +1,7 @@
-// Fuzz target: the package database file readers, each on the same input: relation lists with
-// and without priority, the "files" list, the schedule file, a database image and the file
-// paths taken from an image. Promises checked: "files" entries and paths from an image stay
-// strictly below /flash ("files" entries map back to their line); an image never adds a record
-// whose name could not be a database directory.
+// Fuzz target: every package database reader on the same input (relation lists, "files",
+// schedule, a database image and its file paths). Promises: "files" entries and image paths stay
+// strictly below /flash ("files" entries map back to their line); an image adds no record whose
+// name could not be a database directory.
 
 #include "scratch.h"
 

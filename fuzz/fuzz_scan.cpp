@@ -15,22 +15,19 @@
 
 namespace {
 
-constexpr std::uint32_t kAllChunks[] = {
-    kChunkPackageHeader, kChunkText2,       kChunkDepends,     kChunkFiles,
-    kChunkSignature,     kChunkArch,        kChunkConflicts,   kChunkBundleHeader,
-    kChunkProvides,      kChunkOptionalMembers, kChunkImage,   kChunkNote,
-    kChunkText24,        kChunkSha256Marker};
-
 void drain(std::istream& in) {
-    for (char buffer[4096]; in.read(buffer, sizeof buffer) || in.gcount() > 0;) {
-    }
+    for (char buffer[4096]; in.read(buffer, sizeof buffer) || in.gcount() > 0;) continue;
 }
 
 void read_stream(const std::string& bytes) {
     std::istringstream source(bytes);
     std::stringbuf copy;
     PackageReader reader(source, true, &copy);
-    for (std::uint32_t type : kAllChunks) reader.want(type);
+    for (std::uint32_t type : {kChunkPackageHeader, kChunkText2, kChunkDepends, kChunkFiles,
+                               kChunkSignature, kChunkArch, kChunkConflicts, kChunkBundleHeader,
+                               kChunkProvides, kChunkOptionalMembers, kChunkImage, kChunkNote,
+                               kChunkText24, kChunkSha256Marker})
+        reader.want(type);
     int type = reader.next_chunk();
     while (type >= 0) {
         if (type == kChunkPackageHeader || type == kChunkBundleHeader) {

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 const std::string& scratch_dir() {
     static TempDir dir;  // removed at exit
@@ -12,11 +11,9 @@ const std::string& scratch_dir() {
 }
 
 std::string write_scratch(const std::string& name, const std::uint8_t* data, std::size_t size) {
-    std::string path = scratch_dir() + "/" + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    out.close();
-    fuzz_check(!out.fail(), "cannot write the scratch file");
+    const std::string path = scratch_dir() + "/" + name;
+    fuzz_check(write_file(path, std::string(reinterpret_cast<const char*>(data), size)),
+               "cannot write the scratch file");
     return path;
 }
 

@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <string>
 
-// Made once below $TMPDIR (or /tmp) and removed at exit; aborts when it cannot be made.
+// Made once below $TMPDIR (or /tmp) and removed at exit.
 const std::string& scratch_dir();
-
 // Writes the bytes to scratch_dir()/name and returns the path; aborts when the write fails.
 std::string write_scratch(const std::string& name, const std::uint8_t* data, std::size_t size);
-
 // Prints "fuzz: <what>" and aborts when `ok` is false.
 void fuzz_check(bool ok, const char* what);
 

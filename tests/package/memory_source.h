@@ -11,8 +11,7 @@ class MemorySource : public std::streambuf {
 public:
     MemorySource(std::string bytes, bool seekable)
         : bytes_(std::move(bytes)), seekable_(seekable) {}
-
-    std::size_t delivered = 0;  // bytes handed out by reads (a re-read after putback counts again)
+    std::size_t delivered = 0;  // bytes handed out (a re-read after putback counts again)
     std::size_t position() const { return pos_; }
 
 protected:
@@ -20,23 +19,18 @@ protected:
     std::streamsize xsgetn(char* out, std::streamsize n) override {
         const std::size_t k = std::min(std::size_t(n), left());
         std::memcpy(out, bytes_.data() + pos_, k);
-        pos_ += k;
-        delivered += k;
-        return std::streamsize(k);
+        return pos_ += k, delivered += k, std::streamsize(k);
     }
     int_type underflow() override {
-        return left() ? traits_type::to_int_type(bytes_[pos_]) : traits_type::eof();
+        return left() ? traits_type::to_int_type(bytes_[pos_]) : eof();
     }
     int_type uflow() override {
-        if (!left()) return traits_type::eof();
-        ++delivered;
-        return traits_type::to_int_type(bytes_[pos_++]);
+        return left() ? (++delivered, traits_type::to_int_type(bytes_[pos_++])) : eof();
     }
     int_type pbackfail(int_type c) override {
-        if (pos_ == 0) return traits_type::eof();
+        if (pos_ == 0) return eof();
         --pos_;
-        const bool any = traits_type::eq_int_type(c, traits_type::eof());
-        return any ? traits_type::to_int_type(bytes_[pos_]) : c;
+        return traits_type::eq_int_type(c, eof()) ? traits_type::to_int_type(bytes_[pos_]) : c;
     }
     std::streamsize showmanyc() override { return left() ? std::streamsize(left()) : -1; }
     std::streampos seekoff(std::streamoff off, std::ios_base::seekdir dir,
@@ -47,11 +41,11 @@ protected:
     }
     std::streampos seekpos(std::streampos p, std::ios_base::openmode) override {
         if (!seekable_ || std::streamoff(p) < 0) return std::streampos(std::streamoff(-1));
-        pos_ = std::size_t(std::streamoff(p));
-        return p;
+        return pos_ = std::size_t(std::streamoff(p)), p;
     }
 
 private:
+    static int_type eof() { return traits_type::eof(); }
     std::string bytes_;
     std::size_t pos_ = 0;
     bool seekable_;

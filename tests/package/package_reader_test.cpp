@@ -1,5 +1,5 @@
-// PackageReader/ChunkBuf: digest coverage against an independent OpenSSL recomputation,
-// every truncation (with the copy target as a prefix of the input), and the seek rules.
+// PackageReader/ChunkBuf: digest coverage against OpenSSL, every truncation (the copy target a
+// prefix of the input), and the seek rules.
 #include "package/package_reader.h"
 
 #include "package/format.h"

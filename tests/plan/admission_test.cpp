@@ -1,4 +1,4 @@
-// Admission verdicts and their one message, candidate selection and order, and the lookups.
+// Admission verdicts and their one message, and candidate selection.
 
 #include "plan/admission.h"
 
@@ -47,8 +47,7 @@ TEST(AdmissionTest, VerdictsGiveOneMessageAtMost) {
         {"system", 0, ver(3, 20, 'c', 1), false, kRun, 0, ""},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(::testing::Message() << r.name << " " << r.old << " " << r.cand << " "
-                                          << r.flags << " " << r.arch);
+        SCOPED_TRACE(::testing::Message() << r.name << " " << r.old << " " << r.cand);
         Scenario s;
         s.flash.minVersion = r.minimum;
         s.flash.bigBlocks = r.bigBlocks;
@@ -98,15 +97,13 @@ TEST(AdmissionTest, ReplacedOwnVersionNeitherMeetsRequirementsNorConflicts) {
               kAdmitUpgrade | kAdmitConflict);
 }
 
-std::string select(Scenario& s) {
-    select_and_order(s.installer, s.candidates, kNoDowngradeFloor, Verbosity::Changes);
-    return Scenario::names(s.candidates);
-}
-
 TEST(SelectAndOrderTest, EqualOnesDropEachOtherAndABundleBeatsItsMember) {
+    auto select = [](Scenario& s) {
+        select_and_order(s.installer, s.candidates, kNoDowngradeFloor, Verbosity::Changes);
+        return Scenario::names(s.candidates);
+    };
     Scenario s;
-    s.candidate("mond");
-    s.candidate("mond");
+    s.candidate("mond"), s.candidate("mond");
     EXPECT_EQ(select(s), "");
     s.candidate("ppp");
     s.candidate("tarnvel").member("ppp", ver(6, 40));  // a bundle beats its member
