@@ -58,9 +58,7 @@ void walk(const std::string& dir, const std::string& prefix, bool exact,
             out[rel] = std::string(S_ISREG(st.st_mode) ? "file " : "other ") + mode +
                        read_file(path);
         } else {
-            // Large files by size and hash, so that a failed comparison stays readable.
-            const std::string content = read_file(path);
-            out[rel] = content.size() <= 256 ? content : summary(content);
+            out[rel] = summary(read_file(path));
         }
     }
 }
@@ -83,13 +81,10 @@ std::string package(const std::string& description) {
 }
 
 std::string summary(const std::string& content) {
+    if (content.size() <= 256) return content;
     std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
     for (unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
     return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
-}
-
-std::string pkg(const std::string& name, const std::string& version, const std::string& lines) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
 }
 
 // Members are written beside each other as files, for the bundle's "member" lines.
@@ -200,10 +195,4 @@ void Router::restore(const Tree& tree) const {
     }
     for (const auto& [rel, node] : tree)
         if (node.starts_with("dir ")) ::chmod(at(rel).c_str(), mode_of(node, 4));
-}
-
-Tree Router::flash(bool withLog) const {
-    auto out = snapshot(at("flash"));
-    if (!withLog) out.erase("postlog");
-    return out;
 }

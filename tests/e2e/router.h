@@ -16,11 +16,9 @@
 // The package file for a description (see docs/package-description.md), signed with the
 // development keys; empty (with a test failure) when it cannot be built.
 std::string package(const std::string& description);
-// package() of "name", "version", a fixed build time and further description `lines`.
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {});
-// The same in one line: "a 6.40; file bin/a 0755 one" is pkg("a", "6.40", "file bin/a 0755 one\n").
-// " | " starts each member of a bundle; "{N blocks}" stands for N tmpfs blocks of 'x'.
+// The same in one line with a fixed build time: "a 6.40; file bin/a 0755 one" is package "a"
+// 6.40 with one file. " | " starts each member of a bundle; "{N blocks}" stands for N tmpfs
+// blocks of 'x'.
 std::string short_package(const std::string& text);
 
 // Every path below `dir` by relative path: directories as "/", links as "-> target", files by
@@ -47,18 +45,11 @@ public:
     // Runs the installer with "-r <root>" before `args`. The environment holds PATH and `env`.
     RunResult run(const std::vector<std::string>& args, const std::string& input = {},
                   const std::vector<std::string>& env = {}) const;
-    RunResult upgrade(const std::vector<std::string>& args = {},
-                      const std::vector<std::string>& env = {}) const { return run(args, {}, env); }
     RunResult stream(const std::string& bytes, const std::vector<std::string>& env = {}) const {
         return run({"-"}, bytes, env);
     }
     // Writes a file below the root (parents made).
     void put(const std::string& relative, const std::string& content) const;
-    // Uploads a package file into /flash/rw/pckg/ (or another upload directory).
-    void upload(const std::string& fileName, const std::string& bytes,
-                const std::string& dir = "flash/rw/pckg/") const {
-        put(dir + fileName, bytes);
-    }
     // The schedule file of a package.
     void schedule(const std::string& name, const std::string& word) const {
         put("ram/pdb/" + name + "/schedule", word + "\n");
@@ -67,8 +58,6 @@ public:
     // "--show" as "name version" sorted by name, joined by ", "; " X" (disabled) and " B"
     // (bundle member) follow the name.
     std::string installed() const;
-    // snapshot() of /flash, without the post-install log unless asked for.
-    Tree flash(bool withLog = false) const;
     // Makes the root hold exactly `tree`, a snapshot(at(""), true).
     void restore(const Tree& tree) const;
     bool exists(const std::string& relative) const { return path_exists(at(relative)); }
