@@ -15,7 +15,7 @@
 
 namespace {
 
-Tree capture(const Router& r) { return snapshot(r.at(""), true); }
+Tree capture(const Router& r) { return snapshot(r.at("")); }
 
 // File content that differs in every block, so that a copy cut between blocks shows.
 std::string blocks_of(std::uint64_t blocks, char tag) {

@@ -13,19 +13,16 @@
 #include <string>
 #include <vector>
 
-// The package file for a description (see docs/package-description.md), signed with the
-// development keys; empty (with a test failure) when it cannot be built.
-std::string package(const std::string& description);
-// The same in one line with a fixed build time: "a 6.40; file bin/a 0755 one" is package "a"
-// 6.40 with one file. " | " starts each member of a bundle; "{N blocks}" stands for N tmpfs
-// blocks of 'x'.
+// The package file for a description (see docs/package-description.md) in one line, signed
+// with the development keys, with a fixed build time unless given: "a 6.40; file bin/a 0755
+// one" is package "a" 6.40 with one file. " | " starts each member of a bundle; "{N blocks}"
+// stands for N tmpfs blocks of 'x'.
 std::string short_package(const std::string& text);
 
-// Every path below `dir` by relative path: directories as "/", links as "-> target", files by
-// content (large ones by size and hash). `exact` adds the kind and permission bits and keeps
-// every file's whole content.
+// Every path below `dir` by relative path: directories as "dir MODE", links as "-> target",
+// files as "file MODE content".
 using Tree = std::map<std::string, std::string>;
-Tree snapshot(const std::string& dir, bool exact = false);
+Tree snapshot(const std::string& dir);
 // What differs from `before` in `after`, one line per path (the first few); empty when equal.
 std::string difference(const Tree& before, const Tree& after);
 // A file's content as snapshot() shows it: large ones by size and hash.
@@ -58,7 +55,7 @@ public:
     // "--show" as "name version" sorted by name, joined by ", "; " X" (disabled) and " B"
     // (bundle member) follow the name.
     std::string installed() const;
-    // Makes the root hold exactly `tree`, a snapshot(at(""), true).
+    // Makes the root hold exactly `tree`, a snapshot(at("")).
     void restore(const Tree& tree) const;
     bool exists(const std::string& relative) const { return path_exists(at(relative)); }
     std::string read(const std::string& relative) const { return read_file(at(relative)); }

@@ -231,7 +231,7 @@ TEST_P(Scenario, Run) {
         if (HasFatalFailure()) return;
     }
     input = row.input.empty() ? "" : bytes_of(row.input);
-    const Tree before = snapshot(r.at(""), true);
+    const Tree before = snapshot(r.at(""));
     std::string argsAndEnv;
     for (const std::string& a : row.args) argsAndEnv += a + " ";
     RunResult result = run(r, argsAndEnv, input);
@@ -246,10 +246,8 @@ TEST_P(Scenario, Run) {
         else if ((at = result.out.find(part, at)) == std::string::npos)
             ADD_FAILURE() << "no \"" << part << "\" in order in\n" << result.out, at = 0;
     }
-    if (row.installed) {
-        EXPECT_EQ(r.installed(), row.installed);
-    }
-    check_change(before, snapshot(r.at(""), true), row.change);
+    if (row.installed) { EXPECT_EQ(r.installed(), row.installed); }
+    check_change(before, snapshot(r.at("")), row.change);
 }
 
 const std::string kUpload = "upload flash/rw/pckg/";
@@ -549,11 +547,6 @@ const Row kRows[] = {
      .change = {"~flash/bootimage=@-", "-flash/var/pdb/system/image"}},
     {.name = "a cut stream changes nothing", .given = kStreamed, .args = {"-"},
      .input = "cut40 " + kNext, .status = 1, .installed = "a 6.40, b 6.40", .change = {"same"}},
-    {.name = "an unsigned stream changes nothing", .given = kStreamed, .args = {"-"},
-     .input = "a 6.41; signature none; file bin/a 0755 a2", .status = 1,
-     .installed = "a 6.40, b 6.40", .change = {"same"}},
-    {.name = "a stream of garbage changes nothing", .given = kStreamed, .args = {"-"},
-     .input = "raw garbage", .status = 1, .installed = "a 6.40, b 6.40", .change = {"same"}},
     {.name = "a stream copy that cannot be made cancels everything",
      .given = kStreamed + Lines{"mkdir flash/var/pdb/.stream-image"}, .args = {"-"},
      .input = "c 6.40; file bin/c 0755 c", .status = 255, .out = {"ERROR: could not open image\n"},
@@ -688,11 +681,9 @@ std::vector<Row> legacy_rows() {
 // A package refused for its signature, streamed or uploaded over an installed older version.
 std::vector<Row> rejected_rows() {
     std::vector<Row> out;
-    const std::string good = "a 6.49; image text v2; file bin/a 0755 two";
     const Lines given = {kUpload + "a.npk a 6.40; image text v1; file bin/a 0755 one", "run"};
     for (const std::string& bad : Lines{"a 6.49; signature none; image text v2; file bin/a 0755 2",
-                                        "a 6.49; signature legacy; image text v2",
-                                        "flip150 " + good, "flip3 " + good}) {
+                                        "a 6.49; signature legacy; image text v2"}) {
         out.push_back({.name = "streamed " + bad, .given = given, .args = {"-"}, .input = bad,
                        .status = 1, .installed = "a 6.40", .change = {"same"}});
         out.push_back({.name = "uploaded " + bad, .given = given + Lines{kUpload + "a.npk " + bad},
@@ -707,24 +698,18 @@ const Lines kRouting = {
     "put r.txt=name routing\nversion 6.41beta3\nbuild-time 1700000000\nflags boot\narch powerpc\n"
     "note dynamic routing\ndepends system 6.40 6.41\nprovides ospf 0 0 5\nconflicts oldroute\n"
     "files tree\nvariant bin/hello 3\nsha256\n"};
-const std::string kBuild = "pkgtool build @p.txt -o @p.npk";
-const std::string kLeftOut = " left out (the installer installs regular files only)\n";
+const std::string kBuild = "pkgtool build @p.txt -o @p.npk", kVerify = "pkgtool verify @p.npk";
 const Lines kKeyed = {"put p.txt=name p\nversion 1.0\nsha256\n", "pkgtool keygen @keys",
                       kBuild + " --keys @keys/vendor-private.txt"};
 
 std::vector<Row> pkgtool_rows() {
     std::vector<Row> out = {
-        {.name = "links and empty directories are left out", .given = kRouting,
-         .args = {"pkgtool build @r.txt -o @r.npk"},
-         .out = {"2>pkgtool: warning: @tree/bin/hi: symbolic link" + kLeftOut +
-                 "pkgtool: warning: @tree/var/empty: directory without files" + kLeftOut},
-         .change = {"+r.npk"}},
         {.name = "inspect shows the whole package",
          .given = kRouting + Lines{"pkgtool build @r.txt -o @r.npk"},
          .args = {"pkgtool inspect @r.npk"},
          .out = {"package \"routing\" 6.41beta3\n",
-                 "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n",
-                 "  flags: 0x1 boot\n", "  arch: \"powerpc\"\n", "  note: \"dynamic routing\"\n",
+                 "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n", "  flags: 0x1 boot\n",
+                 "  arch: \"powerpc\"\n", "  note: \"dynamic routing\"\n",
                  "  depends: system 6.40..6.41\n", "  provides: ospf any..any priority 5\n",
                  "  conflicts: oldroute any..any\n", "type 25  sha256 marker     length 0\n",
                  "file  100644 3 ", " 18  \"bin/hello\"\n",
@@ -741,47 +726,26 @@ std::vector<Row> pkgtool_rows() {
                  "type 20  optional members  length 34  UNSIGNED\n      wireless any..any\n",
                  "package header    length 36\n", "  \"system-6.40.1\": EdDSA verifies (level 2)\n"
                  "  \"wireless-6.40.1\": legacy verifies (level 1)\n"}},
-        {.name = "keygen writes a key pair", .args = {"pkgtool keygen @keys"},
-         .change = {"+keys/public.txt", "+keys/vendor-private.txt"}},
-        {.name = "keygen keeps an existing key set", .given = {"pkgtool keygen @keys"},
-         .args = {"pkgtool keygen @keys"}, .status = 1},
         {.name = "verify takes other public keys", .given = kKeyed,
-         .args = {"pkgtool verify @p.npk --keys @keys/public.txt"},
+         .args = {kVerify + " --keys @keys/public.txt"},
          .out = {"=verified: level 2, EdDSA over SHA-256\n"}},
         {.name = "a refused build leaves no output", .given = {"put p.txt=name b\nversion 6.4o\n"},
          .args = {kBuild}, .status = 1, .out = {"2>pkgtool: @p.txt: line 2: bad version 6.4o\n"}},
-        {.name = "an unsigned package needs no keys",
-         .given = {"put p.txt=name p\nversion 1.0\nsignature none\n"},
-         .args = {kBuild + " --keys @none/dev-private.txt"}, .change = {"+p.npk"}},
-        {.name = "inspect refuses what is no package", .given = {"put junk=not a package at all"},
-         .args = {"pkgtool inspect @junk"}, .status = 1, .out = {"2>~is not a package file"}},
         {.name = "inspect reports a truncated package",
-         .given = {"upload c.npk cut80 p 1.0; file f 0644 {2 blocks}"},
-         .args = {"pkgtool inspect @c.npk"}, .status = 1,
+         .given = {"upload p.npk cut80 p 1.0; file f 0644 {2 blocks}"},
+         .args = {"pkgtool inspect @p.npk"}, .status = 1,
          .out = {"DIFFERS from file size", "the installer's directory scan refuses this file",
                  "the data ends at byte"}},
-        {.name = "the build time is SOURCE_DATE_EPOCH",
-         .given = {"put p.txt=name p\nversion 1.0\n", kBuild + " SOURCE_DATE_EPOCH=1600000000"},
-         .args = {"pkgtool inspect @p.npk"}, .out = {"build time: 1600000000 ("}},
-        {.name = "verify a damaged signature",
-         .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
-         .args = {"pkgtool verify @p.npk"}, .status = 1,
+        {.name = "verify a damaged signature", .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
+         .args = {kVerify}, .status = 1,
          .out = {"=NOT verified: the signature of p-7.1 does not verify\n"}},
         {.name = "verify a cut package", .given = {"upload p.npk cut1 p 7.1; file f 0644 hello"},
-         .args = {"pkgtool verify @p.npk"}, .status = 1,
+         .args = {kVerify}, .status = 1,
          .out = {"=NOT verified: the file is cut short or holds damaged data\n"}},
     };
-    for (const std::string args : {"", "build x.txt", "frobnicate", "verify a --keys"})
+    for (const std::string args : {"build x.txt", "verify a --keys"})
         out.push_back({.name = "mistake " + args, .args = {"pkgtool " + args}, .status = 2,
                        .out = {"=", "2>~usage: pkgtool build"}});
-    for (const auto& [line, verdict] : std::vector<std::pair<std::string, std::string>>{
-             {"signature legacy+eddsa", "EdDSA verifies (level 2)"},
-             {"signature legacy", "legacy verifies (level 1)"},
-             {"signature none", "no signature chunk"}})
-        out.push_back({.name = "inspect " + line,
-                       .given = {"put p.txt=name p\nversion 7.1rc2\n" + line, kBuild},
-                       .args = {"pkgtool inspect @p.npk"},
-                       .out = {"\"p-7.1rc2\": " + verdict + "\n"}});
     for (const auto& [text, line] : std::vector<std::pair<std::string, std::string>>{
              {"sha256", "verified: level 2, EdDSA over SHA-256\n"},
              {"signature legacy", "verified: level 1, legacy scheme over SHA-1\n"},
@@ -790,8 +754,7 @@ std::vector<Row> pkgtool_rows() {
         out.push_back({.name = "verify " + text,
                        .given = {"put m.txt=name m\nversion 1.0\nsignature none\n",
                                  "put p.txt=name p\nversion 7.1\n" + text + "\n", kBuild},
-                       .args = {"pkgtool verify @p.npk"}, .status = line[0] == 'v' ? 0 : 1,
-                       .out = {"=" + line}});
+                       .args = {kVerify}, .status = line[0] == 'v' ? 0 : 1, .out = {"=" + line}});
     // What the installer would refuse, named by its line.
     for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
              {"name .hidden\n", "line 1: the installer refuses the package name .hidden"},

@@ -114,7 +114,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
     const std::string upload = r.at("rw/pckg/.download/" + c.name + ".npk");
     std::filesystem::create_directories(r.at("rw/pckg/.download"));
     auto tree = [&] {
-        Tree t = snapshot(r.at(""), true);
+        Tree t = snapshot(r.at(""));
         t.erase("flash/postlog");
         return t;
     };
