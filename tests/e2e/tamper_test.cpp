@@ -107,7 +107,6 @@ std::vector<Variant> variants_of(const SweepCase& c, const Layout& l, Mode mode)
 
 void run_sweep(const SweepCase& c, const std::string& label) {
     ROUTER(r);
-    ASSERT_FALSE(c.original.empty());
     for (const char* old : {"a 6.40; file bin/a 0755 one; file etc/a.conf 0644 old; file "
                             "share/a/gone 0644 gone", "b 6.47; file bin/b 0755 b one"})
         ASSERT_EQ(r.stream(short_package(old)).status, 0);
@@ -142,7 +141,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
     }
 
     const Layout l = layout_of(c.original);
-    std::vector<std::string> faults;
+    int faults = 0;
     for (const Mode mode : {Mode::Upload, Mode::Stream}) {
         for (const Variant& v : variants_of(c, l, mode)) {
             RunResult run = install(v.bytes, mode);
@@ -158,14 +157,12 @@ void run_sweep(const SweepCase& c, const std::string& label) {
             else if (!dropped && !refused && after != installed[mode])
                 why = "accepted, tree differs from the original's:" + difference(installed[mode], after);
             if (!settle(after)) why += " (and the state could not be restored)";
-            if (!why.empty())
-                faults.push_back(c.name + (mode == Mode::Upload ? ", default run, " : ", stream, ") +
-                                 v.what + ": " + why + "\n      output: " + run.out.substr(0, 400));
+            if (!why.empty() && ++faults <= 25)
+                ADD_FAILURE() << c.name << (mode == Mode::Upload ? ", default run, " : ", stream, ")
+                              << v.what << ": " << why << "\n      output: " << run.out.substr(0, 400);
         }
     }
-    std::string listed;
-    for (std::size_t i = 0; i < faults.size() && i < 25; ++i) listed += "\n  " + faults[i];
-    EXPECT_TRUE(faults.empty()) << faults.size() << " variants broke the rules:" << listed;
+    EXPECT_EQ(faults, 0) << "variants broke the rules";
 }
 
 // Version 6.49 needs EdDSA: the EdDSA half of the signature decides, the legacy half is unread.
