@@ -42,7 +42,8 @@ void stage(const Router& r, Tree& beforeSafe) {
                                          blocks_of(kBigBlocks, 'a')));
     RunResult first = r.run({}, {}, {"bootimage=1"});
     ASSERT_EQ(r.installed(), "a 6.40, big 1.0, old 1.0, system 6.40") << first.out;
-    for (const char* name : {"a.npk", "old.npk", "big.npk"}) std::filesystem::remove(r.at(kUp + name));
+    for (const char* name : {"a.npk", "old.npk", "big.npk"})
+        std::filesystem::remove(r.at(kUp + name));
     // Too little room on flash for the new big file beside the old one: it is staged in /ram
     // and its commit is a copy across file systems.
     const std::int64_t spare = free_blocks(r.at("flash")) - std::int64_t(kBigBlocks + 5);

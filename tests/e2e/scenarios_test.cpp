@@ -40,9 +40,9 @@ struct Row {
     const char* installed = nullptr;  // Router::installed() after the run
     // Changed paths below the root: "+path" added, "-path" removed, "~path" changed, each
     // optionally "=mode content" ("=@file" the bytes of that upload, "@-" of the input); "path*"
-    // the changes of that kind below (one at least); "!path" absent. Any other change fails the row, except in
-    // flash/postlog and the run lock ram/installer.lock, and below flash/var/pdb/<name>/ (there
-    // too with "same").
+    // the changes of that kind below (one at least); "!path" absent. Any other change fails the
+    // row, except in flash/postlog and the run lock ram/installer.lock, and below
+    // flash/var/pdb/<name>/ (there too with "same").
     Lines change{};
     std::uint64_t flash = 2048, ram = 512;
 };
@@ -151,7 +151,8 @@ protected:
         } else if (verb == "schedule") {
             r.schedule(path, text);
         } else if (verb == "lock") {
-            const int fd = ::open(r.at("ram/installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const int fd = ::open(r.at("ram/installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                                  0600);
             ASSERT_EQ(::flock(fd, LOCK_EX), 0);
             release = std::thread([fd, ms = std::stoi(rest)] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -160,7 +161,8 @@ protected:
         } else if (verb == "exec") {  // running once the kernel maps its file
             fs::create_directories(fs::path(r.at(path)).parent_path());
             fs::copy_file("/bin/sleep", r.at(path));
-            if ((running = ::fork()) == 0) ::execl(r.at(path).c_str(), "p", "30", nullptr), ::_exit(9);
+            if ((running = ::fork()) == 0)
+                ::execl(r.at(path).c_str(), "p", "30", nullptr), ::_exit(9);
             const std::string exe = "/proc/" + std::to_string(running) + "/exe";
             for (int i = 0; i < 200 && fs::read_symlink(exe, ec) != r.at(path); ++i) ::usleep(5000);
         } else {
@@ -723,7 +725,8 @@ std::vector<Row> pkgtool_rows() {
          .args = {"pkgtool inspect @p.npk"}, .status = 1,
          .out = {"DIFFERS from file size", "the installer's directory scan refuses this file",
                  "the data ends at byte"}},
-        {.name = "verify a damaged signature", .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
+        {.name = "verify a damaged signature",
+         .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
          .args = {kVerify}, .status = 1,
          .out = {"=NOT verified: the signature of p-7.1 does not verify\n"}},
         {.name = "verify a cut package", .given = {"upload p.npk cut1 p 7.1; file f 0644 hello"},

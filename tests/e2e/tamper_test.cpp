@@ -159,7 +159,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
             if (!settle(after)) why += " (and the state could not be restored)";
             if (!why.empty() && ++faults <= 25)
                 ADD_FAILURE() << c.name << (mode == Mode::Upload ? ", default run, " : ", stream, ")
-                              << v.what << ": " << why << "\n      output: " << run.out.substr(0, 400);
+                              << v.what << ": " << why << "\n  output: " << run.out.substr(0, 400);
         }
     }
     EXPECT_EQ(faults, 0) << "variants broke the rules";

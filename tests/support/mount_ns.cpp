@@ -44,7 +44,8 @@ bool enter_private_mount_namespace(std::string& why) {
 TmpfsMount::TmpfsMount(const std::string& dir, std::uint64_t blocks) : dir_(dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    const std::string options = "size=" + std::to_string(blocks * tmpfs_block_size()) + ",mode=0755";
+    const std::string options =
+        "size=" + std::to_string(blocks * tmpfs_block_size()) + ",mode=0755";
     if (enter_private_mount_namespace(error_) &&
         ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
         error_ = "mount tmpfs on " + dir + ": " + std::strerror(errno);
