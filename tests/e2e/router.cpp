@@ -2,12 +2,10 @@
 
 #include "e2e/router.h"
 
-#include "pkglib/description.h"
-#include "pkglib/key_set.h"
+#include "support/recipes.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,76 +18,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const KeySet& dev_keys() {
-    static std::unique_ptr<KeySet> keys = [] {
-        std::string err;
-        auto k = KeySet::load(std::string(INSTALLER_KEYS_DIR) + "/dev-private.txt", err);
-        if (!k) ADD_FAILURE() << "development keys: " << err;
-        return k;
-    }();
-    return *keys;
-}
-
-void walk(const std::string& dir, const std::string& prefix, bool exact,
-          std::map<std::string, std::string>& out) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return;
-    std::vector<std::string> names;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-    for (const std::string& n : names) {
-        const std::string path = dir + "/" + n;
-        const std::string rel = prefix + n;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        char mode[16];
-        std::snprintf(mode, sizeof mode, "%04o ", unsigned(st.st_mode & 07777));
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t len = ::readlink(path.c_str(), target, sizeof target);
-            out[rel] = "-> " + std::string(target, len > 0 ? std::size_t(len) : 0);
-        } else if (S_ISDIR(st.st_mode)) {
-            out[rel] = exact ? std::string("dir ") + mode : "/";
-            walk(path, rel + "/", exact, out);
-        } else if (exact) {
-            out[rel] = std::string(S_ISREG(st.st_mode) ? "file " : "other ") + mode +
-                       read_file(path);
-        } else {
-            // Large files by size and hash, so that a failed comparison stays readable.
-            const std::string content = read_file(path);
-            out[rel] = content.size() <= 256 ? content : summary(content);
-        }
-    }
+// The package file for a description, signed with the development keys; empty (with a test
+// failure) when it cannot be built.
+std::string package(const std::string& description) {
+    static std::string keyErr;
+    static const std::unique_ptr<KeySet> keys = load_dev_keys(INSTALLER_KEYS_DIR, keyErr);
+    PackageDescription desc;
+    std::string err, out;
+    if (keys && parse_description(description, ".", desc, err) &&
+        build_package_file(desc, keys->signer(), out, err))
+        return out;
+    ADD_FAILURE() << keyErr << err << "\n" << description;
+    return {};
 }
 
 }  // namespace
 
-std::string package(const std::string& description) {
-    PackageDescription desc;
-    std::string err;
-    if (!parse_description(description, ".", desc, err)) {
-        ADD_FAILURE() << "description: " << err << "\n" << description;
-        return {};
-    }
-    std::string out;
-    if (!build_package_file(desc, dev_keys().signer(), out, err)) {
-        ADD_FAILURE() << "build: " << err;
-        return {};
-    }
-    return out;
-}
-
 std::string summary(const std::string& content) {
+    if (content.size() <= 256) return content;
     std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
     for (unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
     return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
-}
-
-std::string pkg(const std::string& name, const std::string& version, const std::string& lines) {
-    return package("name " + name + "\nversion " + version + "\nbuild-time 1700000000\n" + lines);
 }
 
 // Members are written beside each other as files, for the bundle's "member" lines.
@@ -118,9 +67,19 @@ std::string short_package(const std::string& text) {
     return package(lines(text_) + description);
 }
 
-Tree snapshot(const std::string& dir, bool exact) {
+Tree snapshot(const std::string& dir) {
     Tree out;
-    walk(dir, "", exact, out);
+    std::error_code ec;
+    const std::size_t prefix = dir.size() + (dir.ends_with("/") ? 0 : 1);
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+        const std::string path = e.path(), rel = path.substr(prefix);
+        const fs::file_status st = e.symlink_status(ec);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o ", unsigned(st.permissions()) & 07777u);
+        if (fs::is_symlink(st)) out[rel] = "-> " + fs::read_symlink(path, ec).string();
+        else if (fs::is_directory(st)) out[rel] = std::string("dir ") + mode;
+        else out[rel] = (fs::is_regular_file(st) ? "file " : "other ") + (mode + read_file(path));
+    }
     return out;
 }
 
@@ -200,10 +159,4 @@ void Router::restore(const Tree& tree) const {
     }
     for (const auto& [rel, node] : tree)
         if (node.starts_with("dir ")) ::chmod(at(rel).c_str(), mode_of(node, 4));
-}
-
-Tree Router::flash(bool withLog) const {
-    auto out = snapshot(at("flash"));
-    if (!withLog) out.erase("postlog");
-    return out;
 }

@@ -13,21 +13,16 @@
 #include <string>
 #include <vector>
 
-// The package file for a description (see docs/package-description.md), signed with the
-// development keys; empty (with a test failure) when it cannot be built.
-std::string package(const std::string& description);
-// package() of "name", "version", a fixed build time and further description `lines`.
-std::string pkg(const std::string& name, const std::string& version,
-                const std::string& lines = {});
-// The same in one line: "a 6.40; file bin/a 0755 one" is pkg("a", "6.40", "file bin/a 0755 one\n").
-// " | " starts each member of a bundle; "{N blocks}" stands for N tmpfs blocks of 'x'.
+// The package file for a description (see docs/package-description.md) in one line, signed
+// with the development keys, with a fixed build time unless given: "a 6.40; file bin/a 0755
+// one" is package "a" 6.40 with one file. " | " starts each member of a bundle; "{N blocks}"
+// stands for N tmpfs blocks of 'x'.
 std::string short_package(const std::string& text);
 
-// Every path below `dir` by relative path: directories as "/", links as "-> target", files by
-// content (large ones by size and hash). `exact` adds the kind and permission bits and keeps
-// every file's whole content.
+// Every path below `dir` by relative path: directories as "dir MODE", links as "-> target",
+// files as "file MODE content".
 using Tree = std::map<std::string, std::string>;
-Tree snapshot(const std::string& dir, bool exact = false);
+Tree snapshot(const std::string& dir);
 // What differs from `before` in `after`, one line per path (the first few); empty when equal.
 std::string difference(const Tree& before, const Tree& after);
 // A file's content as snapshot() shows it: large ones by size and hash.
@@ -47,18 +42,11 @@ public:
     // Runs the installer with "-r <root>" before `args`. The environment holds PATH and `env`.
     RunResult run(const std::vector<std::string>& args, const std::string& input = {},
                   const std::vector<std::string>& env = {}) const;
-    RunResult upgrade(const std::vector<std::string>& args = {},
-                      const std::vector<std::string>& env = {}) const { return run(args, {}, env); }
     RunResult stream(const std::string& bytes, const std::vector<std::string>& env = {}) const {
         return run({"-"}, bytes, env);
     }
     // Writes a file below the root (parents made).
     void put(const std::string& relative, const std::string& content) const;
-    // Uploads a package file into /flash/rw/pckg/ (or another upload directory).
-    void upload(const std::string& fileName, const std::string& bytes,
-                const std::string& dir = "flash/rw/pckg/") const {
-        put(dir + fileName, bytes);
-    }
     // The schedule file of a package.
     void schedule(const std::string& name, const std::string& word) const {
         put("ram/pdb/" + name + "/schedule", word + "\n");
@@ -67,9 +55,7 @@ public:
     // "--show" as "name version" sorted by name, joined by ", "; " X" (disabled) and " B"
     // (bundle member) follow the name.
     std::string installed() const;
-    // snapshot() of /flash, without the post-install log unless asked for.
-    Tree flash(bool withLog = false) const;
-    // Makes the root hold exactly `tree`, a snapshot(at(""), true).
+    // Makes the root hold exactly `tree`, a snapshot(at("")).
     void restore(const Tree& tree) const;
     bool exists(const std::string& relative) const { return path_exists(at(relative)); }
     std::string read(const std::string& relative) const { return read_file(at(relative)); }

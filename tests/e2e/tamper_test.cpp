@@ -17,7 +17,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <set>
 
 namespace {
@@ -108,23 +107,20 @@ std::vector<Variant> variants_of(const SweepCase& c, const Layout& l, Mode mode)
 
 void run_sweep(const SweepCase& c, const std::string& label) {
     ROUTER(r);
-    ASSERT_FALSE(c.original.empty());
-    for (const std::string& old :
-         {package("name a\nversion 6.40\nbuild-time 1600000000\nfile bin/a 0755 one\n"
-                  "file etc/a.conf 0644 old\nfile share/a/gone 0644 gone\n"),
-          package("name b\nversion 6.47\nbuild-time 1600000000\nfile bin/b 0755 b one\n")})
-        ASSERT_EQ(r.stream(old).status, 0);
+    for (const char* old : {"a 6.40; file bin/a 0755 one; file etc/a.conf 0644 old; file "
+                            "share/a/gone 0644 gone", "b 6.47; file bin/b 0755 b one"})
+        ASSERT_EQ(r.stream(short_package(old)).status, 0);
     const std::string upload = r.at("rw/pckg/.download/" + c.name + ".npk");
     std::filesystem::create_directories(r.at("rw/pckg/.download"));
     auto tree = [&] {
-        Tree t = snapshot(r.at(""), true);
+        Tree t = snapshot(r.at(""));
         t.erase("flash/postlog");
         return t;
     };
     auto install = [&](const std::string& bytes, Mode mode) {
         if (mode == Mode::Stream) return r.stream(bytes);
         write_file(upload, bytes);
-        RunResult run = r.upgrade();
+        RunResult run = r.run({});
         ::unlink(upload.c_str());
         return run;
     };
@@ -145,8 +141,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
     }
 
     const Layout l = layout_of(c.original);
-    std::map<std::string, int> counts;
-    std::vector<std::string> faults;
+    int faults = 0;
     for (const Mode mode : {Mode::Upload, Mode::Stream}) {
         for (const Variant& v : variants_of(c, l, mode)) {
             RunResult run = install(v.bytes, mode);
@@ -162,30 +157,22 @@ void run_sweep(const SweepCase& c, const std::string& label) {
             else if (!dropped && !refused && after != installed[mode])
                 why = "accepted, tree differs from the original's:" + difference(installed[mode], after);
             if (!settle(after)) why += " (and the state could not be restored)";
-            ++counts[std::string(mode == Mode::Upload ? "default run " : "stream mode ") +
-                     (why.empty() ? outcome : "FAULT")];
-            if (!why.empty())
-                faults.push_back(c.name + (mode == Mode::Upload ? ", default run, " : ", stream, ") +
-                                 v.what + ": " + why + "\n      output: " + run.out.substr(0, 400));
+            if (!why.empty() && ++faults <= 25)
+                ADD_FAILURE() << c.name << (mode == Mode::Upload ? ", default run, " : ", stream, ")
+                              << v.what << ": " << why << "\n  output: " << run.out.substr(0, 400);
         }
     }
-    std::cout << "[ tamper ] " << c.name << ", " << c.original.size() << " bytes:";
-    for (const auto& [key, n] : counts) std::cout << " " << key << " " << n << ";";
-    std::cout << std::endl;
-    std::string listed;
-    for (std::size_t i = 0; i < faults.size() && i < 25; ++i) listed += "\n  " + faults[i];
-    EXPECT_TRUE(faults.empty()) << faults.size() << " variants broke the rules:" << listed;
+    EXPECT_EQ(faults, 0) << "variants broke the rules";
 }
 
 // Version 6.49 needs EdDSA: the EdDSA half of the signature decides, the legacy half is unread.
 // Every kind of entry, and chunks an installation reads, passes over and tolerates.
 TEST(TamperSweep, EddsaSignedPackageAtLevelTwo) {
     run_sweep({"a",
-               pkg("a", "6.49",
-                   "sha256\narch i386\nconflicts a-legacy\n"
-                   "file bin/a 0755 #!/bin/sh\\necho two\\n\nfile etc/a.conf 0644 mode=fast\\n\n"
-                   "file lib/a 040755\nfile lib/a/data 0600 0123456789abcdef\n"
-                   "file bin/a-link 0120777 a\ntrailer arch\ntrailer empty-depends\n"),
+               short_package("a 6.49; sha256; arch i386; conflicts a-legacy; file bin/a 0755 "
+                             "#!/bin/sh\\necho two\\n; file etc/a.conf 0644 mode=fast\\n; file "
+                             "lib/a 040755; file lib/a/data 0600 0123456789abcdef; file bin/a-link "
+                             "0120777 a; trailer arch; trailer empty-depends"),
                kLegacySignatureSize, kFullSignatureSize},
               "a-6.49");
 }
@@ -194,9 +181,9 @@ TEST(TamperSweep, EddsaSignedPackageAtLevelTwo) {
 // decide, over a SHA-1 digest.
 TEST(TamperSweep, LegacySignedPackageAtLevelOne) {
     run_sweep({"b",
-               pkg("b", "6.48",
-                   "note tamper sweep\ndepends a 6.40\nprovides b-api\nfile bin/b 0755 b two\n"
-                   "file etc/b.conf 0644 x=1\\n\nsignature legacy\ntrailer arch i386\n"),
+               short_package("b 6.48; note tamper sweep; depends a 6.40; provides b-api; file "
+                             "bin/b 0755 b two; file etc/b.conf 0644 x=1\\n; signature legacy; "
+                             "trailer arch i386"),
                20, kLegacySignatureSize},
               "b-6.48");
 }

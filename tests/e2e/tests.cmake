@@ -3,7 +3,6 @@
 # (TAMPER_SAMPLE=N thins it).
 target_sources(e2e_tests PRIVATE
     e2e/router.cpp
-    e2e/commit_faults_test.cpp
     e2e/interrupted_commit_test.cpp
     e2e/scenarios_test.cpp
     e2e/tamper_test.cpp

@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,11 +27,6 @@ unsigned long env_number(const char* name) {
     return value ? std::strtoul(value, nullptr, 10) : 0;
 }
 
-template <typename Fn>
-Fn next_symbol(const char* name) {
-    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
-}
-
 // Counts only calls that returned: a failed rename (EXDEV before a copy, ENOENT on a replay) is a
 // step of the commit as much as a successful one, and the kill must fall between two steps.
 template <typename Result>
@@ -39,11 +35,6 @@ Result counted(Result result, unsigned long& counter, unsigned long killAt) {
     if (++counter == killAt) ::kill(::getpid(), SIGKILL);
     errno = saved;
     return result;
-}
-
-template <typename Result>
-Result tree_call(Result result) {
-    return counted(result, treeCalls, killAfterTree);
 }
 
 __attribute__((constructor)) void shim_load() {
@@ -57,53 +48,43 @@ __attribute__((destructor)) void shim_unload() {
     if (countFd < 0) return;
     char line[64];
     const int length = std::snprintf(line, sizeof line, "%lu %lu\n", treeCalls, fileWrites);
-    static auto realWrite = next_symbol<ssize_t (*)(int, const void*, size_t)>("write");
-    if (length > 0) (void)realWrite(countFd, line, size_t(length));
+    // Through the real write, so that the count is not counted.
+    (void)::syscall(SYS_write, countFd, line, size_t(length > 0 ? length : 0));
     ::close(countFd);
-    countFd = -1;
 }
 
 }  // namespace
 
+// The real function NAME of type TYPE, called with ARGS and counted as a tree call.
+#define TREE_CALL(TYPE, NAME, ...)                                                        \
+    static auto real = reinterpret_cast<TYPE>(::dlsym(RTLD_NEXT, #NAME));                 \
+    return counted(real(__VA_ARGS__), treeCalls, killAfterTree)
+
 extern "C" {
 
-int rename(const char* from, const char* to) {
-    static auto real = next_symbol<int (*)(const char*, const char*)>("rename");
-    return tree_call(real(from, to));
+int rename(const char* a, const char* b) {
+    TREE_CALL(int (*)(const char*, const char*), rename, a, b);
 }
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    static auto real = next_symbol<int (*)(int, const char*, int, const char*)>("renameat");
-    return tree_call(real(fromDir, from, toDir, to));
+int renameat(int ad, const char* a, int bd, const char* b) {
+    TREE_CALL(int (*)(int, const char*, int, const char*), renameat, ad, a, bd, b);
 }
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    static auto real =
-        next_symbol<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    return tree_call(real(fromDir, from, toDir, to, flags));
+int renameat2(int ad, const char* a, int bd, const char* b, unsigned f) {
+    TREE_CALL(int (*)(int, const char*, int, const char*, unsigned), renameat2, ad, a, bd, b, f);
 }
-int unlink(const char* path) {
-    static auto real = next_symbol<int (*)(const char*)>("unlink");
-    return tree_call(real(path));
+int unlink(const char* p) { TREE_CALL(int (*)(const char*), unlink, p); }
+int unlinkat(int d, const char* p, int f) {
+    TREE_CALL(int (*)(int, const char*, int), unlinkat, d, p, f);
 }
-int unlinkat(int dir, const char* path, int flags) {
-    static auto real = next_symbol<int (*)(int, const char*, int)>("unlinkat");
-    return tree_call(real(dir, path, flags));
+int symlink(const char* t, const char* p) {
+    TREE_CALL(int (*)(const char*, const char*), symlink, t, p);
 }
-int symlink(const char* text, const char* path) {
-    static auto real = next_symbol<int (*)(const char*, const char*)>("symlink");
-    return tree_call(real(text, path));
+int symlinkat(const char* t, int d, const char* p) {
+    TREE_CALL(int (*)(const char*, int, const char*), symlinkat, t, d, p);
 }
-int symlinkat(const char* text, int dir, const char* path) {
-    static auto real = next_symbol<int (*)(const char*, int, const char*)>("symlinkat");
-    return tree_call(real(text, dir, path));
-}
-int rmdir(const char* path) {
-    static auto real = next_symbol<int (*)(const char*)>("rmdir");
-    return tree_call(real(path));
-}
+int rmdir(const char* p) { TREE_CALL(int (*)(const char*), rmdir, p); }
 // Writes to standard output and error are console text, not file content.
 ssize_t write(int fd, const void* data, size_t size) {
-    static auto real = next_symbol<ssize_t (*)(int, const void*, size_t)>("write");
-    const ssize_t result = real(fd, data, size);
+    const ssize_t result = ::syscall(SYS_write, fd, data, size);
     return fd > 2 ? counted(result, fileWrites, killAfterWrite) : result;
 }
 

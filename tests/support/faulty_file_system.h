@@ -18,33 +18,30 @@
 
 #include "core/file_system.h"
 
+// The real CALL on ARGS (paths below the root) unless this call fails, which returns FAILED.
+#define FAULTY_CALL(CALL, CHANGE, FAILED, ...) \
+    return hit(#CALL, CHANGE) ? FAILED : real_file_system().CALL(__VA_ARGS__)
+
 class FaultyFileSystem final : public FileSystem {
 public:
     explicit FaultyFileSystem(std::string root) : root_(std::move(root)), graves_(root_ + ".graves") {
         std::filesystem::create_directories(graves_);
     }
-    ~FaultyFileSystem() override {
-        std::error_code ec;
-        std::filesystem::remove_all(graves_, ec);
-    }
+    ~FaultyFileSystem() override { std::filesystem::remove_all(graves_, ec_); }
 
     // The `nth` call (from 1) of `call` ("rename", "make_temp", ...) fails with `error`.
     void fail(const std::string& call, int nth, int error) { faults_[call] = {nth, error}; }
 
     // Everything below the root as it is now counts as synced.
-    void sync_everything() {
-        names_.clear();
-        capture(root_);
-    }
+    void sync_everything() { names_.clear(), capture(root_); }
     // Changes (calls that write, name, remove or sync) since sync_everything.
     int changes() const { return changes_; }
     // After the `nth` change from now the power is gone: every later call fails (EIO).
     void cut_after(int nth) { cutAt_ = changes_ + nth; }
     // Power comes back: the tree below the root is what the syncs made durable, no more.
     void power_cut() {
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(root_, ec))
-            std::filesystem::remove_all(entry.path(), ec);
+        for (const auto& entry : std::filesystem::directory_iterator(root_, ec_))
+            std::filesystem::remove_all(entry.path(), ec_);
         for (const auto& [rel, node] : names_) {
             const std::string real = root_ + rel;
             struct stat parent;
@@ -64,16 +61,16 @@ public:
     }
 
     bool stat(const std::string& p, FileStatus& s) override {
-        return !hit("stat") && fs().stat(at(p), s);
+        FAULTY_CALL(stat, false, false, at(p), s);
     }
     bool lstat(const std::string& p, FileStatus& s) override {
-        return !hit("lstat") && fs().lstat(at(p), s);
+        FAULTY_CALL(lstat, false, false, at(p), s);
     }
     bool free_space(const std::string& p, FreeSpace& s) override {
-        return !hit("free_space") && fs().free_space(at(p), s);
+        FAULTY_CALL(free_space, false, false, at(p), s);
     }
     bool list_dir(const std::string& d, std::vector<std::string>& n) override {
-        return !hit("list_dir") && fs().list_dir(at(d), n);
+        FAULTY_CALL(list_dir, false, false, at(d), n);
     }
     OutputFile make_temp(std::string& name, std::uint32_t mode) override {
         if (hit("make_temp", true)) return OutputFile(-1);
@@ -83,7 +80,7 @@ public:
         return out;
     }
     OutputFile open_output(const std::string& p) override {
-        return hit("open_output", true) ? OutputFile(-1) : fs().open_output(at(p));
+        FAULTY_CALL(open_output, true, OutputFile(-1), at(p));
     }
     bool rename(const std::string& a, const std::string& b) override {
         if (hit("rename", true)) return false;
@@ -95,28 +92,20 @@ public:
         keep_inode(p);
         return fs().remove_file(at(p));
     }
-    bool remove_dir(const std::string& p) override {
-        return !hit("remove_dir", true) && fs().remove_dir(at(p));
-    }
-    bool make_dir(const std::string& p) override {
-        return !hit("make_dir", true) && fs().make_dir(at(p));
-    }
+    bool remove_dir(const std::string& p) override { FAULTY_CALL(remove_dir, true, false, at(p)); }
+    bool make_dir(const std::string& p) override { FAULTY_CALL(make_dir, true, false, at(p)); }
     bool symlink(const std::string& t, const std::string& p) override {
-        return !hit("symlink", true) && fs().symlink(t, at(p));
+        FAULTY_CALL(symlink, true, false, t, at(p));
     }
-    int open_read(const std::string& p) override {
-        return hit("open_read") ? -1 : fs().open_read(at(p));
-    }
+    int open_read(const std::string& p) override { FAULTY_CALL(open_read, false, -1, at(p)); }
     int create(const std::string& p, std::uint32_t m) override {
         if (hit("create", true)) return -1;
         keep_inode(p);
         return fs().create(at(p), m);
     }
-    long read(int fd, char* d, std::size_t n) override {
-        return hit("read") ? -1 : fs().read(fd, d, n);
-    }
+    long read(int fd, char* d, std::size_t n) override { FAULTY_CALL(read, false, -1, fd, d, n); }
     long write(int fd, const char* d, std::size_t n) override {
-        return hit("write", true) ? -1 : fs().write(fd, d, n);
+        FAULTY_CALL(write, true, -1, fd, d, n);
     }
     bool sync(int fd) override {
         if (hit("sync", true)) return false;  // durable in the model; the disk need not wait
@@ -126,9 +115,7 @@ public:
     }
     bool close(int fd) override { return fs().close(fd) && !hit("close"); }
     bool sync_file_system(const std::string&) override {
-        if (hit("sync_file_system", true)) return false;
-        sync_everything();
-        return true;
+        return !hit("sync_file_system", true) && (sync_everything(), true);
     }
     bool sync_dir(const std::string& d) override {
         if (hit("sync_dir", true)) return false;
@@ -139,14 +126,11 @@ public:
                                                   it->first.starts_with(prefix);)
             it = it->first.find('/', prefix.size()) == std::string::npos ? names_.erase(it)
                                                                           : std::next(it);
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(at(rel), ec))
+        for (const auto& entry : std::filesystem::directory_iterator(at(rel), ec_))
             record_name(prefix + entry.path().filename().string(), false);
         return true;
     }
-    int try_lock(const std::string& p) override {
-        return hit("try_lock") ? -1 : fs().try_lock(at(p));
-    }
+    int try_lock(const std::string& p) override { FAULTY_CALL(try_lock, false, -1, at(p)); }
 
 private:
     struct Node {
@@ -160,15 +144,11 @@ private:
         return !path.empty() && path.front() == '/' ? root_ + path : path;
     }
     bool hit(const std::string& call, bool change = false) {
-        if (cutAt_ >= 0 && changes_ >= cutAt_) {
-            errno = EIO;
-            return true;
-        }
+        if (cutAt_ >= 0 && changes_ >= cutAt_) return errno = EIO, true;
         changes_ += change;
         auto it = faults_.find(call);
         if (it == faults_.end() || --it->second.first != 0) return false;
-        errno = it->second.second;
-        return true;
+        return errno = it->second.second, true;
     }
     void record_data(const struct stat& st, const std::string& real) {
         std::ifstream in(real, std::ios::binary);
@@ -187,8 +167,7 @@ private:
         names_[rel] = node;
     }
     void capture(const std::string& dir) {
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec_)) {
             const std::string real = entry.path().string();
             record_name(real.substr(root_.size()), true);
             if (entry.is_directory() && !entry.is_symlink()) capture(real);
@@ -201,8 +180,8 @@ private:
         (void)::link(at(path).c_str(), grave.c_str());
     }
 
-    std::string root_;
-    std::string graves_;
+    std::string root_, graves_;
+    std::error_code ec_;
     int graveCount_ = 0;
     std::map<std::string, std::pair<int, int>> faults_;  // call -> calls left until it fails, errno
     int changes_ = 0;

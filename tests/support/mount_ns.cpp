@@ -42,19 +42,17 @@ bool enter_private_mount_namespace(std::string& why) {
 }
 
 TmpfsMount::TmpfsMount(const std::string& dir, std::uint64_t blocks) : dir_(dir) {
-    if (!enter_private_mount_namespace(error_)) return;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    std::string options = "size=" + std::to_string(blocks * tmpfs_block_size()) + ",mode=0755";
-    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    const std::string options =
+        "size=" + std::to_string(blocks * tmpfs_block_size()) + ",mode=0755";
+    if (enter_private_mount_namespace(error_) &&
+        ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
         error_ = "mount tmpfs on " + dir + ": " + std::strerror(errno);
-        return;
-    }
-    mounted_ = true;
 }
 
 TmpfsMount::~TmpfsMount() {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    if (ok()) ::umount2(dir_.c_str(), MNT_DETACH);
 }
 
 std::uint64_t tmpfs_block_size() { return std::uint64_t(::sysconf(_SC_PAGESIZE)); }

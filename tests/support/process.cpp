@@ -25,12 +25,10 @@ std::string read_all(int fd) {
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& input, const std::vector<std::string>& env) {
-    RunResult result;
     int in[2];
-    const int out = ::memfd_create("stdout", MFD_CLOEXEC);
-    const int err = ::memfd_create("stderr", MFD_CLOEXEC);
-    if (out < 0 || err < 0 || ::pipe2(in, O_CLOEXEC) != 0) return result;
-    std::signal(SIGPIPE, SIG_IGN);
+    const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
+    if (out < 0 || err < 0 || ::pipe2(in, O_CLOEXEC) != 0) return {};
+    std::signal(SIGPIPE, SIG_IGN);  // a program that stops reading ends the writing with EPIPE
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], 0), ::dup2(out, 1), ::dup2(err, 2);
@@ -42,7 +40,6 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         ::_exit(127);
     }
     ::close(in[0]);
-    // A program that stops reading early ends the writing with EPIPE.
     for (std::size_t at = 0; at < input.size();) {
         const ssize_t n = ::write(in[1], input.data() + at, input.size() - at);
         if (n <= 0) break;
@@ -51,8 +48,6 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::close(in[1]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = read_all(out);
-    result.err = read_all(err);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_all(out),
+            read_all(err)};
 }

@@ -16,8 +16,7 @@ inline std::unique_ptr<KeySet> load_dev_keys(const std::string& keysDir, std::st
     return KeySet::load(keysDir + "/dev-private.txt", err);
 }
 
-// The same keys parsed, for tests of the signature code itself; false when a file is unreadable
-// or malformed.
+// The same keys parsed, for tests of the signature code; false when a file is bad.
 inline bool read_dev_keys(const std::string& keysDir, PublicKeys& pub, PrivateKeys& priv) {
     return parse_public_keys(read_file(keysDir + "/public.txt"), pub) &&
            parse_private_keys(read_file(keysDir + "/dev-private.txt"), priv);

@@ -9,30 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <sstream>
 
 namespace {
 
-void write_all(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += std::size_t(n);
-    }
-}
-
 std::string list_text(const std::vector<Dependency>& list) {
-    std::string text;
+    std::ostringstream text;
     for (const Dependency& d : list)
-        text += (text.empty() ? "" : ",") + d.name + ":" + std::to_string(d.min) + ":" +
-                std::to_string(d.max) + ":" + std::to_string(d.priority);
-    return text;
-}
-
-// An ordinary user may change the root only in a user namespace of its own.
-bool enter_root(const std::string& root) {
-    std::string why;
-    return enter_private_mount_namespace(why) && ::chroot(root.c_str()) == 0 && ::chdir("/") == 0;
+        text << (&d == list.data() ? "" : ",") << d.name << ":" << d.min << ":" << d.max << ":"
+             << d.priority;
+    return text.str();
 }
 
 }  // namespace
@@ -45,15 +32,19 @@ std::string run_in_root(const std::string& root, const std::function<std::string
     if (pid < 0) return "child fork failed";
     if (pid == 0) {
         ::close(fds[0]);
-        if (!enter_root(root)) ::_exit(90);
+        // An ordinary user may change the root only in a user namespace of its own.
+        std::string why;
+        if (!enter_private_mount_namespace(why) || ::chroot(root.c_str()) != 0 || ::chdir("/") != 0)
+            ::_exit(90);
         static RecordingTerminal silent;
         static FakeFlash flash;  // no flash device, as on the build host
         Installer& installer = Installer::reset();
         installer.terminal = &silent;
         installer.flash = &flash;
-        write_all(fds[1], body());
-        ::close(fds[1]);
-        ::_exit(0);
+        const std::string report = body();
+        FILE* out = ::fdopen(fds[1], "w");
+        ::_exit(std::fwrite(report.data(), 1, report.size(), out) == report.size() &&
+                        std::fclose(out) == 0 ? 0 : 91);
     }
     ::close(fds[1]);
     std::string report;
@@ -67,23 +58,21 @@ std::string run_in_root(const std::string& root, const std::function<std::string
     return report;
 }
 
-std::string describe(const InstalledPackage& r) {
-    std::ostringstream out;
-    out << r.name << " v=" << r.version << " t=" << r.buildTime << " act=" << r.action
-        << (r.disabled ? " disabled" : "") << (r.userForced ? " user" : "")
-        << (r.isBundle ? " bundle" : "") << (r.hasImage ? " image" : "");
-    if (!r.arch.empty()) out << " arch=" << r.arch;
-    if (!r.note.empty()) out << " note=" << r.note;
-    if (!r.bundle.name.empty()) out << " in=" << list_text({r.bundle});
-    if (!r.depends.empty()) out << " deps=" << list_text(r.depends);
-    if (!r.provides.empty()) out << " prov=" << list_text(r.provides);
-    if (!r.conflicts.empty()) out << " conf=" << list_text(r.conflicts);
-    for (const std::string& f : r.files) out << " " << f;
-    return out.str();
-}
-
 std::string describe_packages() {
-    std::string text;
-    for (const auto& record : Installer::instance().packages) text += describe(*record) + "\n";
-    return text;
+    std::ostringstream out;
+    for (const auto& record : Installer::instance().packages) {
+        const InstalledPackage& r = *record;
+        out << r.name << " v=" << r.version << " t=" << r.buildTime << " act=" << r.action
+            << (r.disabled ? " disabled" : "") << (r.userForced ? " user" : "")
+            << (r.isBundle ? " bundle" : "") << (r.hasImage ? " image" : "");
+        if (!r.arch.empty()) out << " arch=" << r.arch;
+        if (!r.note.empty()) out << " note=" << r.note;
+        if (!r.bundle.name.empty()) out << " in=" << list_text({r.bundle});
+        if (!r.depends.empty()) out << " deps=" << list_text(r.depends);
+        if (!r.provides.empty()) out << " prov=" << list_text(r.provides);
+        if (!r.conflicts.empty()) out << " conf=" << list_text(r.conflicts);
+        for (const std::string& f : r.files) out << " " << f;
+        out << "\n";
+    }
+    return out.str();
 }

@@ -4,8 +4,6 @@
 // code keeps its device paths and never reaches the host's /flash or /ram. An ordinary user's
 // child first enters a user namespace of its own, mapped to that user.
 
-#include "core/package.h"
-
 #include <functional>
 #include <string>
 
@@ -17,4 +15,3 @@ std::string run_in_root(const std::string& root, const std::function<std::string
 // One line per record of the Installer's packages: name, version, build time, action, state,
 // bundle link, relations and files, for comparing loads as text.
 std::string describe_packages();
-std::string describe(const InstalledPackage& record);

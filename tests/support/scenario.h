@@ -91,23 +91,17 @@ struct RecordBuilder {
 class Scenario {
 public:
     Scenario() : installer(Installer::reset()) {
-        installer.quiet = false;
-        installer.terminal = &terminal;
+        installer.quiet = false, installer.terminal = &terminal, installer.flash = &flash;
         installer.arch = "powerpc";
-        installer.flash = &flash;
     }
-    ~Scenario() {
-        txn.cancel();
-        Installer::reset();
-    }
+    ~Scenario() { txn.cancel(), Installer::reset(); }
     Scenario(const Scenario&) = delete;
     Scenario& operator=(const Scenario&) = delete;
 
     // Appends an installed record to installer.packages.
     RecordBuilder installed(const std::string& name, Version version = ver(6, 40)) {
-        installer.packages.push_back(std::make_unique<InstalledPackage>(name));
-        installer.packages.back()->version = version;
-        return {*installer.packages.back(), installer.packages.back().get()};
+        auto& p = installer.packages.emplace_back(std::make_unique<InstalledPackage>(name));
+        return p->version = version, RecordBuilder{*p, p.get()};
     }
     // Installed records from a short text, one word per record: a name, then "@41" for version
     // 6.41, "~" disabled, "!u", "!e" or "!d" for the action, ">x" needs x, "+x" or "+x:-1"
@@ -141,8 +135,7 @@ public:
     void blocker(const std::string& member) { installed("", 0).conflicts(member); }
     RecordBuilder candidate(const std::string& name, Version version = ver(6, 40)) {
         candidates.push_back(std::make_unique<Package>(name));
-        candidates.back()->version = version;
-        return {*candidates.back(), nullptr};
+        return candidates.back()->version = version, RecordBuilder{*candidates.back(), nullptr};
     }
     InstalledPackage& get(const std::string& name) {
         return *installer.packages.at(installer.index_of_package(name).value());
@@ -158,14 +151,11 @@ public:
                    (p->action < 4 ? kWords[p->action] : "?") + (p->disabled ? "(disabled)" : "");
         return out;
     }
-    template <class List>
-    static std::string names(const List& list) {
+    template <class List> static std::string names(const List& list) {
         std::string out;
         for (const auto& p : list) out += (out.empty() ? "" : " ") + p->name;
         return out;
     }
-    std::string installed_names() const { return names(installer.packages); }
-    std::string txn_entries() const { return pending_entries(txn); }
     const std::vector<std::string>& messages() const { return installer.messages; }
 
     Installer& installer;

@@ -9,29 +9,22 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/installer-test-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) std::abort();
-    path_ = templ;
+    path_ = std::string(base && *base ? base : "/tmp") + "/installer-test-XXXXXX";
+    if (::mkdtemp(path_.data()) == nullptr) std::abort();
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
+TempDir::~TempDir() { fs::remove_all(path_, ec_); }
 
 bool write_file(const std::string& path, const std::string& content) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    return bool(out);
+    return bool(out << content) && (out.close(), bool(out));
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
 
