@@ -13,6 +13,9 @@
 
 #include <unistd.h>
 
+#include <set>
+#include <sstream>
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -36,7 +39,8 @@ protected:
         return run_in_root(root.path(), [] {
             open_database(Installer::instance(), false, "powerpc");
             std::set<std::string> lines;
-            for (const auto& r : Installer::instance().packages) lines.insert(describe(*r));
+            std::istringstream records(describe_packages());
+            for (std::string line; std::getline(records, line);) lines.insert(line);
             for (const std::string& m : Installer::instance().messages) lines.insert("msg " + m);
             std::string text;
             for (const std::string& line : lines) text += line + "\n";

@@ -45,6 +45,8 @@ TEST(AdmissionTest, VerdictsGiveOneMessageAtMost) {
          true},
         {"system", 0, ver(3, 20, 'c', 2), false, kRun, 0, "", 0, true},
         {"system", 0, ver(3, 20, 'c', 1), false, kRun, 0, ""},
+        {"system", ver(6, 40), ver(6, 40), false, kRun, kAdmitSame | kAdmitRequirements,
+         "WARNING: omitting package system-6.40: it is already installed\n", ver(6, 41)},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.name << " " << r.old << " " << r.cand);
