@@ -7,10 +7,10 @@
 #include "core/package.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
+#include "package/memory_source.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 
-#include <sstream>
 #include <string>
 
 namespace {
@@ -21,14 +21,15 @@ constexpr std::uint32_t kAllChunks[] = {
     kChunkProvides,      kChunkOptionalMembers, kChunkImage,   kChunkNote,
     kChunkText24,        kChunkSha256Marker};
 
-void drain(std::istream& in) {
-    for (char buffer[4096]; in.read(buffer, sizeof buffer) || in.gcount() > 0;) {
+template <typename Source>
+void drain(Source& in) {
+    for (char buffer[4096]; in.read(buffer, sizeof buffer) > 0;) {
     }
 }
 
 void read_stream(const std::string& bytes) {
-    std::istringstream source(bytes);
-    std::stringbuf copy;
+    MemorySource source(bytes);
+    StringSink copy;
     PackageReader reader(source, true, &copy);
     for (std::uint32_t type : kAllChunks) reader.want(type);
     int type = reader.next_chunk();
@@ -40,7 +41,7 @@ void read_stream(const std::string& bytes) {
             continue;
         }
         if (type == kChunkFiles) {
-            InflateStream inflate(reader);
+            InflateStream inflate(reader.chunk_buf());
             drain(inflate);
         } else if (type == kChunkSignature) {
             (void)reader.verify_signature();

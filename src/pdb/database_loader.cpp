@@ -98,24 +98,23 @@ bool read_files(const std::string& path, FileList& files) {
 std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name,
                                        FlashDevice& flash) {
     std::set<std::string> paths;
-    std::ifstream file(imagePath, std::ios::binary);
-    if (!file) return paths;
+    InputFile file = InputFile::open(imagePath);
+    if (!file.is_open()) return paths;
     PackageReader reader(file, false, nullptr);
     reader.want(kChunkFiles);
     if (reader.next_chunk() != kChunkFiles) return paths;
-    InflateStream z(reader);
+    InflateStream z(reader.chunk_buf());
     const int variant = hardware_variant(flash);
     for (;;) {
         std::uint8_t header[kFileEntryHeaderSize];
-        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
-        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) break;
+        if (z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize) != kFileEntryHeaderSize)
+            break;
         const std::uint16_t mode = load_u16(header);
         const std::uint8_t entryVariant = header[23];
         const std::uint32_t size = load_u32(header + 24);
         std::string entry(load_u16(header + 28), '\0');
-        z.read(entry.data(), std::streamsize(entry.size()));
-        if (std::size_t(z.gcount()) != entry.size()) break;
-        z.seekg(std::streamoff(size), std::ios_base::cur);
+        if (z.read(entry.data(), entry.size()) != entry.size()) break;
+        z.skip(size);
         // Installation passed over these entries, as it does here.
         if ((mode & kModeTypeMask) != kModeRegular ||
             (entryVariant != 0 && entryVariant != variant))
@@ -133,8 +132,8 @@ std::set<std::string> image_file_paths(const std::string& imagePath, const std::
 
 bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
                 const std::string& imagePath) {
-    std::ifstream file(imagePath, std::ios::binary);
-    if (!file) return false;
+    InputFile file = InputFile::open(imagePath);
+    if (!file.is_open()) return false;
     PackageReader reader(file, false, nullptr);
     for (std::uint32_t type : kImageWantedTypes) reader.want(type);
 

@@ -18,7 +18,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <sstream>
 
 namespace {
 
@@ -32,7 +31,7 @@ std::string broken(const std::string& package) {
 
 // The child's report: "ok" or "failed", the messages, then the pending additions.
 std::string install_bytes(const std::string& bytes) {
-    std::istringstream in(bytes);
+    MemorySource in(bytes);
     auto reader = open_install_reader(in);
     InstalledPackage pkg;
     if (!read_package_header(pkg, *reader)) return "header failed";
@@ -121,7 +120,7 @@ TEST_F(InstallPackageTest, EveryTruncationIsRefusedWithNothingLeftToAdd) {
     const std::string report = in_root([&] {
         std::string faults;
         for (std::size_t length = 0; length < bytes.size(); ++length) {
-            std::istringstream in(bytes.substr(0, length));
+            MemorySource in(bytes.substr(0, length));
             auto reader = open_install_reader(in);
             InstalledPackage pkg;
             if (!read_package_header(pkg, *reader)) continue;

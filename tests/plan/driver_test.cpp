@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 namespace {
 
@@ -48,7 +47,7 @@ std::string summary(int status, const Transaction& txn) {
 
 int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},
            std::uint32_t flags = kRun, std::string* dir = nullptr, bool* boot = nullptr) {
-    std::istringstream in(bytes);
+    MemorySource in(bytes);
     return install_stream(Installer::instance(), txn, in, flags, forced, nullptr, dir, boot);
 }
 
@@ -206,12 +205,12 @@ TEST_F(DriverTest, CopyOfTheStreamIsWholeOnlyWhenItCanBecomeAnImage) {
                            {bootBytes, true}, {bootBytes, false}, {suite, false}}) {
                       Installer::instance().packages.clear();
                       Installer::instance().bootImage = bootImage;
-                      std::istringstream in(bytes);
-                      std::stringbuf copy;
+                      MemorySource in(bytes);
+                      StringSink copy;
                       const int status = install_stream(Installer::instance(), txn, in, kRun, {},
                                                         &copy, nullptr, nullptr);
-                      const bool prefix = bytes.compare(0, copy.str().size(), copy.str()) == 0;
-                      out += std::to_string(status) + (copy.str() == bytes ? "whole "
+                      const bool prefix = bytes.compare(0, copy.text.size(), copy.text) == 0;
+                      out += std::to_string(status) + (copy.text == bytes ? "whole "
                                                        : prefix        ? "cut "
                                                                        : "wrong ");
                   }
