@@ -9,7 +9,6 @@
 #include "package/signature/verify.h"
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
