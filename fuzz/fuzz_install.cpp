@@ -6,6 +6,7 @@
 
 #include "scratch.h"
 #include "seed_packages.h"
+#include "package/memory_source.h"
 #include "support/mount_ns.h"
 #include "support/recipes.h"
 #include "support/scenario.h"
@@ -28,7 +29,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,7 +88,7 @@ Installer& fresh_installer() {
 int install_bytes(const std::string& bytes, Transaction& txn) {
     Installer& installer = fresh_installer();
     (void)apply_actions(installer, txn, Verbosity::Changes);
-    std::istringstream input(bytes);
+    MemorySource input(bytes);
     std::string dir;
     bool boot = false;
     return install_stream(installer, txn, input, kAdmitUpgrade | kAdmitDowngrade, {}, nullptr,

@@ -7,21 +7,22 @@
 #include "core/package.h"
 #include "package/format.h"
 #include "package/inflate_stream.h"
+#include "package/memory_source.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 
-#include <sstream>
 #include <string>
 
 namespace {
 
-void drain(std::istream& in) {
-    for (char buffer[4096]; in.read(buffer, sizeof buffer) || in.gcount() > 0;) continue;
+template <typename Source>
+void drain(Source& in) {
+    for (char buffer[4096]; in.read(buffer, sizeof buffer) > 0;) continue;
 }
 
 void read_stream(const std::string& bytes) {
-    std::istringstream source(bytes);
-    std::stringbuf copy;
+    MemorySource source(bytes);
+    StringSink copy;
     PackageReader reader(source, true, &copy);
     for (std::uint32_t type : {kChunkPackageHeader, kChunkText2, kChunkDepends, kChunkFiles,
                                kChunkSignature, kChunkArch, kChunkConflicts, kChunkBundleHeader,
@@ -37,7 +38,7 @@ void read_stream(const std::string& bytes) {
             continue;
         }
         if (type == kChunkFiles) {
-            InflateStream inflate(reader);
+            InflateStream inflate(reader.chunk_buf());
             drain(inflate);
         } else if (type == kChunkSignature) {
             (void)reader.verify_signature();

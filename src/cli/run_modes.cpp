@@ -8,6 +8,7 @@
 #include "cli/stream_copy.h"
 #include "cli/stream_install.h"
 #include "cli/upgrade_run.h"
+#include "core/input_file.h"
 #include "core/installer.h"
 #include "pdb/database_loader.h"
 #include "pdb/listing.h"
@@ -18,7 +19,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -62,8 +62,9 @@ void open_run(const Settings& settings, const std::string& architecture) {
 
 // The listing of the database as open_database loaded it; nothing is changed and no log is written.
 int run_show_mode(const Settings&) {
-    print_listing(Installer::instance(), std::cout);
-    std::cout.flush();
+    const std::string listing = listing_text(Installer::instance());
+    std::fwrite(listing.data(), 1, listing.size(), stdout);
+    std::fflush(stdout);
     return 0;
 }
 
@@ -91,7 +92,8 @@ int run_stream_mode(const Settings& settings) {
     }
     std::string dir;
     bool boot = false;
-    int status = install_stream(installer, txn, std::cin, settings.plannerFlags | kAdmitUpgrade,
+    InputFile input = InputFile::standard_input();
+    int status = install_stream(installer, txn, input, settings.plannerFlags | kAdmitUpgrade,
                                 UserForcedMap(), &copy, &dir, &boot);
     // The installation stopped copying as soon as it saw the copy would not be kept; what the
     // buffer still holds need not reach flash either.
@@ -99,7 +101,7 @@ int run_stream_mode(const Settings& settings) {
         (void)copy.close();
     else
         copy.discard();
-    const bool wholeStream = std::cin.peek() == std::char_traits<char>::eof();
+    const bool wholeStream = input.at_end();
 
     if (status == 0 && !place_stream_copy(installer, txn, copy, wholeStream, dir, boot))
         status = 1;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -13,9 +15,7 @@ constexpr std::size_t kBufferSize = 65536;
 
 }  // namespace
 
-StreamCopy::StreamCopy() : buffer_(kBufferSize) {
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-}
+StreamCopy::StreamCopy() : buffer_(kBufferSize) {}
 
 StreamCopy::~StreamCopy() { (void)close(); }
 
@@ -24,7 +24,7 @@ bool StreamCopy::open(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     failed_ = fd_ < 0;
     errno_ = failed_ ? errno : 0;
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    used_ = 0;
     return !failed_;
 }
 
@@ -40,7 +40,7 @@ bool StreamCopy::close() {
 }
 
 void StreamCopy::discard() {
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    used_ = 0;
     (void)close();
 }
 
@@ -62,29 +62,16 @@ bool StreamCopy::write_all(const char* data, std::size_t size) {
 }
 
 bool StreamCopy::flush_buffer() {
-    const std::size_t used = std::size_t(pptr() - pbase());
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    const std::size_t used = std::exchange(used_, 0);
     return used == 0 ? !failed_ : write_all(buffer_.data(), used);
 }
 
-StreamCopy::int_type StreamCopy::overflow(int_type c) {
-    if (!flush_buffer()) return traits_type::eof();
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
-}
-
-std::streamsize StreamCopy::xsputn(const char* data, std::streamsize n) {
-    const std::size_t size = std::size_t(n);
-    if (size <= std::size_t(epptr() - pptr())) {
-        traits_type::copy(pptr(), data, size);
-        pbump(int(n));
-        return n;
+void StreamCopy::write(const char* data, std::size_t size) {
+    if (size <= buffer_.size() - used_) {
+        std::memcpy(buffer_.data() + used_, data, size);
+        used_ += size;
+        return;
     }
     // Large pieces go straight to the file rather than through the buffer.
-    if (!flush_buffer() || !write_all(data, size)) return 0;
-    return n;
+    if (flush_buffer()) (void)write_all(data, size);
 }
-
-int StreamCopy::sync() { return flush_buffer() ? 0 : -1; }

@@ -3,12 +3,13 @@
 // descriptor that remembers whether every byte reached the file, since the package reader that
 // feeds it does not look at the result of its writes.
 
+#include "core/input_file.h"
+
 #include <cstddef>
-#include <streambuf>
 #include <string>
 #include <vector>
 
-class StreamCopy : public std::streambuf {
+class StreamCopy final : public ByteSink {
 public:
     StreamCopy();
     ~StreamCopy() override;
@@ -26,11 +27,7 @@ public:
     bool ok() const { return !failed_; }
     // The system error number of the first failure, 0 when none.
     int error_number() const { return errno_; }
-
-protected:
-    int_type overflow(int_type c) override;
-    std::streamsize xsputn(const char* data, std::streamsize n) override;
-    int sync() override;
+    void write(const char* data, std::size_t size) override;
 
 private:
     bool write_all(const char* data, std::size_t size);
@@ -40,4 +37,5 @@ private:
     bool failed_ = false;
     int errno_ = 0;
     std::vector<char> buffer_;
+    std::size_t used_ = 0;
 };

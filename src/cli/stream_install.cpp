@@ -2,14 +2,15 @@
 
 #include "cli/stream_install.h"
 
+#include "core/input_file.h"
 #include "core/installer.h"
 #include "package/format.h"
 #include "package/package_reader.h"
 #include "plan/driver.h"
 
-int install_stream(Installer& installer, Transaction& txn, std::istream& input,
-                   PlannerFlags flags, const UserForcedMap& userForced,
-                   std::streambuf* copyTarget, std::string* dirOut, bool* bootOut) {
+int install_stream(Installer& installer, Transaction& txn, ByteSource& input,
+                   PlannerFlags flags, const UserForcedMap& userForced, ByteSink* copyTarget,
+                   std::string* dirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
     if (dirOut) dirOut->clear();
     PackageReader reader(input, true, copyTarget);

@@ -4,10 +4,10 @@
 #include "plan/driver.h"
 
 #include <cstdint>
-#include <istream>
-#include <streambuf>
 #include <string>
 
+class ByteSink;
+class ByteSource;
 class Installer;
 class Transaction;
 
@@ -17,6 +17,6 @@ class Transaction;
 // package with an image chunk, and stays empty for a candidate passed over for its build order;
 // `bootOut` (may be null) whether the boot image is to be set. `*bootOut` starts false on every
 // path.
-int install_stream(Installer& installer, Transaction& txn, std::istream& input,
-                   PlannerFlags flags, const UserForcedMap& userForced,
-                   std::streambuf* copyTarget, std::string* dirOut, bool* bootOut);
+int install_stream(Installer& installer, Transaction& txn, ByteSource& input,
+                   PlannerFlags flags, const UserForcedMap& userForced, ByteSink* copyTarget,
+                   std::string* dirOut, bool* bootOut);

@@ -3,6 +3,7 @@
 #include "cli/upgrade_run.h"
 
 #include "cli/stream_install.h"
+#include "core/input_file.h"
 #include "core/installer.h"
 #include "package/package_format.h"
 #include "pdb/database_paths.h"
@@ -14,7 +15,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -31,12 +31,12 @@ bool ends_with(const std::string& s, const char* suffix) {
 
 // Reads the downgrade marker; false when there is none.
 bool read_downgrade_marker(Version& floor) {
-    std::ifstream in(kDowngradeMarker, std::ios::binary);
+    InputFile in = InputFile::open(kDowngradeMarker, 64);
     if (!in.is_open()) return false;
     // Only the number at the start counts; a marker of any size must not be read whole.
     char head[64] = {};
-    in.read(head, sizeof head - 1);
-    floor = parse_downgrade_floor(std::string(head, std::size_t(in.gcount())));
+    const std::size_t got = in.read(head, sizeof head - 1);
+    floor = parse_downgrade_floor(std::string(head, got));
     return true;
 }
 
@@ -162,13 +162,9 @@ bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
     }
 
     if (!candidates.empty()) installer.reserve_log();
-    // Package files are read front to back once: large reads cost fewer system calls than the
-    // stream library's default of a few KiB.
-    std::vector<char> readBuffer(kPackageReadBuffer);
     for (const auto& candidate : candidates) {
-        std::ifstream file;
-        file.rdbuf()->pubsetbuf(readBuffer.data(), std::streamsize(readBuffer.size()));
-        file.open(candidate->filePath, std::ios::binary);
+        // Package files are read front to back once: large reads cost fewer system calls.
+        InputFile file = InputFile::open(candidate->filePath, kPackageReadBuffer);
         if (!file.is_open()) continue;
         // The same build, already installed, is only placed again on "--reinstall"; otherwise
         // it was omitted and the installed build stays exactly as it is.
@@ -176,7 +172,6 @@ bool upgrade_run(Installer& installer, Transaction& txn, PlannerFlags flags) {
         bool boot = false;
         const int status = install_stream(installer, txn, file, flags, userForced, nullptr,
                                           nullptr, &boot);
-        file.close();
         if (status != 0) {
             txn.cancel();
             return false;

@@ -4,9 +4,9 @@
 #include "core/installer.h"
 
 #include "core/file_system.h"
+#include "core/input_file.h"
 #include "core/output_file.h"
 
-#include <fstream>
 
 namespace {
 // Never destroyed: the instance lives until the process ends, and freeing every record of a
@@ -37,10 +37,20 @@ void Installer::reserve_log() {
     const std::string path(kPostLogPath);
     std::vector<std::string> earlier;
     {
-        std::ifstream in(path);
+        InputFile in = InputFile::open(path);
         std::string line;
+        char piece[4096];
         // A last line without its line feed is not taken: it may have been cut by a crash.
-        while (std::getline(in, line) && !in.eof()) earlier.push_back(line);
+        while (const std::size_t got = in.read(piece, sizeof piece)) {
+            for (const char* at = piece; at < piece + got; ++at) {
+                if (*at != '\n') {
+                    line += *at;
+                    continue;
+                }
+                earlier.push_back(line);
+                line.clear();
+            }
+        }
     }
     // The earlier run's lines belong before everything this run has recorded so far.
     messages.insert(messages.begin(), earlier.begin(), earlier.end());

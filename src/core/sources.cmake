@@ -4,6 +4,7 @@ target_sources(installer_core PRIVATE
     core/console.cpp
     core/file_list.cpp
     core/text_arena.cpp
+    core/input_file.cpp
     core/installer.cpp
     core/output_file.cpp
     core/package.cpp

@@ -11,10 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <istream>
 #include <memory>
-#include <streambuf>
 
 namespace {
 
@@ -29,42 +26,16 @@ void read_text(PackageReader& reader, std::string& text) {
     char piece[kTextPiece];
     while (left > 0) {
         const std::size_t want = std::min<std::size_t>(left, kTextPiece);
-        reader.read(piece, std::streamsize(want));
-        const std::size_t got = std::size_t(reader.gcount());
+        const std::size_t got = reader.read(piece, want);
         text.append(piece, got);
         if (got < want) return;
         left -= std::uint32_t(want);
     }
 }
 
-// Reads from a stream buffer but refuses every seek. A reader on it with the digest off passes
-// over chunks by reading them through, as the scan has always done (a read fault mid-file ends
-// the chunk sequence there), without paying for a digest that the scan never looks at.
-class ReadThroughBuf : public std::streambuf {
-public:
-    explicit ReadThroughBuf(std::streambuf* source) : source_(source) {}
-
-protected:
-    int_type underflow() override { return source_->sgetc(); }
-    int_type uflow() override { return source_->sbumpc(); }
-    std::streamsize xsgetn(char* buffer, std::streamsize n) override {
-        return source_->sgetn(buffer, n);
-    }
-    int_type pbackfail(int_type c) override {
-        return traits_type::eq_int_type(c, traits_type::eof())
-                   ? source_->sungetc()
-                   : source_->sputbackc(traits_type::to_char_type(c));
-    }
-    std::streamsize showmanyc() override { return source_->in_avail(); }
-
-private:
-    std::streambuf* source_;
-};
-
 // Reads exactly n bytes of the current payload; false on a short read.
 bool read_exact(PackageReader& reader, std::uint8_t* out, std::size_t n) {
-    reader.read(reinterpret_cast<char*>(out), std::streamsize(n));
-    return std::size_t(reader.gcount()) == n;
+    return reader.read(reinterpret_cast<char*>(out), n) == n;
 }
 
 }  // namespace
@@ -149,11 +120,11 @@ void pass_package_body(PackageReader& reader) {
 
 bool scan_package_file(PackageFile& file, const std::string& path) {
     file.filePath = path;
-    std::ifstream in(path, std::ios::binary);
-    // Passed-over chunks are read through rather than seeked; the digest stays off because the
+    // Passed-over chunks are read through rather than seeked, as the scan has always done (a
+    // read fault mid-file ends the chunk sequence there); the digest stays off because the
     // installation digests the file again anyway, and the scan's digest was never used.
-    ReadThroughBuf through(in.rdbuf());
-    std::istream source(&through);
+    InputFile source =
+        InputFile::open(path, InputFile::kDefaultBuffer, InputFile::Seeking::Refused);
     PackageReader reader(source, false, nullptr);
     file.size = reader.total_length();
 

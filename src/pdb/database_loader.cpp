@@ -4,6 +4,7 @@
 
 #include "pdb/database_loader.h"
 
+#include "core/input_file.h"
 #include "core/installer.h"
 #include "flash/flash_device.h"
 #include "package/format.h"
@@ -12,12 +13,12 @@
 #include "package/package_reader.h"
 #include "pdb/database_paths.h"
 #include "pdb/schedule.h"
+#include "pdb/text_file.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,15 +34,6 @@ constexpr std::uint32_t kImageWantedTypes[] = {kChunkBundleHeader, kChunkPackage
                                                kChunkDepends,      kChunkProvides,
                                                kChunkConflicts,    kChunkFiles,
                                                kChunkSignature};
-
-// Numbers are taken as the stream library extracts them: leading white space and a sign are
-// passed over, and the number ends at the first byte that cannot continue it ("5;x" is 5). The
-// database files of earlier versions (and of the original system) were read this way, and an
-// entry that failed a stricter reading would be uninstalled.
-template <typename Number>
-bool read_number(std::istream& in, Number& out) {
-    return bool(in >> out);
-}
 
 bool file_exists(const std::string& path) {
     struct stat st;
@@ -72,23 +64,22 @@ bool list_package_dirs(std::vector<std::string>& names) {
 }  // namespace
 
 ListStatus read_list(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
-    std::ifstream in(path);
+    TextFile in(path);
     if (!in) return ListStatus::Missing;
     for (;;) {
         Dependency entry;
-        if (!(in >> entry.name)) return ListStatus::Ok;
-        if (!read_number(in, entry.min) || !read_number(in, entry.max))
-            return ListStatus::Malformed;
-        if (withPriority && !read_number(in, entry.priority)) return ListStatus::Malformed;
+        if (!in.word(entry.name)) return ListStatus::Ok;
+        if (!in.number(entry.min) || !in.number(entry.max)) return ListStatus::Malformed;
+        if (withPriority && !in.number(entry.priority)) return ListStatus::Malformed;
         list.push_back(std::move(entry));
     }
 }
 
 bool read_files(const std::string& path, FileList& files) {
-    std::ifstream in(path);
+    TextFile in(path);
     if (!in) return false;
     std::string line;
-    while (std::getline(in, line)) {
+    while (in.line(line)) {
         std::string installed = installed_path(line);
         if (!installed.empty()) files.insert(std::move(installed));
     }
@@ -98,24 +89,23 @@ bool read_files(const std::string& path, FileList& files) {
 std::set<std::string> image_file_paths(const std::string& imagePath, const std::string& name,
                                        FlashDevice& flash) {
     std::set<std::string> paths;
-    std::ifstream file(imagePath, std::ios::binary);
-    if (!file) return paths;
+    InputFile file = InputFile::open(imagePath);
+    if (!file.is_open()) return paths;
     PackageReader reader(file, false, nullptr);
     reader.want(kChunkFiles);
     if (reader.next_chunk() != kChunkFiles) return paths;
-    InflateStream z(reader);
+    InflateStream z(reader.chunk_buf());
     const int variant = hardware_variant(flash);
     for (;;) {
         std::uint8_t header[kFileEntryHeaderSize];
-        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
-        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) break;
+        if (z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize) != kFileEntryHeaderSize)
+            break;
         const std::uint16_t mode = load_u16(header);
         const std::uint8_t entryVariant = header[23];
         const std::uint32_t size = load_u32(header + 24);
         std::string entry(load_u16(header + 28), '\0');
-        z.read(entry.data(), std::streamsize(entry.size()));
-        if (std::size_t(z.gcount()) != entry.size()) break;
-        z.seekg(std::streamoff(size), std::ios_base::cur);
+        if (z.read(entry.data(), entry.size()) != entry.size()) break;
+        z.skip(size);
         // Installation passed over these entries, as it does here.
         if ((mode & kModeTypeMask) != kModeRegular ||
             (entryVariant != 0 && entryVariant != variant))
@@ -133,8 +123,8 @@ std::set<std::string> image_file_paths(const std::string& imagePath, const std::
 
 bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
                 const std::string& imagePath) {
-    std::ifstream file(imagePath, std::ios::binary);
-    if (!file) return false;
+    InputFile file = InputFile::open(imagePath);
+    if (!file.is_open()) return false;
     PackageReader reader(file, false, nullptr);
     for (std::uint32_t type : kImageWantedTypes) reader.want(type);
 
@@ -171,18 +161,17 @@ StateStatus load_state(InstalledPackage& record) {
     bool broken = false;
     bool bundleLink = false;
     if (record.version == 0) {
-        std::ifstream version(dir + "version");
-        if (!version || !read_number(version, record.version) ||
-            !read_number(version, record.buildTime))
+        TextFile version(dir + "version");
+        if (!version || !version.number(record.version) || !version.number(record.buildTime))
             broken = true;
         if (read_list(dir + "deps", record.depends, false) == ListStatus::Malformed) broken = true;
         if (read_list(dir + "provides", record.provides, true) == ListStatus::Malformed)
             broken = true;
         if (read_list(dir + "conflicts", record.conflicts, false) == ListStatus::Malformed)
             broken = true;
-        std::ifstream bundle(dir + "bundle");
+        TextFile bundle(dir + "bundle");
         std::string bundleName;
-        if (bundle >> bundleName) {
+        if (bundle.word(bundleName)) {
             record.bundle = Dependency{bundleName, 0, 0, 0};
             bundleLink = true;
         }
@@ -194,15 +183,15 @@ StateStatus load_state(InstalledPackage& record) {
     if (!record.isBundle) read_files(dir + "files", record.files);
 
     record.userForced = false;
-    std::ifstream disabled(dir + "disabled");
-    if (disabled) {
+    TextFile disabled(dir + "disabled");
+    if (disabled.is_open()) {
         record.disabled = true;
         std::string firstLine;
-        std::getline(disabled, firstLine);
+        (void)disabled.line(firstLine);
         record.userForced = firstLine != "auto";
     } else {
         record.disabled = false;
-        if (std::ifstream(dir + "enabled")) record.userForced = true;
+        if (TextFile(dir + "enabled").is_open()) record.userForced = true;
     }
 
     if (record.is_placeholder()) return broken ? StateStatus::Broken : StateStatus::Ok;

@@ -1,4 +1,4 @@
-// The package listing. Every column is filled with the stream's default adjustment, which puts
+// The package listing. Every column is filled as a stream's default adjustment fills it, with
 // the fill before the text; a text longer than its column is written whole.
 
 #include "pdb/listing.h"
@@ -7,16 +7,15 @@
 #include "core/package.h"
 
 #include <ctime>
-#include <iomanip>
-#include <ostream>
+#include <string_view>
 
 namespace {
 
-constexpr int kNameWidth = 16;
-constexpr int kVersionWidth = 13;
-constexpr int kBuiltWidth = 20;
-constexpr int kNoteWidth = 40;
-constexpr int kRuleWidth = 94;
+constexpr std::size_t kNameWidth = 16;
+constexpr std::size_t kVersionWidth = 13;
+constexpr std::size_t kBuiltWidth = 20;
+constexpr std::size_t kNoteWidth = 40;
+constexpr std::size_t kRuleWidth = 94;
 
 // The build time as UTC, e.g. "Jan/01/1970 00:00:00"; empty when it cannot be converted.
 std::string built_text(std::uint32_t buildTime) {
@@ -28,19 +27,36 @@ std::string built_text(std::uint32_t buildTime) {
     return std::string(buffer, n);
 }
 
+// Appends `text` after spaces that fill it out to `width`.
+void column(std::string& out, std::string_view text, std::size_t width) {
+    if (text.size() < width) out.append(width - text.size(), ' ');
+    out += text;
+}
+
 }  // namespace
 
-void print_listing(Installer& installer, std::ostream& out) {
-    out << std::setw(kNameWidth) << "Name" << "    " << std::setw(kVersionWidth) << "Version"
-        << " " << std::setw(kBuiltWidth) << "Built" << std::setw(kNoteWidth) << "Note" << '\n';
-    out << std::string(kRuleWidth, '-') << '\n';
+std::string listing_text(Installer& installer) {
+    std::string out;
+    column(out, "Name", kNameWidth);
+    out += "    ";
+    column(out, "Version", kVersionWidth);
+    out += " ";
+    column(out, "Built", kBuiltWidth);
+    column(out, "Note", kNoteWidth);
+    out += '\n';
+    out.append(kRuleWidth, '-').append("\n");
     for (const auto& record : installer.packages) {
         if (record->name.empty()) continue;
-        out << std::setw(kNameWidth) << record->name << " " << std::setw(1)
-            << (record->disabled ? "X" : " ") << std::setw(2)
-            << (record->bundle.name.empty() ? "  " : "B ") << std::setw(kVersionWidth)
-            << version_text(record->version) << " " << std::setw(kBuiltWidth)
-            << built_text(record->buildTime) << " " << std::setw(kNoteWidth) << record->note
-            << '\n';
+        column(out, record->name, kNameWidth);
+        out += " ";
+        out += record->disabled ? "X" : " ";
+        out += record->bundle.name.empty() ? "  " : "B ";
+        column(out, version_text(record->version), kVersionWidth);
+        out += " ";
+        column(out, built_text(record->buildTime), kBuiltWidth);
+        out += " ";
+        column(out, record->note, kNoteWidth);
+        out += '\n';
     }
+    return out;
 }

@@ -3,8 +3,8 @@
 #include "pdb/schedule.h"
 
 #include "core/package.h"
+#include "pdb/text_file.h"
 
-#include <fstream>
 
 std::string schedule_path(const std::string& packageName) {
     std::string path = "/ram/pdb/";
@@ -20,10 +20,9 @@ std::string schedule_path(const std::string& packageName) {
 }
 
 ScheduleRequest read_schedule(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return ScheduleRequest::None;
+    TextFile in(path);
     std::string word;
-    if (!(in >> word)) return ScheduleRequest::None;
+    if (!in.word(word)) return ScheduleRequest::None;
     if (word == "uninstall") return ScheduleRequest::Uninstall;
     if (word == "enable") return ScheduleRequest::Enable;
     if (word == "disable") return ScheduleRequest::Disable;

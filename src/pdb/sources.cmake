@@ -5,4 +5,5 @@ target_sources(installer_core PRIVATE
     pdb/entry_writer.cpp
     pdb/listing.cpp
     pdb/schedule.cpp
+    pdb/text_file.cpp
 )

@@ -85,8 +85,7 @@ bool copy_entry(Installer& installer, InflateStream& z, OutputFile& out, std::ui
     std::uint32_t left = size;
     while (left > 0) {
         const std::size_t n = std::min<std::size_t>(kCopyPiece, left);
-        z.read(piece.data(), std::streamsize(n));
-        if (std::size_t(z.gcount()) != n) {
+        if (z.read(piece.data(), n) != n) {
             report_broken(installer, pkg);
             return false;
         }
@@ -111,7 +110,7 @@ bool install_chunks(Installer& installer, InstalledPackage& pkg, Transaction& tx
         while (left > 0 && reader) {
             show_progress(installer, reader, label);
             const std::uint64_t step = std::min(left, kImageStep);
-            reader.seekg(std::streamoff(step), std::ios_base::cur);
+            reader.skip(step);
             left -= step;
         }
         reader.next_chunk();
@@ -189,7 +188,7 @@ bool install_package(Installer& installer, InstalledPackage& pkg, Transaction& t
 bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
                   PackageReader& reader) {
     const std::string label = progress_label(pkg);
-    InflateStream z(reader);
+    InflateStream z(reader.chunk_buf());
     const int variant = hardware_variant(*installer.flash);
     std::vector<char> piece(kCopyPiece);
     std::string base = std::string(kFlashRoot);
@@ -198,21 +197,20 @@ bool unpack_files(Installer& installer, InstalledPackage& pkg, Transaction& txn,
     for (;;) {
         if (!z) return true;
         std::uint8_t header[kFileEntryHeaderSize];
-        z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize);
-        if (std::size_t(z.gcount()) != kFileEntryHeaderSize) return true;
+        if (z.read(reinterpret_cast<char*>(header), kFileEntryHeaderSize) != kFileEntryHeaderSize)
+            return true;
         const std::uint16_t mode = load_u16(header);
         const std::uint8_t entryVariant = header[23];
         const std::uint32_t size = load_u32(header + 24);
         const std::uint16_t nameLength = load_u16(header + 28);
         std::string name(nameLength, '\0');
-        z.read(name.data(), nameLength);
-        if (std::size_t(z.gcount()) != nameLength) {
+        if (z.read(name.data(), nameLength) != nameLength) {
             report_broken(installer, pkg);
             return false;
         }
         if ((mode & kModeTypeMask) != kModeRegular ||
             (entryVariant != 0 && entryVariant != variant)) {
-            z.seekg(std::streamoff(size), std::ios_base::cur);
+            z.skip(size);
             continue;
         }
         if (is_hostile_entry_name(name)) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,7 +34,7 @@ void sync_all(FileSystem& fs, const std::set<std::string>& dirs) {
             std::fprintf(stderr, "syncfs %s: %s\n", dir.c_str(), std::strerror(errno));
 }
 
-bool write_all(FileSystem& fs, int fd, const std::string& text) {
+bool write_all(FileSystem& fs, int fd, std::string_view text) {
     for (std::size_t done = 0; done < text.size();) {
         const long put = fs.write(fd, text.data() + done, text.size() - done);
         if (put <= 0) {
@@ -45,14 +46,27 @@ bool write_all(FileSystem& fs, int fd, const std::string& text) {
     return true;
 }
 
-// Written under a second name and renamed: a journal in place is always whole.
-bool write_journal(FileSystem& fs, const std::string& journalPath, const std::string& text) {
+// Written under a second name and renamed: a journal in place is always whole. The lines go
+// out through a small buffer, so that a commit of many thousand files never holds its whole
+// journal in memory.
+bool write_journal(FileSystem& fs, const std::string& journalPath, const Transaction& txn) {
+    constexpr std::size_t kBufferSize = 16384;
     const std::string dir = parent_dir(journalPath);
     const std::string next = journalPath + ".new";
     make_dirs(fs, dir);
     const int fd = fs.create(next, 0600);
     if (fd < 0) return false;
-    bool ok = write_all(fs, fd, text) && fs.sync(fd);
+    std::string buffer;
+    buffer.reserve(kBufferSize);
+    const auto put = [&](std::string_view line) {
+        if (buffer.size() + line.size() > kBufferSize) {
+            if (!write_all(fs, fd, buffer)) return false;
+            buffer.clear();
+        }
+        buffer += line;
+        return true;
+    };
+    bool ok = txn.write_manifest(put) && write_all(fs, fd, buffer) && fs.sync(fd);
     int reason = errno;
     if (!fs.close(fd) && ok) {
         ok = false;
@@ -121,15 +135,14 @@ bool commit_journaled(Transaction& txn, const std::string& journalPath,
     FileSystem& fs = txn.file_system();
     restage_empty_files(txn);
     std::set<std::string> dirs{parent_dir(journalPath)};
-    std::string text;
-    const bool representable = txn.manifest_text(text);
+    const bool representable = txn.is_representable();
     for (const auto& [path, entry] : txn.entries())
         if (entry.op == FileOpKind::Move || entry.op == FileOpKind::MoveTemp)
             dirs.insert(parent_dir(entry.source));
     // The new files' data first: a journal naming a file whose blocks a cut then loses would
     // move an empty file into place.
     sync_all(fs, dirs);
-    bool journaled = representable && write_journal(fs, journalPath, text);
+    bool journaled = representable && write_journal(fs, journalPath, txn);
     if (!journaled)
         std::fprintf(stderr, "journal %s: %s\n", journalPath.c_str(),
                      representable ? std::strerror(errno) : "unrepresentable path");

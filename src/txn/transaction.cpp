@@ -212,23 +212,41 @@ void Transaction::drop_below(const std::string& dir) {
     order_.erase(order_.begin() + std::ptrdiff_t(kept), order_.begin() + std::ptrdiff_t(at));
 }
 
-bool Transaction::manifest_text(std::string& text) const {
-    for (const auto& [path, entry] : entries()) {
-        if (!representable(entry)) return false;
-        text += entry.op == FileOpKind::Remove ? "U " : entry.op == FileOpKind::Link ? "L " : "M ";
-        text += path;
-        if (entry.op != FileOpKind::Remove) text.append(" ").append(entry.source);
-        text += '\n';
+bool Transaction::manifest_line(const Slot& slot, FileOp& entry, std::string& line) const {
+    read(slot, entry);
+    line.assign(entry.op == FileOpKind::Remove ? "U " : entry.op == FileOpKind::Link ? "L " : "M ");
+    line += entry.path;
+    if (entry.op != FileOpKind::Remove) line.append(" ").append(entry.source);
+    line += '\n';
+    return representable(entry);
+}
+
+bool Transaction::is_representable() const {
+    FileOp entry;
+    std::string line;
+    for (const std::uint32_t id : order_)
+        if (!manifest_line(slots_[id], entry, line)) return false;
+    return true;
+}
+
+bool Transaction::write_manifest(const std::function<bool(std::string_view)>& put) const {
+    FileOp entry;
+    std::string line;
+    for (const std::uint32_t id : order_) {
+        (void)manifest_line(slots_[id], entry, line);
+        if (!put(line)) return false;
     }
     return true;
 }
 
 bool Transaction::save_manifest(const std::string& manifestPath) const {
-    std::string text;
-    if (!manifest_text(text)) return false;
+    if (!is_representable()) return false;
     OutputFile out = fs_->open_output(manifestPath);
     if (!out) return false;
-    out.write(text.data(), text.size());
+    (void)write_manifest([&](std::string_view line) {
+        out << line;
+        return bool(out);
+    });
     if (!out.close()) {
         // A half-written manifest would be committed by the next "--commit".
         fs_->remove_file(manifestPath);

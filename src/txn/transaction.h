@@ -110,9 +110,14 @@ public:
     // dropped MoveTemp entries).
     void drop_below(const std::string& dir);
 
-    // The manifest's lines, one per entry in path order; false when an entry cannot be
-    // represented (a space or line feed where the line format has no room for it).
-    [[nodiscard]] bool manifest_text(std::string& text) const;
+    // False when an entry cannot be represented in a manifest (a space or line feed where the
+    // line format has no room for it).
+    [[nodiscard]] bool is_representable() const;
+    // Hands the manifest's lines to `put` one at a time, one per entry in path order, each with
+    // its line feed and valid during the call, so that no whole manifest is ever held in
+    // memory. Stops at the first `put` that returns false, and returns false then. Call it
+    // only when is_representable.
+    [[nodiscard]] bool write_manifest(const std::function<bool(std::string_view)>& put) const;
     // Writes the manifest; false (and no file left) when an entry cannot be represented or
     // the write failed.
     [[nodiscard]] bool save_manifest(const std::string& manifestPath) const;
@@ -150,6 +155,9 @@ private:
     };
     static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
 
+    // Sets `line` to the manifest line of `slot`, line feed included; false when it cannot be
+    // represented. `entry` is scratch space, reused from line to line.
+    bool manifest_line(const Slot& slot, FileOp& entry, std::string& line) const;
     // One manifest line without its line feed; false when it is empty or malformed.
     bool add_manifest_line(const std::string& line);
     Entry entry_at(std::size_t at) const;

@@ -62,7 +62,7 @@ TEST(StreamCopy, NoticesAFailedWriteOrOpen) {
     StreamCopy full;
     ASSERT_TRUE(full.open("/dev/full"));
     const std::string block(100000, 'x');
-    full.sputn(block.data(), std::streamsize(block.size()));
+    full.write(block.data(), block.size());
     EXPECT_FALSE(full.ok() || full.close());
     EXPECT_EQ(full.error_number(), ENOSPC);
     StreamCopy missing;

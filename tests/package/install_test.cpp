@@ -17,7 +17,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <sstream>
 
 namespace {
 
@@ -29,7 +28,7 @@ std::string broken(const std::string& package) {
 
 // The child's report: "ok" or "failed", the messages, then the pending additions.
 std::string install_bytes(const std::string& bytes) {
-    std::istringstream in(bytes);
+    MemorySource in(bytes);
     auto reader = open_install_reader(in);
     InstalledPackage pkg;
     if (!read_package_header(pkg, *reader)) return "header failed";

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 #include <iterator>
-#include <sstream>
 
 namespace {
 
@@ -25,7 +24,7 @@ struct HeaderRead {
         reader.next_chunk();
         ok = read_package_header(record, reader);
     }
-    std::istringstream in;
+    MemorySource in;
     PackageReader reader;
     Package record;
     bool ok = false;

@@ -3,6 +3,7 @@
 // standing where the driver leaves it: on the first chunk of a package stream.
 
 #include "package/format.h"
+#include "package/memory_source.h"
 #include "package/package_reader.h"
 #include "pkglib/description.h"
 #include "support/recipes.h"
@@ -47,7 +48,7 @@ inline std::string package_file(const PackageDescription& desc, DigestSigner sig
 }
 
 // Opens a reader on `in` as the stream installation does and moves it to the first chunk.
-inline std::unique_ptr<PackageReader> open_install_reader(std::istream& in) {
+inline std::unique_ptr<PackageReader> open_install_reader(ByteSource& in) {
     auto reader = std::make_unique<PackageReader>(in, true, nullptr);
     for (std::uint32_t type : kInstallChunks) reader->want(type);
     reader->next_chunk();

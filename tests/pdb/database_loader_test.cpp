@@ -71,6 +71,9 @@ TEST_F(DatabaseLoaderTest, SmallFilesStateFilesAndSchedulesOfEachEntry) {
         {"net.x", {v, f}, "net.x v=1 t=2 act=3 user"},
         {"hold", {{"version", "4294967295 4294967295\n"}, f},
          "hold v=4294967295 t=4294967295 act=0"},
+        // As a stream stores them: the limit on overflow, a negative number wrapped.
+        {"over", {{"version", "4294967296 5\n"}, f}, "over v=4294967295 t=0 act=1"},
+        {"wrap", {{"version", "-1 +7\n"}, f}, "wrap v=4294967295 t=7 act=0"},
         {"odd", {{"version", "1\n"}, f}, "odd v=1 t=0 act=2 user"},
         {"exact", {v, f}, "exact v=1 t=2 act=0"},  // "uninstalled" is no schedule
         {"caf\xc3\xa9", {v, f}, "caf\xc3\xa9 v=1 t=2 act=3 user"},

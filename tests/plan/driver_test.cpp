@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 namespace {
 
@@ -47,7 +46,7 @@ std::string summary(int status, const Transaction& txn) {
 
 int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},
            std::uint32_t flags = kRun, std::string* dir = nullptr, bool* boot = nullptr) {
-    std::istringstream in(bytes);
+    MemorySource in(bytes);
     return install_stream(Installer::instance(), txn, in, flags, forced, nullptr, dir, boot);
 }
 
@@ -198,12 +197,12 @@ TEST_F(DriverTest, CopyOfTheStreamIsWholeOnlyWhenItCanBecomeAnImage) {
                   for (const auto& [bytes, bootImage] : runs) {
                       Installer::instance().packages.clear();
                       Installer::instance().bootImage = bootImage;
-                      std::istringstream in(bytes);
-                      std::stringbuf copy;
+                      MemorySource in(bytes);
+                      StringSink copy;
                       out += std::to_string(install_stream(Installer::instance(), txn, in, kRun,
                                                            {}, &copy, nullptr, nullptr));
-                      const bool whole = copy.str() == bytes;
-                      out += whole ? "whole " : bytes.starts_with(copy.str()) ? "cut " : "? ";
+                      const bool whole = copy.text == bytes;
+                      out += whole ? "whole " : bytes.starts_with(copy.text) ? "cut " : "? ";
                   }
                   return out;
               }),

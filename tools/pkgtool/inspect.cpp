@@ -100,24 +100,25 @@ const char* type_word(std::uint16_t mode) {
 
 // Lists the entries of a files chunk; false when its zlib data ends inside an entry.
 bool print_files(PackageReader& reader) {
-    InflateStream z(reader);
+    InflateStream z(reader.chunk_buf());
     std::printf("      %-5s %-6s %-7s %10s  %s\n", "type", "mode", "variant", "size", "name");
     for (;;) {
         std::uint8_t header[kFileEntryHeaderSize];
-        if (!z.read(reinterpret_cast<char*>(header), sizeof header)) return z.gcount() == 0;
+        const std::size_t got = z.read(reinterpret_cast<char*>(header), sizeof header);
+        if (got != sizeof header) return got == 0;
         const std::uint16_t mode = load_u16(header);
         const std::uint32_t size = load_u32(header + 24);
         std::string name(load_u16(header + 28), '\0');
-        if (!z.read(name.data(), std::streamsize(name.size()))) {
+        if (z.read(name.data(), name.size()) != name.size()) {
             std::printf("      (entry name cut short)\n");
             return false;
         }
         std::string line = name;
         if ((mode & kModeTypeMask) == 0xa000 && size <= 4096) {
             std::string target(size, '\0');
-            if (!z.read(target.data(), std::streamsize(size))) return false;
+            if (z.read(target.data(), size) != size) return false;
             line += " -> " + target;
-        } else if (size > 0 && !z.seekg(std::streamoff(size), std::ios_base::cur)) {
+        } else if (size > 0 && !z.skip(size)) {
             std::printf("      %-5s %06o %-7u %10u  %s (data cut short)\n", type_word(mode), mode,
                         header[23], size, quoted(name).c_str());
             return false;
@@ -130,13 +131,12 @@ bool print_files(PackageReader& reader) {
 // Prints a header payload; returns the package's name-version label.
 std::string print_header_payload(PackageReader& reader) {
     std::uint8_t p[kHeaderWithFlagsSize] = {};
-    reader.read(reinterpret_cast<char*>(p), std::streamsize(kHeaderBaseSize));
-    if (!reader) {
+    if (reader.read(reinterpret_cast<char*>(p), kHeaderBaseSize) != kHeaderBaseSize) {
         std::printf("      (header cut short)\n");
         return "?";
     }
     std::string flags = "none (32-byte header)";
-    if (reader.read(reinterpret_cast<char*>(p + kHeaderBaseSize), 4)) {
+    if (reader.read(reinterpret_cast<char*>(p + kHeaderBaseSize), 4) == 4) {
         flags = flags_text(load_u32(p + kHeaderBaseSize));
     } else {
         reader.clear();
@@ -155,7 +155,7 @@ void print_text_payload(PackageReader& reader) {
     const std::uint32_t length = reader.chunk_length();
     if (length > kMaxTextLength) std::printf("      (too long: the installer refuses it)\n");
     std::string text(std::min(length, kMaxShownText), '\0');
-    if (!reader.read(text.data(), std::streamsize(text.size()))) {
+    if (reader.read(text.data(), text.size()) != text.size()) {
         std::printf("      (text cut short)\n");
         return;
     }
@@ -180,7 +180,7 @@ void want_everything(PackageReader& reader) {
 // SHA-256 marker after it (the digest switches there and starts afresh), through the next
 // signature chunk. Bundle chunks, trailers and unsigned packages stay outside.
 std::vector<bool> signed_chunks(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    InputFile in = InputFile::open(path);
     PackageReader reader(in, false, nullptr);
     want_everything(reader);
     reader.set_text_limit(0xffffffffu);
@@ -208,7 +208,7 @@ std::vector<bool> signed_chunks(const std::string& path) {
 bool print_chunks(const std::string& path, std::uint64_t fileSize, const PublicKeys* keys,
                   std::vector<SignatureResult>& signatures) {
     const std::vector<bool> covered = signed_chunks(path);
-    std::ifstream in(path, std::ios::binary);
+    InputFile in = InputFile::open(path);
     PackageReader reader(in, true, nullptr);
     want_everything(reader);
     reader.set_text_limit(0xffffffffu);  // shown and marked below rather than ending the walk
@@ -293,8 +293,8 @@ void print_record(const Package& p, const char* indent, const char* title) {
 // The file's size, or false with a message on standard error when it is no package file.
 bool probe_file(const std::string& path, std::uint64_t& size, bool& altMagic,
                 std::uint32_t& declared) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    InputFile in = InputFile::open(path);
+    if (!in.is_open()) {
         std::fprintf(stderr, "pkgtool: cannot open %s\n", path.c_str());
         return false;
     }
@@ -305,8 +305,7 @@ bool probe_file(const std::string& path, std::uint64_t& size, bool& altMagic,
     }
     altMagic = probe.is_alt_magic();
     declared = probe.total_length();
-    in.seekg(0, std::ios_base::end);
-    size = std::uint64_t(in.tellg());
+    size = std::uint64_t(std::ifstream(path, std::ios::binary | std::ios::ate).tellg());
     return true;
 }
 
@@ -327,7 +326,7 @@ int verify_package(const std::string& path, const PublicKeys* keys) {
     }
     // Skipped payloads are read through, so the digest sees every byte as in an installation.
     std::vector<SignatureResult> signatures;
-    std::ifstream in(path, std::ios::binary);
+    InputFile in = InputFile::open(path);
     PackageReader reader(in, true, nullptr);
     want_everything(reader);
     bool sha256 = false;
@@ -337,7 +336,7 @@ int verify_package(const std::string& path, const PublicKeys* keys) {
         if (reader.type() == kChunkSha256Marker) sha256 = true;
         if (reader.type() == kChunkPackageHeader) {
             std::uint8_t p[kHeaderBaseSize];
-            if (!reader.read(reinterpret_cast<char*>(p), sizeof p)) break;
+            if (reader.read(reinterpret_cast<char*>(p), sizeof p) != sizeof p) break;
             // The name comes from the file: no byte of it may reach the terminal as a control.
             std::string label = load_name(p, kHeaderNameSize);
             label += "-" + version_text(load_u32(p + 16));

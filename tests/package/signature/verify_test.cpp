@@ -2,13 +2,13 @@
 // it tries, what reaches the copy target), and the key files it takes its keys from.
 #include "package/signature/verify.h"
 
+#include "package/memory_source.h"
 #include "package/package_reader.h"
 #include "support/recipes.h"
 #include "package/signature/key_file.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -36,23 +36,23 @@ protected:
     // a marker byte; `covered` is what the digest took in before.
     int run(const std::string& data, std::uint32_t chunkLength, bool digestOn = true,
             bool sha256 = false, const std::string& covered = kCovered) {
-        copy.str("");
-        source = std::make_unique<std::stringbuf>(data + "#");
+        copy.text.clear();
+        source = std::make_unique<MemorySource>(data + "#");
         buf = std::make_unique<ChunkBuf>(source.get(), digestOn, &copy);
         buf->stand_at_chunk(chunkLength, sha256, covered);
         return int(verify_signature(*buf, keys));
     }
     // Bytes still in the source, the marker included.
-    std::size_t unread() const { return std::size_t(source->in_avail()); }
+    std::size_t unread() const { return source->left(); }
 
     PublicKeys keys{};
     PrivateKeys priv{};
     bool read = read_dev_keys(INSTALLER_KEYS_DIR, keys, priv);
     std::string err;
     std::unique_ptr<PackageSigner> signer = PackageSigner::create(priv, keys, true, err);
-    std::unique_ptr<std::stringbuf> source;
+    std::unique_ptr<MemorySource> source;
     std::unique_ptr<ChunkBuf> buf;
-    std::stringbuf copy;
+    StringSink copy;
 };
 
 TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadTriedAndPassed) {
@@ -88,7 +88,7 @@ TEST_F(VerifySignatureTest, ChunkLengthDigestAndSourceDecideWhatIsReadTriedAndPa
         EXPECT_EQ(run(bytes, length, digestOn), level);
         EXPECT_EQ(buf->get_remaining(), left);
         EXPECT_EQ(buf->get_digest_finished(), digestOn);
-        EXPECT_EQ(copy.str(), copied);
+        EXPECT_EQ(copy.text, copied);
         if (rest >= 0) { EXPECT_EQ(unread(), std::size_t(rest)); }
     }
     EXPECT_EQ(run(sign(true), 132, true, true), 2) << "EdDSA covers the whole SHA-256 digest";
