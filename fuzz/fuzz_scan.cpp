@@ -47,7 +47,7 @@ void read_stream(const std::string& bytes) {
         }
         type = reader.next_chunk();
     }
-    const std::string copied = copy.str();
+    const std::string& copied = copy.text;
     fuzz_check(copied.size() <= bytes.size() && bytes.compare(0, copied.size(), copied) == 0,
                "the copy target is not a prefix of the input");
 }
