@@ -139,7 +139,7 @@ TEST(InterruptedCommit, RunAgainAfterAnyCutEndsAsAnUninterruptedOneAndPowerLossK
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(r.at("ram"), ec))
             std::filesystem::remove_all(entry.path(), ec);
-        const bool journal = r.exists("flash/var/pdb/.journal");
+        const bool journal = path_exists(r.at("flash/var/pdb/.journal"));
         RunResult after = r.run({"--commit"});
         EXPECT_EQ(has(after.out, "finishing interrupted install...\n"), journal) << after.out;
         const Tree now = without_ram_copy(capture(r));
@@ -177,9 +177,9 @@ TEST(InterruptedCommit, DirectRunKilledAnywhereIsFinishedByTheNextRun) {
     each_cut(r, "COMMIT_SHIM_KILL_AFTER", calls, start, [&] {
         // The listing, which takes no lock and waits for no one, finishes the commit too when
         // no other run holds the lock.
-        if (r.exists("flash/var/pdb/.journal")) {
+        if (path_exists(r.at("flash/var/pdb/.journal"))) {
             EXPECT_TRUE(r.run({"--show"}).out.starts_with("finishing interrupted install...\n"));
-            EXPECT_FALSE(r.exists("flash/var/pdb/.journal"));
+            EXPECT_FALSE(path_exists(r.at("flash/var/pdb/.journal")));
         }
         RunResult next = r.run({}, {}, {"bootimage=1"});
         EXPECT_EQ(next.status, 0) << next.out << next.err;

@@ -109,7 +109,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
     ROUTER(r);
     for (const char* old : {"a 6.40; file bin/a 0755 one; file etc/a.conf 0644 old; file "
                             "share/a/gone 0644 gone", "b 6.47; file bin/b 0755 b one"})
-        ASSERT_EQ(r.stream(short_package(old)).status, 0);
+        ASSERT_EQ(r.run({"-"}, short_package(old)).status, 0);
     const std::string upload = r.at("rw/pckg/.download/" + c.name + ".npk");
     std::filesystem::create_directories(r.at("rw/pckg/.download"));
     auto tree = [&] {
@@ -118,7 +118,7 @@ void run_sweep(const SweepCase& c, const std::string& label) {
         return t;
     };
     auto install = [&](const std::string& bytes, Mode mode) {
-        if (mode == Mode::Stream) return r.stream(bytes);
+        if (mode == Mode::Stream) return r.run({"-"}, bytes);
         write_file(upload, bytes);
         RunResult run = r.run({});
         ::unlink(upload.c_str());
