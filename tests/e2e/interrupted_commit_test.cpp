@@ -5,6 +5,8 @@
 
 #include "e2e/router.h"
 
+#include "core/file_system.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -45,7 +47,9 @@ void stage(const Router& r, Tree& beforeSafe) {
         std::filesystem::remove(r.at(kUp + name));
     // Too little room on flash for the new big file beside the old one: it is staged in /ram
     // and its commit is a copy across file systems.
-    const std::int64_t spare = free_blocks(r.at("flash")) - std::int64_t(kBigBlocks + 5);
+    FreeSpace space;
+    ASSERT_TRUE(real_file_system().free_space(r.at("flash"), space));
+    const std::int64_t spare = std::int64_t(space.freeBlocks) - std::int64_t(kBigBlocks + 5);
     ASSERT_GT(spare, 0);
     r.put("flash/filler", std::string(std::size_t(spare) * tmpfs_block_size(), 'f'));
     r.put(kDown + "system.npk", short_package("system 6.41; flags boot; image text kernel-2"));
