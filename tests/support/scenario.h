@@ -9,7 +9,6 @@
 #include "support/version.h"
 #include "txn/transaction.h"
 
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
