@@ -6,13 +6,10 @@
 #include "support/faulty_file_system.h"
 #include "support/mount_ns.h"
 #include "support/scenario.h"
-#include "support/temp_dir.h"
 #include "txn/space.h"
 
 #include <gtest/gtest.h>
-#include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,8 +24,7 @@ class TransactionTest : public ::testing::Test {
 protected:
     void SetUp() override { ::umask(022); }
     std::string make(const std::string& rel, const std::string& content = "staged") {
-        write_file(dir / rel, content);
-        return dir / rel;
+        return write_file(dir / rel, content), dir / rel;
     }
     std::string make(const std::string& r, std::size_t n) { return make(r, std::string(n, 'f')); }
     // A temporary file for `path` as create_file makes it, with /ram and /tmp below `dir`.
@@ -37,8 +33,7 @@ protected:
         return create_file_in(txn, path, size, mode, dir / ram, dir / tmp);
     }
     std::string temp_of(const std::string& path) const {
-        const FileOp* op = txn.pending(path);
-        return op ? op->source : std::string("(none)");
+        return txn.pending(path) ? txn.pending(path)->source : "(none)";
     }
     std::string dir_of_temp(const std::string& path) const { return parent_dir(temp_of(path)); }
     bool check(const Transaction& t) {
@@ -93,7 +88,7 @@ TEST_F(TransactionTest, TakeBackRemoveAndDropBelow) {
     EXPECT_EQ(t.pending("/flash/d/199/x")->path, "/flash/d/199/x");  // past 128 directories
 }
 
-TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
+TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsByTheLineRules) {
     txn.add_op("/b", FileOpKind::Remove, "");
     txn.add_op("/a", FileOpKind::MoveTemp, "/ram/tmp with space");
     txn.add_link("d", "/c");
@@ -111,10 +106,7 @@ TEST_F(TransactionTest, ManifestHoldsOneLinePerEntryInPathOrderAndLoadsBack) {
         EXPECT_FALSE(t.save_manifest(manifest));
     }
     EXPECT_EQ(read_file(manifest), "M /a /ram/tmp with space\nU /b\nL /c d\n");
-}
-
-TEST_F(TransactionTest, LoadFollowsTheLineRules) {
-    // The refused line's number, or 0 when the manifest loads; the entries loaded.
+    // Loading: the refused line's number, or 0 when the manifest loads; the entries loaded.
     const std::tuple<std::string, std::size_t, std::string> cases[] = {
         {"X /q r\nU /a extra\n", 0, "remove /a\n"},  // an unknown letter is skipped
         {"U \n", 1, ""},
@@ -212,7 +204,8 @@ TEST(CommitFaultTest, CancelStagedAndFullDiskOnCreate) {
     EXPECT_TRUE(txn.is_empty());
 }
 
-TEST_F(TransactionTest, ParentDirStripsTrailingSlashesAndAPathBelongsBeforeASlashOrEnd) {
+// Also: a parent strips trailing slashes; a path belongs to a file system before a slash or end.
+TEST_F(TransactionTest, TemporaryFilePlacementModesReplacementFailureAndRememberedAncestors) {
     for (const auto& [path, parent] : {std::pair{"/a//b//", "/a"}, {"/a", "/"}, {"///", "."}})
         EXPECT_EQ(parent_dir(path), parent) << path;
     FsSpace boot(real_file_system(), "/nonexistent/flash/boot");
@@ -220,11 +213,7 @@ TEST_F(TransactionTest, ParentDirStripsTrailingSlashesAndAPathBelongsBeforeASlas
     for (const auto& [path, holds] : {std::pair{"/flash/boot", true}, {"/flash/boot/kernel", true},
                                       {"/flash/bootimage", false}, {"/flash", false}})
         EXPECT_EQ(boot.holds(path), holds) << path;
-}
-
-TEST_F(TransactionTest, TemporaryFilePlacementModesReplacementFailureAndRememberedAncestors) {
-    ::mkdir((dir / "ram").c_str(), 0755);
-    ::mkdir((dir / "tmp").c_str(), 0755);
+    for (const char* d : {"ram", "tmp", "flash"}) ASSERT_EQ(::mkdir((dir / d).c_str(), 0755), 0);
     OutputFile a = create(dir / "flash/PCKGS_CHANGED", 0);  // empty files go to /ram
     EXPECT_EQ(dir_of_temp(dir / "flash/PCKGS_CHANGED"), dir / "ram");
     OutputFile b = create(dir / "flash/UPGRADED", 0, 0, "noram");
@@ -249,7 +238,6 @@ TEST_F(TransactionTest, TemporaryFilePlacementModesReplacementFailureAndRemember
     EXPECT_EQ(dir_of_temp(deep + "/one"), deep);
     EXPECT_EQ(temp_of(deep + "/one").size(), deep.size() + 10);
     // A remembered ancestor is walked again when it is gone or when a directory is made.
-    ASSERT_EQ(::mkdir((dir / "flash").c_str(), 0755), 0);
     ASSERT_TRUE(create(dir / "flash/new/deeper/a").close());
     EXPECT_EQ(dir_of_temp(dir / "flash/new/deeper/a"), dir / "flash");
     txn.cancel();
