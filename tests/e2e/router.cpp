@@ -9,30 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
-namespace {
-
 namespace fs = std::filesystem;
-
-// The package file for a description, signed with the development keys; empty (with a test
-// failure) when it cannot be built.
-std::string package(const std::string& description) {
-    static std::string keyErr;
-    static const std::unique_ptr<KeySet> keys = load_dev_keys(INSTALLER_KEYS_DIR, keyErr);
-    PackageDescription desc;
-    std::string err, out;
-    if (keys && parse_description(description, ".", desc, err) &&
-        build_package_file(desc, keys->signer(), out, err))
-        return out;
-    ADD_FAILURE() << keyErr << err << "\n" << description;
-    return {};
-}
-
-}  // namespace
 
 std::string summary(const std::string& content) {
     if (content.size() <= 256) return content;
@@ -64,7 +46,14 @@ std::string short_package(const std::string& text) {
         write_file(file, lines(text_.substr(bar + 3)));
         description = "member " + file + "\n" + description;
     }
-    return package(lines(text_) + description);
+    static std::string keyErr;
+    static const std::unique_ptr<KeySet> keys = load_dev_keys(INSTALLER_KEYS_DIR, keyErr);
+    PackageDescription desc;
+    std::string err, out;
+    if (keys && parse_description(lines(text_) + description, ".", desc, err))
+        out = build_recipe(desc, keys->signer(), err);
+    EXPECT_NE(out, "") << keyErr << err << "\n" << text;
+    return out;
 }
 
 Tree snapshot(const std::string& dir) {
@@ -86,9 +75,7 @@ Tree snapshot(const std::string& dir) {
 std::string difference(const Tree& before, const Tree& after) {
     std::string out;
     int shown = 0;
-    auto note = [&](const std::string& line) {
-        if (shown++ < 6) out += "\n      " + line;
-    };
+    auto note = [&](const std::string& line) { out += shown++ < 6 ? "\n      " + line : ""; };
     for (const auto& [path, v] : before) {
         const auto it = after.find(path);
         if (it == after.end()) note("removed " + path);
@@ -99,15 +86,10 @@ std::string difference(const Tree& before, const Tree& after) {
     return out;
 }
 
-Router::Router(std::uint64_t flashBlocks, std::uint64_t ramBlocks)
-    : flash_(std::make_unique<TmpfsMount>(root_ / "flash", flashBlocks)),
-      ram_(std::make_unique<TmpfsMount>(root_ / "ram", ramBlocks)) {}
-
 RunResult Router::run(const std::vector<std::string>& args, const std::string& input,
                       const std::vector<std::string>& env) const {
-    std::vector<std::string> all = {"-r", root_.path()};
+    std::vector<std::string> all = {"-r", root_.path()}, environment = {"PATH=/usr/bin:/bin"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
     environment.insert(environment.end(), env.begin(), env.end());
     return run_program(INSTALLER_BIN, all, input, environment);
 }
@@ -118,15 +100,13 @@ void Router::put(const std::string& relative, const std::string& content) const 
 
 std::string Router::installed() const {
     std::istringstream lines(run({"--show"}).out);
+    std::set<std::string> entries;
+    auto trimmed = [](std::string text) { return text.erase(0, text.find_first_not_of(' ')); };
     std::string line;
-    std::vector<std::string> entries;
-    for (int n = 0; std::getline(lines, line); ++n) {
-        if (n < 2 || line.size() < 34) continue;  // header and rule
-        auto trimmed = [](std::string text) { return text.erase(0, text.find_first_not_of(' ')); };
-        entries.push_back(trimmed(line.substr(0, 16)) + (line[17] == 'X' ? " X" : "") +
-                          (line[18] == 'B' ? " B" : "") + " " + trimmed(line.substr(20, 13)));
-    }
-    std::sort(entries.begin(), entries.end());
+    for (int n = 0; std::getline(lines, line); ++n)
+        if (n >= 2 && line.size() >= 34)  // past the header and the rule
+            entries.insert(trimmed(line.substr(0, 16)) + (line[17] == 'X' ? " X" : "") +
+                           (line[18] == 'B' ? " B" : "") + " " + trimmed(line.substr(20, 13)));
     std::string out;
     for (const std::string& e : entries) out += (out.empty() ? "" : ", ") + e;
     return out;
@@ -143,9 +123,7 @@ void Router::restore(const Tree& tree) const {
             for (const auto& entry : fs::directory_iterator(top.path(), inner))
                 fs::remove_all(entry.path(), inner);
     }
-    auto mode_of = [](const std::string& node, std::size_t at) {
-        return mode_t(std::stoul(node.substr(at, 4), nullptr, 8));
-    };
+    auto mode_of = [](const std::string& n, int at) { return std::stoul(n.substr(at, 4), 0, 8); };
     for (const auto& [rel, node] : tree) {
         const std::string path = at(rel);
         if (node.starts_with("-> ")) {

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,48 +30,37 @@ std::string summary(const std::string& content);
 class Router {
 public:
     // Blocks of tmpfs_block_size() bytes.
-    explicit Router(std::uint64_t flashBlocks = 2048, std::uint64_t ramBlocks = 512);
+    explicit Router(std::uint64_t flashBlocks = 2048, std::uint64_t ramBlocks = 512)
+        : flash_(root_ / "flash", flashBlocks), ram_(root_ / "ram", ramBlocks) {}
 
-    // Mounts are in place; otherwise the reason.
-    bool ok() const { return flash_->ok() && ram_->ok(); }
-    std::string error() const { return flash_->error() + ram_->error(); }
-    // A path below the root: at("flash/bin/a").
+    std::string error() const { return flash_.error() + ram_.error(); }  // empty when mounted
     std::string at(const std::string& relative) const { return root_ / relative; }
 
     // Runs the installer with "-r <root>" before `args`. The environment holds PATH and `env`.
     RunResult run(const std::vector<std::string>& args, const std::string& input = {},
                   const std::vector<std::string>& env = {}) const;
-    RunResult stream(const std::string& bytes, const std::vector<std::string>& env = {}) const {
-        return run({"-"}, bytes, env);
-    }
-    // Writes a file below the root (parents made).
-    void put(const std::string& relative, const std::string& content) const;
-    // The schedule file of a package.
+    void put(const std::string& relative, const std::string& content) const;  // parents made
     void schedule(const std::string& name, const std::string& word) const {
         put("ram/pdb/" + name + "/schedule", word + "\n");
     }
-
     // "--show" as "name version" sorted by name, joined by ", "; " X" (disabled) and " B"
     // (bundle member) follow the name.
     std::string installed() const;
     // Makes the root hold exactly `tree`, a snapshot(at("")).
     void restore(const Tree& tree) const;
-    bool exists(const std::string& relative) const { return path_exists(at(relative)); }
     std::string read(const std::string& relative) const { return read_file(at(relative)); }
 
 private:
     TempDir root_;
-    std::unique_ptr<TmpfsMount> flash_;
-    std::unique_ptr<TmpfsMount> ram_;
+    TmpfsMount flash_, ram_;
 };
 
 // Skips unless mounts can be made, then makes a Router `r` and asserts its mounts.
 #define ROUTER(r, ...)                                      \
     SKIP_WITHOUT_MOUNTS();                                  \
     Router r{__VA_ARGS__};                                  \
-    ASSERT_TRUE(r.ok()) << r.error()
+    ASSERT_EQ(r.error(), "")
 
-// Output contains `part`.
 inline bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

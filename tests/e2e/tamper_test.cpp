@@ -12,9 +12,7 @@
 #include "package/format.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -24,12 +22,11 @@ namespace {
 enum class Mode { Upload, Stream };
 
 // Chunk offsets of a single package, and the bytes its signed digest covers.
+// `framing` is the file header, chunk headers and package header payload: where a small change
+// (a length off by one, a neighbouring type or version) reads differently from a large one.
 struct Layout {
     std::size_t coveredEnd = 0;        // end of the signature chunk header = signature payload
-    std::set<std::size_t> boundaries;  // every chunk start and payload start
-    // File header, chunk headers and package header payload: where a small change (a length
-    // off by one, a neighbouring type or version) reads differently from a large one.
-    std::set<std::size_t> framing;
+    std::set<std::size_t> boundaries, framing;  // boundaries: every chunk and payload start
 };
 
 Layout layout_of(const std::string& bytes) {
@@ -109,20 +106,14 @@ void run_sweep(const SweepCase& c, const std::string& label) {
     ROUTER(r);
     for (const char* old : {"a 6.40; file bin/a 0755 one; file etc/a.conf 0644 old; file "
                             "share/a/gone 0644 gone", "b 6.47; file bin/b 0755 b one"})
-        ASSERT_EQ(r.stream(short_package(old)).status, 0);
+        ASSERT_EQ(r.run({"-"}, short_package(old)).status, 0);
     const std::string upload = r.at("rw/pckg/.download/" + c.name + ".npk");
     std::filesystem::create_directories(r.at("rw/pckg/.download"));
-    auto tree = [&] {
-        Tree t = snapshot(r.at(""));
-        t.erase("flash/postlog");
-        return t;
-    };
+    auto tree = [&] { Tree t = snapshot(r.at("")); return t.erase("flash/postlog"), t; };
     auto install = [&](const std::string& bytes, Mode mode) {
-        if (mode == Mode::Stream) return r.stream(bytes);
-        write_file(upload, bytes);
-        RunResult run = r.run({});
-        ::unlink(upload.c_str());
-        return run;
+        if (mode == Mode::Upload) write_file(upload, bytes);
+        RunResult run = mode == Mode::Stream ? r.run({"-"}, bytes) : r.run({});
+        return ::unlink(upload.c_str()), run;
     };
     const Tree before = tree();
     // Back to the prepared state, rebuilt only when the run changed it.
@@ -149,9 +140,9 @@ void run_sweep(const SweepCase& c, const std::string& label) {
             const bool dropped = has(run.out, "ERROR: broken package ") ||
                                  has(run.out, "omitting package") || has(run.out, "can not install");
             const bool refused = !dropped && (run.status != 0 || has(run.out, " failed"));
-            std::string outcome = dropped ? "dropped" : refused ? "refused" : "ignored", why;
+            std::string why;
             if ((dropped || refused) && after != before)
-                why = outcome + " but changed flash:" + difference(before, after);
+                why = (dropped ? "dropped" : "refused") + (" but changed flash:" + difference(before, after));
             else if (!dropped && !refused && !v.mayBeIgnored)
                 why = "accepted though a decision reads the altered byte:" + difference(before, after);
             else if (!dropped && !refused && after != installed[mode])
@@ -168,23 +159,19 @@ void run_sweep(const SweepCase& c, const std::string& label) {
 // Version 6.49 needs EdDSA: the EdDSA half of the signature decides, the legacy half is unread.
 // Every kind of entry, and chunks an installation reads, passes over and tolerates.
 TEST(TamperSweep, EddsaSignedPackageAtLevelTwo) {
-    run_sweep({"a",
-               short_package("a 6.49; sha256; arch i386; conflicts a-legacy; file bin/a 0755 "
-                             "#!/bin/sh\\necho two\\n; file etc/a.conf 0644 mode=fast\\n; file "
-                             "lib/a 040755; file lib/a/data 0600 0123456789abcdef; file bin/a-link "
-                             "0120777 a; trailer arch; trailer empty-depends"),
-               kLegacySignatureSize, kFullSignatureSize},
-              "a-6.49");
+    run_sweep({"a", short_package("a 6.49; sha256; arch i386; conflicts a-legacy; file bin/a 0755 "
+                                  "#!/bin/sh\\necho two\\n; file etc/a.conf 0644 mode=fast\\n; "
+                                  "file lib/a 040755; file lib/a/data 0600 0123456789abcdef; file "
+                                  "bin/a-link 0120777 a; trailer arch; trailer empty-depends"),
+               kLegacySignatureSize, kFullSignatureSize}, "a-6.49");
 }
 
 // Version 6.48 is content with the legacy scheme: its check value and scalar (bytes 20 to 67)
 // decide, over a SHA-1 digest.
 TEST(TamperSweep, LegacySignedPackageAtLevelOne) {
-    run_sweep({"b",
-               short_package("b 6.48; note tamper sweep; depends a 6.40; provides b-api; file "
-                             "bin/b 0755 b two; file etc/b.conf 0644 x=1\\n; signature legacy; "
-                             "trailer arch i386"),
-               20, kLegacySignatureSize},
+    run_sweep({"b", short_package("b 6.48; note tamper sweep; depends a 6.40; provides b-api; "
+                                  "file bin/b 0755 b two; file etc/b.conf 0644 x=1\\n; "
+                                  "signature legacy; trailer arch i386"), 20, kLegacySignatureSize},
               "b-6.48");
 }
 

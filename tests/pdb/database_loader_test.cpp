@@ -3,18 +3,12 @@
 
 #include "pdb/database_loader.h"
 
-#include "core/installer.h"
 #include "package/signed_packages.h"
 #include "pdb/database_paths.h"
 #include "support/root_child.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <set>
-#include <sstream>
 
 namespace {
 

@@ -3,26 +3,18 @@
 
 #include "pdb/entry_writer.h"
 
-#include "core/installer.h"
 #include "pdb/database_loader.h"
 #include "support/faulty_file_system.h"
 #include "support/root_child.h"
-#include "support/scenario.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 namespace {
 
-constexpr Version kV1 = 0x0100'6600;
-constexpr Version kV2 = 0x0200'6600;
-
-std::unique_ptr<InstalledPackage> plain(const std::string& name, Version version) {
+// A record of version 1.0 or 2.0, built at 9.
+std::unique_ptr<InstalledPackage> plain(const std::string& name, unsigned major) {
     auto record = std::make_unique<InstalledPackage>(name);
-    record->version = version;
-    record->buildTime = 9;
+    record->version = ver(major, 0), record->buildTime = 9;
     return record;
 }
 
@@ -31,18 +23,15 @@ protected:
     void SetUp() override {
         for (const char* keep : {"flash/var/pdb/.keep", "ram/.keep"}) write_file(root / keep, "");
     }
-    std::string in_root(const std::function<std::string()>& body) {
-        return run_in_root(root.path(), body);
-    }
     TempDir root;
 };
 
 // Each new version drops the files of its predecessor that it does not write itself.
 TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
-    const std::string out = in_root([] {
+    const std::string out = run_in_root(root.path(), [] {
         Transaction first, txn;
         for (const char* name : {"dhcp", "gps", "tarnvel"}) {
-            auto old = plain(name, kV1);
+            auto old = plain(name, 1);
             old->provides = {{"svc", 0, 0, 5}};
             old->conflicts = {{"isc", 0, 0, 0}};
             old->bundle = {"b", 0, 0, 0};
@@ -55,7 +44,7 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
         open_database(Installer::reset(), true, "i386");
         Installer& in = Installer::instance();
         uninstall_entry(in, *in.packages.at(*in.index_of_package("dhcp")), txn);
-        auto fresh = plain("dhcp", kV2), image = plain("gps", kV2), bundle = plain("tarnvel", kV2);
+        auto fresh = plain("dhcp", 2), image = plain("gps", 2), bundle = plain("tarnvel", 2);
         image->hasImage = image->disabled = bundle->isBundle = true;
         if (!store_entry(in, *fresh, txn) || !write_entry(in, *image, txn) ||
             !write_entry(in, *bundle, txn))
@@ -72,20 +61,19 @@ TEST_F(EntryWriterTest, EntryWrittenOverAnotherKeepsNoneOfItsRelations) {
 TEST_F(EntryWriterTest, BootImageIsRemovedOnlyWhenNothingElseLinksIt) {
     write_file(root / "flash/bootimage", "kernel");
     write_file(root / "flash/var/pdb/sys/image", "x");
-    EXPECT_EQ(in_root([] {
-                  auto sys = plain("sys", kV1);
-                  sys->flags = kFlagBoot;
-                  std::string out;
-                  for (const char* round : {"", "shared "}) {
-                      Transaction txn;
-                      remove_entry(*sys, txn);
-                      for (const auto& [path, op] : txn.entries()) out += round + path + "\n";
-                      (void)::link("/flash/bootimage", "/flash/bootimage.2");
-                  }
-                  return out;
-              }),
-              "/flash/bootimage\n/flash/var/pdb/sys/\n/flash/var/pdb/sys/image\n"
-              "shared /flash/var/pdb/sys/\nshared /flash/var/pdb/sys/image\n");
+    EXPECT_EQ(run_in_root(root.path(), [] {
+        auto sys = plain("sys", 1);
+        sys->flags = kFlagBoot;
+        std::string out;
+        for (const char* round : {"", "shared "}) {
+            Transaction txn;
+            remove_entry(*sys, txn);
+            for (const auto& [path, op] : txn.entries()) out += round + path + "\n";
+            (void)::link("/flash/bootimage", "/flash/bootimage.2");
+        }
+        return out;
+    }), "/flash/bootimage\n/flash/var/pdb/sys/\n/flash/var/pdb/sys/image\n"
+        "shared /flash/var/pdb/sys/\nshared /flash/var/pdb/sys/image\n");
 }
 
 // A file that cannot be created fails the entry, with a message that follows the error number
@@ -101,7 +89,7 @@ TEST(EntryWriterFaultTest, FailuresToCreateAndRecordsWithoutADirectoryName) {
         TempDir dir;
         FaultyFileSystem fs(dir.path());
         Transaction txn(fs);
-        auto record = plain(name, kV1);
+        auto record = plain(name, 1);
         record->depends = record->provides = record->conflicts = {{"sys", 0, 0, 0}};
         fs.fail("make_temp", nth, error);
         EXPECT_FALSE(store_entry(s.installer, *record, txn));

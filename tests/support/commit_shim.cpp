@@ -55,33 +55,23 @@ __attribute__((destructor)) void shim_unload() {
 
 }  // namespace
 
-// The real function NAME of type TYPE, called with ARGS and counted as a tree call.
-#define TREE_CALL(TYPE, NAME, ...)                                                        \
-    static auto real = reinterpret_cast<TYPE>(::dlsym(RTLD_NEXT, #NAME));                 \
-    return counted(real(__VA_ARGS__), treeCalls, killAfterTree)
+// NAME with PARAMS, which calls the real NAME with ARGS and counts as a tree call.
+#define TREE_CALL(NAME, PARAMS, ...)                                                          \
+    int NAME PARAMS {                                                                         \
+        static auto real = reinterpret_cast<int(*) PARAMS>(::dlsym(RTLD_NEXT, #NAME));        \
+        return counted(real(__VA_ARGS__), treeCalls, killAfterTree);                          \
+    }
 
 extern "C" {
 
-int rename(const char* a, const char* b) {
-    TREE_CALL(int (*)(const char*, const char*), rename, a, b);
-}
-int renameat(int ad, const char* a, int bd, const char* b) {
-    TREE_CALL(int (*)(int, const char*, int, const char*), renameat, ad, a, bd, b);
-}
-int renameat2(int ad, const char* a, int bd, const char* b, unsigned f) {
-    TREE_CALL(int (*)(int, const char*, int, const char*, unsigned), renameat2, ad, a, bd, b, f);
-}
-int unlink(const char* p) { TREE_CALL(int (*)(const char*), unlink, p); }
-int unlinkat(int d, const char* p, int f) {
-    TREE_CALL(int (*)(int, const char*, int), unlinkat, d, p, f);
-}
-int symlink(const char* t, const char* p) {
-    TREE_CALL(int (*)(const char*, const char*), symlink, t, p);
-}
-int symlinkat(const char* t, int d, const char* p) {
-    TREE_CALL(int (*)(const char*, int, const char*), symlinkat, t, d, p);
-}
-int rmdir(const char* p) { TREE_CALL(int (*)(const char*), rmdir, p); }
+TREE_CALL(rename, (const char* a, const char* b), a, b)
+TREE_CALL(renameat, (int ad, const char* a, int bd, const char* b), ad, a, bd, b)
+TREE_CALL(renameat2, (int ad, const char* a, int bd, const char* b, unsigned f), ad, a, bd, b, f)
+TREE_CALL(unlink, (const char* p), p)
+TREE_CALL(unlinkat, (int d, const char* p, int f), d, p, f)
+TREE_CALL(symlink, (const char* t, const char* p), t, p)
+TREE_CALL(symlinkat, (const char* t, int d, const char* p), t, d, p)
+TREE_CALL(rmdir, (const char* p), p)
 // Writes to standard output and error are console text, not file content.
 ssize_t write(int fd, const void* data, size_t size) {
     const ssize_t result = ::syscall(SYS_write, fd, data, size);

@@ -11,16 +11,21 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "core/file_system.h"
+#include "support/temp_dir.h"
 
-// The real CALL on ARGS (paths below the root) unless this call fails, which returns FAILED.
-#define FAULTY_CALL(CALL, CHANGE, FAILED, ...) \
-    return hit(#CALL, CHANGE) ? FAILED : real_file_system().CALL(__VA_ARGS__)
+// The member CALL that calls the real CALL on ARGS (paths below the root) unless this call fails
+// (a CHANGE counts towards a power cut), which returns FAILED.
+#define FAULTY(TYPE, CALL, CHANGE, FAILED, PARAMS, ...)                                       \
+    TYPE CALL PARAMS override { return hit(#CALL, CHANGE) ? FAILED : fs().CALL(__VA_ARGS__); }
+// The same for a change that may take a name from a file, which keeps its inode (keep_inode).
+#define FAULTY_NAMED(TYPE, CALL, FAILED, NAME, PARAMS, ...)                                   \
+    TYPE CALL PARAMS override {                                                               \
+        return hit(#CALL, true) ? FAILED : (keep_inode(NAME), fs().CALL(__VA_ARGS__));        \
+    }
 
 class FaultyFileSystem final : public FileSystem {
 public:
@@ -52,26 +57,26 @@ public:
                 (void)::symlink(node.text.c_str(), real.c_str());
             } else {
                 const auto data = data_.find(node.inode);
-                std::ofstream(real, std::ios::binary)
-                    << (data == data_.end() ? std::string() : data->second.first);
+                write_file(real, data == data_.end() ? std::string() : data->second.first);
                 ::chmod(real.c_str(), data == data_.end() ? 0600 : data->second.second);
             }
         }
         cutAt_ = -1;
     }
 
-    bool stat(const std::string& p, FileStatus& s) override {
-        FAULTY_CALL(stat, false, false, at(p), s);
-    }
-    bool lstat(const std::string& p, FileStatus& s) override {
-        FAULTY_CALL(lstat, false, false, at(p), s);
-    }
-    bool free_space(const std::string& p, FreeSpace& s) override {
-        FAULTY_CALL(free_space, false, false, at(p), s);
-    }
-    bool list_dir(const std::string& d, std::vector<std::string>& n) override {
-        FAULTY_CALL(list_dir, false, false, at(d), n);
-    }
+    using Path = const std::string&;
+    FAULTY(bool, stat, false, false, (Path p, FileStatus& s), at(p), s)
+    FAULTY(bool, lstat, false, false, (Path p, FileStatus& s), at(p), s)
+    FAULTY(bool, free_space, false, false, (Path p, FreeSpace& s), at(p), s)
+    FAULTY(bool, list_dir, false, false, (Path d, std::vector<std::string>& n), at(d), n)
+    FAULTY(OutputFile, open_output, true, OutputFile(-1), (Path p), at(p))
+    FAULTY(bool, remove_dir, true, false, (Path p), at(p))
+    FAULTY(bool, make_dir, true, false, (Path p), at(p))
+    FAULTY(bool, symlink, true, false, (Path t, Path p), t, at(p))
+    FAULTY(int, open_read, false, -1, (Path p), at(p))
+    FAULTY(long, read, false, -1, (int fd, char* d, std::size_t n), fd, d, n)
+    FAULTY(long, write, true, -1, (int fd, const char* d, std::size_t n), fd, d, n)
+    FAULTY(int, try_lock, false, -1, (Path p), at(p))
     OutputFile make_temp(std::string& name, std::uint32_t mode) override {
         if (hit("make_temp", true)) return OutputFile(-1);
         std::string real = at(name);
@@ -79,34 +84,9 @@ public:
         if (out) name = real.substr(root_.size());
         return out;
     }
-    OutputFile open_output(const std::string& p) override {
-        FAULTY_CALL(open_output, true, OutputFile(-1), at(p));
-    }
-    bool rename(const std::string& a, const std::string& b) override {
-        if (hit("rename", true)) return false;
-        keep_inode(b);
-        return fs().rename(at(a), at(b));
-    }
-    bool remove_file(const std::string& p) override {
-        if (hit("remove_file", true)) return false;
-        keep_inode(p);
-        return fs().remove_file(at(p));
-    }
-    bool remove_dir(const std::string& p) override { FAULTY_CALL(remove_dir, true, false, at(p)); }
-    bool make_dir(const std::string& p) override { FAULTY_CALL(make_dir, true, false, at(p)); }
-    bool symlink(const std::string& t, const std::string& p) override {
-        FAULTY_CALL(symlink, true, false, t, at(p));
-    }
-    int open_read(const std::string& p) override { FAULTY_CALL(open_read, false, -1, at(p)); }
-    int create(const std::string& p, std::uint32_t m) override {
-        if (hit("create", true)) return -1;
-        keep_inode(p);
-        return fs().create(at(p), m);
-    }
-    long read(int fd, char* d, std::size_t n) override { FAULTY_CALL(read, false, -1, fd, d, n); }
-    long write(int fd, const char* d, std::size_t n) override {
-        FAULTY_CALL(write, true, -1, fd, d, n);
-    }
+    FAULTY_NAMED(bool, rename, false, b, (Path a, Path b), at(a), at(b))
+    FAULTY_NAMED(bool, remove_file, false, p, (Path p), at(p))
+    FAULTY_NAMED(int, create, -1, p, (Path p, std::uint32_t m), at(p), m)
     bool sync(int fd) override {
         if (hit("sync", true)) return false;  // durable in the model; the disk need not wait
         struct stat st;
@@ -130,13 +110,12 @@ public:
             record_name(prefix + entry.path().filename().string(), false);
         return true;
     }
-    int try_lock(const std::string& p) override { FAULTY_CALL(try_lock, false, -1, at(p)); }
 
 private:
     struct Node {
-        char kind;  // 'f' file, 'd' directory, 'l' link
+        char kind;  // 'f' file, 'd' directory, 'l' link (its target in `text`)
         ino_t inode = 0;
-        std::string text;  // a link's target
+        std::string text;
     };
 
     static FileSystem& fs() { return real_file_system(); }
@@ -151,10 +130,7 @@ private:
         return errno = it->second.second, true;
     }
     void record_data(const struct stat& st, const std::string& real) {
-        std::ifstream in(real, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        data_[st.st_ino] = {content.str(), st.st_mode & 07777};
+        data_[st.st_ino] = {read_file(real), st.st_mode & 07777};
     }
     // The name (below the root) as it is now; with `data` its file's content too.
     void record_name(const std::string& rel, bool data) {
@@ -176,16 +152,14 @@ private:
     // A file about to lose its name keeps its inode (a link in the graveyard), so that no new
     // file takes the number that a durable name still refers to.
     void keep_inode(const std::string& path) {
-        const std::string grave = graves_ + "/" + std::to_string(++graveCount_);
-        (void)::link(at(path).c_str(), grave.c_str());
+        (void)::link(at(path).c_str(), (graves_ + "/" + std::to_string(++graveCount_)).c_str());
     }
 
     std::string root_, graves_;
     std::error_code ec_;
     int graveCount_ = 0;
     std::map<std::string, std::pair<int, int>> faults_;  // call -> calls left until it fails, errno
-    int changes_ = 0;
-    int cutAt_ = -1;
+    int changes_ = 0, cutAt_ = -1;
     std::map<std::string, Node> names_;                               // durable names
     std::map<ino_t, std::pair<std::string, mode_t>> data_;            // durable data by inode
 };

@@ -5,8 +5,6 @@
 #include "support/temp_dir.h"
 
 #include <sched.h>
-#include <sys/mount.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,16 +47,4 @@ TmpfsMount::TmpfsMount(const std::string& dir, std::uint64_t blocks) : dir_(dir)
     if (enter_private_mount_namespace(error_) &&
         ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
         error_ = "mount tmpfs on " + dir + ": " + std::strerror(errno);
-}
-
-TmpfsMount::~TmpfsMount() {
-    if (ok()) ::umount2(dir_.c_str(), MNT_DETACH);
-}
-
-std::uint64_t tmpfs_block_size() { return std::uint64_t(::sysconf(_SC_PAGESIZE)); }
-
-std::int64_t free_blocks(const std::string& path) {
-    struct statfs fs;
-    if (::statfs(path.c_str(), &fs) != 0) return -1;
-    return std::int64_t(fs.f_bfree);
 }

@@ -3,11 +3,14 @@
 // what a router sees (cross-device renames, a full flash, exact free block counts) without
 // touching the host's mounts. Declare the TempDir first so the mounts go before it is removed.
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <string>
 
 // Block size of tmpfs mounts: the page size.
-std::uint64_t tmpfs_block_size();
+inline std::uint64_t tmpfs_block_size() { return std::uint64_t(::sysconf(_SC_PAGESIZE)); }
 
 // Moves the process into a private mount namespace (once; later calls return the first
 // result), for an ordinary user inside a new user namespace where it is root, so that mounts
@@ -18,7 +21,9 @@ bool enter_private_mount_namespace(std::string& why);
 class TmpfsMount {
 public:
     TmpfsMount(const std::string& dir, std::uint64_t blocks);
-    ~TmpfsMount();
+    ~TmpfsMount() {
+        if (ok()) ::umount2(dir_.c_str(), MNT_DETACH);
+    }
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;
 
@@ -28,9 +33,6 @@ public:
 private:
     std::string dir_, error_;
 };
-
-// Free blocks (f_bfree) of the file system holding `path`; -1 when statfs fails.
-std::int64_t free_blocks(const std::string& path);
 
 // Skips the current test with the reason when mounts cannot be made.
 #define SKIP_WITHOUT_MOUNTS()                                                                \

@@ -9,7 +9,6 @@
 #include "support/version.h"
 #include "txn/transaction.h"
 
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -23,16 +22,14 @@ inline std::string message_lines() {
 }
 
 // The one terminal of the tests: keeps what is written and how much of it was flushed.
-class RecordingTerminal : public Terminal {
-public:
+struct RecordingTerminal : Terminal {
     void write(std::string_view bytes) override { output.append(bytes); }
     void flush() override { flushed = output.size(); }
     std::string output;
     std::size_t flushed = 0;
 };
 
-class FakeFlash : public FlashDevice {
-public:
+struct FakeFlash : FlashDevice {
     std::uint32_t min_version() override { return minVersion; }
     bool mtd0_has_256k_blocks() override { return bigBlocks; }
     int flash_flag() override { return ++flagQueries, flag; }
@@ -47,11 +44,9 @@ public:
 inline std::string pending_entries(const Transaction& txn, bool removals = true) {
     static const char* const kKinds[] = {"move", "movetemp", "?", "link", "remove"};
     std::string out;
-    for (const auto& [path, op] : txn.entries()) {
-        const auto kind = std::uint32_t(op.op);
+    for (const auto& [path, op] : txn.entries())
         if (removals || op.op != FileOpKind::Remove)
-            out += std::string(kind < 5 ? kKinds[kind] : "?") + " " + path + "\n";
-    }
+            out += std::string(kKinds[std::uint32_t(op.op) % 5]) + " " + path + "\n";
     return out;
 }
 
@@ -68,9 +63,8 @@ struct RecordBuilder {
         return record.conflicts.push_back({name, min, 0, 0}), *this;
     }
     RecordBuilder& member(const std::string& name, Version version) {  // candidate bundles
-        record.members.push_back(std::make_unique<Package>(name));
-        record.members.back()->version = version;
-        record.members.back()->buildTime = record.buildTime;
+        auto& m = *record.members.emplace_back(std::make_unique<Package>(name));
+        m.version = version, m.buildTime = record.buildTime;
         return bundle();
     }
     RecordBuilder& built(std::uint32_t time) { return record.buildTime = time, *this; }
@@ -94,9 +88,7 @@ public:
         installer.quiet = false, installer.terminal = &terminal, installer.flash = &flash;
         installer.arch = "powerpc";
     }
-    ~Scenario() { txn.cancel(), Installer::reset(); }
-    Scenario(const Scenario&) = delete;
-    Scenario& operator=(const Scenario&) = delete;
+    ~Scenario() { txn.cancel(), Installer::reset(); }  // not copyable: it holds a Transaction
 
     // Appends an installed record to installer.packages.
     RecordBuilder installed(const std::string& name, Version version = ver(6, 40)) {

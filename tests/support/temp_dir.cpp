@@ -13,7 +13,7 @@ TempDir::TempDir() {
     if (::mkdtemp(path_.data()) == nullptr) std::abort();
 }
 
-TempDir::~TempDir() { fs::remove_all(path_, ec_); }
+TempDir::~TempDir() { std::error_code ec; fs::remove_all(path_, ec); }
 
 bool write_file(const std::string& path, const std::string& content) {
     std::error_code ec;

@@ -2,7 +2,6 @@
 // A scratch directory below $TMPDIR (or /tmp), removed with everything in it when destroyed.
 
 #include <string>
-#include <system_error>
 
 class TempDir {
 public:
@@ -16,7 +15,6 @@ public:
 
 private:
     std::string path_;
-    std::error_code ec_;
 };
 
 // Test file helpers: whole-file read and write (parents created); false/empty on failure.
