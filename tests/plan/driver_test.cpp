@@ -40,11 +40,6 @@ std::string state() {
     return text;
 }
 
-std::string summary(int status, const Transaction& txn) {
-    return std::to_string(status) + "|" + message_lines() + "|" + state() + "|" +
-           pending_entries(txn);
-}
-
 int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},
            std::uint32_t flags = kRun, std::string* dir = nullptr, bool* boot = nullptr) {
     std::istringstream in(bytes);
@@ -131,7 +126,8 @@ TEST_F(DriverTest, SinglePackageRuns) {
             std::string dir = "unset";
             bool boot = true;
             const int status = stream(txn, r.bytes, r.forced, r.flags, &dir, &boot);
-            return std::to_string(boot) + (dir.empty() ? "|" : "|dir ") + summary(status, txn);
+            return std::to_string(boot) + (dir.empty() ? "|" : "|dir ") + std::to_string(status) +
+                   "|" + message_lines() + "|" + state() + "|" + pending_entries(txn);
         });
         const std::string want = r.want;
         EXPECT_EQ(want.back() == '*' ? out.substr(0, want.size() - 1) + "*" : out, want) << out;
