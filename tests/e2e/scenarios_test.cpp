@@ -95,13 +95,9 @@ void order(const Router& r, const std::string& dir, const Lines& names) {
 // Files as "mode content", links as "-> target"; directories are left out.
 std::map<std::string, std::string> view(const Tree& tree) {
     std::map<std::string, std::string> out;
-    for (const auto& [path, node] : tree) {
-        const std::size_t kind = node.find(' ');
-        if (!node.starts_with("dir "))
-            out[path] = node.starts_with("-> ")
-                            ? node
-                            : node.substr(kind + 1, 5) + summary(node.substr(kind + 6));
-    }
+    for (const auto& [path, node] : tree)
+        if (!node.starts_with("dir "))  // "file MODE content"
+            out[path] = node[0] == '-' ? node : node.substr(5, 5) + summary(node.substr(10));
     return out;
 }
 
@@ -228,10 +224,8 @@ protected:
 TEST_P(Scenario, Run) {
     const Row& row = GetParam();
     ROUTER(r, row.flash, row.ram);
-    for (const std::string& step : row.given) {
-        prepare(r, step);
-        if (HasFatalFailure()) return;
-    }
+    for (const std::string& step : row.given)
+        if (prepare(r, step); HasFatalFailure()) return;
     input = row.input.empty() ? "" : bytes_of(row.input);
     const Tree before = snapshot(r.at(""));
     std::string argsAndEnv;
@@ -307,8 +301,7 @@ Lines cycle() {
         {"p", "q 0 0\nsvc 0 0\n"}, {"q", "p 0 0\nx 0 0\n"}, {"r", "p 0 0\n"}};
     for (const std::string n : {"p", "q", "r", "y", "x", "system"}) {
         const std::string dir = "put flash/var/pdb/" + n + "/";
-        out.push_back(dir + "version=103310848 0\n");
-        out.push_back(dir + "files=");
+        out = out + Lines{dir + "version=103310848 0\n", dir + "files="};
         if (deps.count(n)) out.push_back(dir + "deps=" + deps.at(n));
         if (n == "x" || n == "y") out.push_back(dir + "provides=svc 0 0 0\n");
         if (n != "r" && n != "system") out.push_back(dir + "disabled=auto\n");
