@@ -21,8 +21,6 @@ bool active(const InstalledPackage& p) {
 // enter an open record again (the same guard as the product's).
 std::multiset<const InstalledPackage*> inProgress;
 
-void keep_requirements(Installer& in, InstalledPackage& p, bool verbose);
-
 // False when nothing had to change (q enabled and staying).
 bool require_active_step(Installer& in, InstalledPackage& q, const InstalledPackage& p,
                          bool verbose) {
@@ -35,9 +33,8 @@ bool require_active_step(Installer& in, InstalledPackage& q, const InstalledPack
         q.action = kActionNone;
         return true;
     }
-    if (!q.disabled) return false;
-    q.action = kActionEnable;
-    return true;
+    if (q.disabled) q.action = kActionEnable;
+    return q.disabled;
 }
 
 void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
