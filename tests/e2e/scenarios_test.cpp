@@ -95,13 +95,9 @@ void order(const Router& r, const std::string& dir, const Lines& names) {
 // Files as "mode content", links as "-> target"; directories are left out.
 std::map<std::string, std::string> view(const Tree& tree) {
     std::map<std::string, std::string> out;
-    for (const auto& [path, node] : tree) {
-        const std::size_t kind = node.find(' ');
-        if (!node.starts_with("dir "))
-            out[path] = node.starts_with("-> ")
-                            ? node
-                            : node.substr(kind + 1, 5) + summary(node.substr(kind + 6));
-    }
+    for (const auto& [path, node] : tree)
+        if (!node.starts_with("dir "))  // "file MODE content"
+            out[path] = node[0] == '-' ? node : node.substr(5, 5) + summary(node.substr(10));
     return out;
 }
 
@@ -228,10 +224,8 @@ protected:
 TEST_P(Scenario, Run) {
     const Row& row = GetParam();
     ROUTER(r, row.flash, row.ram);
-    for (const std::string& step : row.given) {
-        prepare(r, step);
-        if (HasFatalFailure()) return;
-    }
+    for (const std::string& step : row.given)
+        if (prepare(r, step); HasFatalFailure()) return;
     input = row.input.empty() ? "" : bytes_of(row.input);
     const Tree before = snapshot(r.at(""));
     std::string argsAndEnv;
@@ -307,8 +301,7 @@ Lines cycle() {
         {"p", "q 0 0\nsvc 0 0\n"}, {"q", "p 0 0\nx 0 0\n"}, {"r", "p 0 0\n"}};
     for (const std::string n : {"p", "q", "r", "y", "x", "system"}) {
         const std::string dir = "put flash/var/pdb/" + n + "/";
-        out.push_back(dir + "version=103310848 0\n");
-        out.push_back(dir + "files=");
+        out = out + Lines{dir + "version=103310848 0\n", dir + "files="};
         if (deps.count(n)) out.push_back(dir + "deps=" + deps.at(n));
         if (n == "x" || n == "y") out.push_back(dir + "provides=svc 0 0 0\n");
         if (n != "r" && n != "system") out.push_back(dir + "disabled=auto\n");
@@ -345,8 +338,7 @@ const Row kRows[] = {
     {.name = "downgrade marker allows a downgrade",
      .given = {"stream a 6.41; file bin/a 0755 new", kUpload + "a.npk a 6.39; file bin/a 0755 old",
                "put ram/DOWNGRADE="}, .installed = "a 6.39", .change = {"~flash/bin/a=0755 old"}},
-    {.name = "down option allows a downgrade",
-     .given = {"stream a 6.39; file bin/a 0755 new",
+    {.name = "down option allows a downgrade", .given = {"stream a 6.39; file bin/a 0755 new",
                kUpload + "a.npk a 6.38; file bin/a 0755 older"}, .args = {"-down"},
      .installed = "a 6.38", .change = {"~flash/bin/a=0755 older"}},
     {.name = "the first upload directory with a candidate wins",
@@ -367,9 +359,8 @@ const Row kRows[] = {
     {.name = "an enabled optional member stays enabled across an upgrade",
      .given = {"stream suite 6.40; " + kExtra, "schedule extra enable", "run",
                "rm ram/pdb/extra/schedule",
-               kUpload + "s.npk suite 6.41; bundle; optional extra | core 6.41; "
-                         "file bin/core 0755 c2 | "
-                         "extra 6.41; file bin/extra 0755 e2"},
+               kUpload + "s.npk suite 6.41; bundle; optional extra | core 6.41; file bin/core "
+                         "0755 c2 | extra 6.41; file bin/extra 0755 e2"},
      .installed = "core B 6.41, extra B 6.41, suite 6.41",
      .change = {"~flash/bin/core=0755 c2", "-flash/x/extra/bin/extra", "+flash/bin/extra=0755 e2"}},
     {.name = "a member the new bundle lacks is uninstalled",
@@ -444,12 +435,10 @@ const Row kRows[] = {
      .given = {"stream a 6.40; file bin/a 0755 a", "schedule a disable",
                kUpload + "b.npk b 6.40; arch mips; file bin/b 0755 b"}, .status = 1,
      .out = {"ERROR: can not install b-6.40"}, .change = {"same"}},
-    {.name = "too big for flash",
-     .given = {"put flash/var/pdb/.keep=",
+    {.name = "too big for flash", .given = {"put flash/var/pdb/.keep=",
                "upload rw/pckg/.download/big.npk big 6.40; file big 0644 {38 blocks}"},
      .status = 28, .out = {"ERROR: not enough space for upgrade"}, .change = {"same"}, .flash = 40},
-    {.name = "too big for either disk",
-     .given = {"put flash/var/pdb/.keep=",
+    {.name = "too big for either disk", .given = {"put flash/var/pdb/.keep=",
                "upload rw/pckg/.download/big.npk big 6.40; file big 0644 {12 blocks}"}, .status = 1,
      .out = {"ERROR: installation of big-6.40 failed: disk is too small"}, .change = {"same"},
      .flash = 8, .ram = 8},
@@ -483,8 +472,7 @@ const Row kRows[] = {
     {.name = "a conflicting newcomer goes in disabled",
      .given = {"stream a 6.40; conflicts b", kUpload + "b.npk b 6.40; file bin/b 0755 b"},
      .installed = "a 6.40, b X 6.40", .change = {"+flash/x/b/bin/b=0755 b"}},
-    {.name = "the alternate magic only unpacks files",
-     .given = {"stream a 6.40; file bin/a 0755 a",
+    {.name = "the alternate magic only unpacks files", .given = {"stream a 6.40; file bin/a 0755 a",
                kUpload + "p.npk a 6.41; magic alternate; file bin/p 0755 p"},
      .out = {"installed a-6.41"}, .installed = "a 6.40", .change = {"+flash/bin/p=0755 p"}},
     // Schedule files.
@@ -558,8 +546,7 @@ const Row kRows[] = {
                "put flash/var/pdb/ppp/disabled=user\n", "put flash/var/pdb/stray-temp-file=",
                "upload flash/var/pdb/tarnvel/image tarnvel 6.40.1; build-time 1500000000; bundle"
                " | wireless 6.40.1; build-time 1500000000; note radio",
-               "order flash/var/pdb tarnvel ppp stray-temp-file"}, .args = {"--show"},
-     .out = {"2>",
+               "order flash/var/pdb tarnvel ppp stray-temp-file"}, .args = {"--show"}, .out = {"2>",
              kHeader + "        wireless  B        6.40.1 Jul/14/2017 02:40:00" +
                  std::string(36, ' ') + "radio\n",
              "         tarnvel           6.40.1 Jul/14/2017 02:40:00" + std::string(41, ' ') + "\n",
@@ -649,7 +636,7 @@ const Row kRows[] = {
 };
 
 // Whether a legacy signature alone is enough, by version: "+" it is, "-" EdDSA is needed.
-std::vector<Row> legacy_rows() {
+std::vector<Row> signature_rows() {
     std::vector<Row> out;
     const Lines w = words("p 6.46.8+ p 6.46.9- p 6.46.255- p 6.47alpha+ p 6.48+ p 6.48.1- p 6.49- "
                           "p 7.0beta1+ p 7.1beta3+ p 7.1beta4- p 7.1- branding 7.5+");
@@ -658,18 +645,11 @@ std::vector<Row> legacy_rows() {
         const bool ok = w[i + 1].back() == '+';
         out.push_back({.name = "legacy " + w[i] + " " + version, .args = {"-"},
                        .input = w[i] + " " + version + "; signature legacy; file bin/p 0755 x",
-                       .status = ok ? 0 : 1,
-                       .change = ok ? Lines{"+flash/bin/p", "+flash/PCKGS_CHANGED",
-                                            "+flash/UPGRADED*"}
-                                    : Lines{"same"}});
-        if (ok && w[i] != "branding") out.back().change.pop_back();
+                       .status = ok ? 0 : 1, .change = {"same"}});
+        if (ok) out.back().change = {"+flash/bin/p", "+flash/PCKGS_CHANGED"};
+        if (ok && w[i] == "branding") out.back().change.push_back("+flash/UPGRADED*");
     }
-    return out;
-}
-
-// A package refused for its signature, streamed or uploaded over an installed older version.
-std::vector<Row> rejected_rows() {
-    std::vector<Row> out;
+    // A package refused for its signature, streamed or uploaded over an installed older version.
     const Lines given = {kUpload + "a.npk a 6.40; image text v1; file bin/a 0755 one", "run"};
     for (const std::string& bad : Lines{"a 6.49; signature none; image text v2; file bin/a 0755 2",
                                         "a 6.49; signature legacy; image text v2"}) {
@@ -695,8 +675,7 @@ std::vector<Row> pkgtool_rows() {
     std::vector<Row> out = {
         {.name = "inspect shows the whole package",
          .given = kRouting + Lines{"pkgtool build @r.txt -o @r.npk"},
-         .args = {"pkgtool inspect @r.npk"},
-         .out = {"package \"routing\" 6.41beta3\n",
+         .args = {"pkgtool inspect @r.npk"}, .out = {"package \"routing\" 6.41beta3\n",
                  "  build time: 1700000000 (2023-11-14 22:13:20 UTC)\n", "  flags: 0x1 boot\n",
                  "  arch: \"powerpc\"\n", "  note: \"dynamic routing\"\n",
                  "  depends: system 6.40..6.41\n", "  provides: ospf any..any priority 5\n",
@@ -726,8 +705,7 @@ std::vector<Row> pkgtool_rows() {
          .out = {"DIFFERS from file size", "the installer's directory scan refuses this file",
                  "the data ends at byte"}},
         {.name = "verify a damaged signature",
-         .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"},
-         .args = {kVerify}, .status = 1,
+         .given = {"upload p.npk flip138 p 7.1; file f 0644 hi"}, .args = {kVerify}, .status = 1,
          .out = {"=NOT verified: the signature of p-7.1 does not verify\n"}},
         {.name = "verify a cut package", .given = {"upload p.npk cut1 p 7.1; file f 0644 hello"},
          .args = {kVerify}, .status = 1,
@@ -763,8 +741,7 @@ std::string test_name(const ::testing::TestParamInfo<Row>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Installer, Scenario, ::testing::ValuesIn(kRows), test_name);
-INSTANTIATE_TEST_SUITE_P(Legacy, Scenario, ::testing::ValuesIn(legacy_rows()), test_name);
-INSTANTIATE_TEST_SUITE_P(Rejected, Scenario, ::testing::ValuesIn(rejected_rows()), test_name);
+INSTANTIATE_TEST_SUITE_P(Signature, Scenario, ::testing::ValuesIn(signature_rows()), test_name);
 INSTANTIATE_TEST_SUITE_P(Pkgtool, Scenario, ::testing::ValuesIn(pkgtool_rows()), test_name);
 
 }  // namespace

@@ -5,7 +5,10 @@
 
 #include "core/installer.h"
 #include "flash/flash_device.h"
+#include "package/format.h"
+#include "package/memory_source.h"
 #include "package/package_format.h"
+#include "package/package_reader.h"
 #include "package/signed_packages.h"
 #include "support/root_child.h"
 #include "support/scenario.h"
@@ -22,21 +25,17 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string broken(const std::string& package) {
-    return "failed\nERROR: installation of " + package + " failed: broken package\n";
-}
-
 // The child's report: "ok" or "failed", the messages, then the pending additions.
 std::string install_bytes(const std::string& bytes) {
     MemorySource in(bytes);
-    auto reader = open_install_reader(in);
+    PackageReader reader(in, true, nullptr);
+    for (std::uint32_t type : kInstallChunks) reader.want(type);
+    reader.next_chunk();
     InstalledPackage pkg;
-    if (!read_package_header(pkg, *reader)) return "header failed";
+    if (!read_package_header(pkg, reader)) return "header failed";
     Transaction txn;
-    std::string report =
-        install_package(Installer::instance(), pkg, txn, *reader) ? "ok\n" : "failed\n";
-    for (const std::string& m : Installer::instance().messages) report += m + "\n";
-    return report + pending_entries(txn, false);
+    const bool ok = install_package(Installer::instance(), pkg, txn, reader);
+    return (ok ? "ok\n" : "failed\n") + message_lines() + pending_entries(txn, false);
 }
 
 // A signed package "name-7.2" with the given files.
@@ -51,12 +50,6 @@ protected:
     void SetUp() override {
         for (const char* d : {"flash/var/pdb/", "ram/", "tmp/"}) write_file(root / d + ".keep", "");
     }
-    std::string in_root(const std::function<std::string()>& body) {
-        return run_in_root(root.path(), body);
-    }
-    std::string install(const std::string& bytes) {
-        return in_root([&] { return install_bytes(bytes); });
-    }
     TempDir root;
 };
 
@@ -65,7 +58,7 @@ TEST_F(InstallPackageTest, HardwareVariantEntriesOnlyOnTheirVariant) {
                                                    file_entry("three", "3", 0x81a4, 3),
                                                    file_entry("two", "2", 0x81a4, 2)});
     auto on_variant = [&](std::uint32_t pvr) {
-        return in_root([&] {
+        return run_in_root(root.path(), [&] {
             FakeFlash flash;
             flash.pvrValue = pvr;
             Installer::instance().flash = &flash;
@@ -80,20 +73,20 @@ TEST_F(InstallPackageTest, HardwareVariantEntriesOnlyOnTheirVariant) {
 }
 
 TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) {
-    for (const std::string& name : {"bin/../../x"s, ""s, "bin/"s, "a\0b"s}) {
-        SCOPED_TRACE("entry name \"" + name + "\"");
-        EXPECT_EQ(install(signed_package("p", {file_entry("good", "x"), file_entry(name, "evil")})),
-                  broken("p-7.2"));
-    }
-    EXPECT_EQ(install(signed_package("a/b", {file_entry("bin/a", "x")})), broken("a/b-7.2"));
-    PackageDescription recipe = package_spec("p", ver(7, 2));
-    recipe.provides = {{"two words", 0, 0, 0}};
-    EXPECT_EQ(install(package_file(recipe)), broken("p-7.2"));
+    PackageDescription twoWords = package_spec("p", ver(7, 2));
+    twoWords.provides = {{"two words", 0, 0, 0}};
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {signed_package("a/b", {file_entry("bin/a", "x")}), "a/b"}, {package_file(twoWords), "p"}};
+    for (const std::string& name : {"bin/../../x"s, ""s, "bin/"s, "a\0b"s})
+        cases.push_back({signed_package("p", {file_entry("ok", "x"), file_entry(name, "e")}), "p"});
+    for (const auto& [bytes, name] : cases)
+        EXPECT_EQ(run_in_root(root.path(), [&] { return install_bytes(bytes); }),
+                  "failed\nERROR: installation of " + name + "-7.2 failed: broken package\n");
 }
 
 TEST_F(InstallPackageTest, AWriteFailingDuringTheCopyFailsTheInstallation) {
     const std::string bytes = signed_package("big", {file_entry("big", std::string(1 << 18, 'b'))});
-    EXPECT_EQ(in_root([&] {
+    EXPECT_EQ(run_in_root(root.path(), [&] {
                   const rlimit small = {1 << 16, 1 << 16};  // writes past it fail with EFBIG
                   ::signal(SIGXFSZ, SIG_IGN);
                   return ::setrlimit(RLIMIT_FSIZE, &small) == 0 ? install_bytes(bytes) : "rlimit";

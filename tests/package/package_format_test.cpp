@@ -4,6 +4,7 @@
 #include "package/package_format.h"
 
 #include "package/format.h"
+#include "package/memory_source.h"
 #include "package/package_reader.h"
 #include "package/signed_packages.h"
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstring>
 #include <iterator>
 
 namespace {

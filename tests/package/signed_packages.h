@@ -1,10 +1,6 @@
 #pragma once
-// Signed package files for installation tests, made with the development keys, and a reader
-// standing where the driver leaves it: on the first chunk of a package stream.
+// Signed package files for installation tests, made with the development keys.
 
-#include "package/format.h"
-#include "package/memory_source.h"
-#include "package/package_reader.h"
 #include "pkglib/description.h"
 #include "support/recipes.h"
 
@@ -45,12 +41,4 @@ inline std::string package_file(const PackageDescription& desc, DigestSigner sig
     std::string out = build_recipe(desc, sign ? sign : dev_key_set().signer(), err);
     EXPECT_EQ(err, "");
     return out;
-}
-
-// Opens a reader on `in` as the stream installation does and moves it to the first chunk.
-inline std::unique_ptr<PackageReader> open_install_reader(ByteSource& in) {
-    auto reader = std::make_unique<PackageReader>(in, true, nullptr);
-    for (std::uint32_t type : kInstallChunks) reader->want(type);
-    reader->next_chunk();
-    return reader;
 }

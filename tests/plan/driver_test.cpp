@@ -4,6 +4,7 @@
 #include "plan/driver.h"
 
 #include "cli/stream_install.h"
+#include "package/memory_source.h"
 #include "package/signed_packages.h"
 #include "support/root_child.h"
 #include "plan/admission.h"
@@ -12,7 +13,6 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
 
 namespace {
 
@@ -37,11 +37,6 @@ std::string state() {
             text += package_label(*p) + (p->disabled ? "(disabled)" : "") +
                     (p->userForced ? "(user)" : "") + " ";
     return text;
-}
-
-std::string summary(int status, const Transaction& txn) {
-    return std::to_string(status) + "|" + message_lines() + "|" + state() + "|" +
-           pending_entries(txn);
 }
 
 int stream(Transaction& txn, const std::string& bytes, const UserForcedMap& forced = {},
@@ -90,8 +85,6 @@ protected:
 
 // One package per run: "boot|status|messages|state|pending"; a trailing "*" ends the comparison.
 TEST_F(DriverTest, SinglePackageRuns) {
-    const std::string p = package("p", ver(7, 2));
-    const std::string suite = bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}});
     auto suite72 = [](const char* name, std::vector<PackageDescription> members) {
         return package_file(describe_bundle({name, ver(7, 2), 1000, 0}, std::move(members)));
     };
@@ -101,27 +94,28 @@ TEST_F(DriverTest, SinglePackageRuns) {
     PackageDescription olderImage = describe_bundle({"suite", ver(7, 1), 1000, 0}, {core});
     olderImage.hasImage = true, olderImage.image = "image";
     struct Row { const char* what; std::function<void()> given; std::string bytes;
-                 UserForcedMap forced; std::uint32_t flags; const char* want; };
+                 UserForcedMap forced; const char* want; std::uint32_t flags = kRun; };
     const Row rows[] = {
-        {"user's choice", [] {}, p, {{"p", true}}, kRun,
+        {"user's choice", [] {}, package("p", ver(7, 2)), {{"p", true}},
          "0|0|installed (disabled) p-7.2\n|p-7.2(disabled)(user) |*"},
         {"removed again by settling",
          [] { add("keep", ver(7, 2)), add("q", ver(7, 2)).action = kActionUninstall; },
-         package("p", ver(7, 2), "bin/p", {{"q", 0, 0, 0}}), {{"p", true}}, kRun,
+         package("p", ver(7, 2), "bin/p", {{"q", 0, 0, 0}}), {{"p", true}},
          "0|1|installed (disabled) p-7.2\n|keep-7.2 |"},
-        {"optional member chosen", [] {}, suite, {{"extra", false}}, kRun,
+        {"optional member chosen", [] {},
+         bundle("suite", ver(7, 2), {"core", "extra"}, {{"extra", 0, 0, 0}}), {{"extra", false}},
          "0|0|installed suite-7.2\n|suite-7.2 core-7.2 extra-7.2(user) |*"},
-        {"bundle header only", [] {}, suite72("suite", {}), {}, kRun, "0|3|*"},
-        {"bundle with depends", [] {}, package_file(withDepends), {}, kRun, "0|1|*"},
+        {"bundle header only", [] {}, suite72("suite", {}), {}, "0|3|*"},
+        {"bundle with depends", [] {}, package_file(withDepends), {}, "0|1|*"},
         // A boot package reinstalled is the boot image only when that is asked for.
         {"same boot build", [] { add("system", ver(7, 2)).flags = kFlagBoot; },
-         package_file(package_spec("system", ver(7, 2), kFlagBoot)), {}, kRun | kAdmitSame,
-         "0|0|installed system-7.2\n*"},
+         package_file(package_spec("system", ver(7, 2), kFlagBoot)), {},
+         "0|0|installed system-7.2\n*", kRun | kAdmitSame},
         // The stream copy of an older bundle must not become the installed one's image.
         {"older bundle image", [] { add("suite", ver(7, 2)).isBundle = true; },
-         package_file(olderImage), {}, kRun, "0|0|WARNING: omitting package suite-7.1*"},
-        {"bad member name", [] {}, suite72("suite", {dots}), {}, kRun, "0|2|*"},
-        {"bad bundle name", [] {}, suite72("a/b", {core}), {}, kRun, "0|1|*"},
+         package_file(olderImage), {}, "0|0|WARNING: omitting package suite-7.1*"},
+        {"bad member name", [] {}, suite72("suite", {dots}), {}, "0|2|*"},
+        {"bad bundle name", [] {}, suite72("a/b", {core}), {}, "0|1|*"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -130,7 +124,8 @@ TEST_F(DriverTest, SinglePackageRuns) {
             std::string dir = "unset";
             bool boot = true;
             const int status = stream(txn, r.bytes, r.forced, r.flags, &dir, &boot);
-            return std::to_string(boot) + (dir.empty() ? "|" : "|dir ") + summary(status, txn);
+            return std::to_string(boot) + (dir.empty() ? "|" : "|dir ") + std::to_string(status) +
+                   "|" + message_lines() + "|" + state() + "|" + pending_entries(txn);
         });
         const std::string want = r.want;
         EXPECT_EQ(want.back() == '*' ? out.substr(0, want.size() - 1) + "*" : out, want) << out;

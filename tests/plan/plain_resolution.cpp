@@ -21,8 +21,6 @@ bool active(const InstalledPackage& p) {
 // enter an open record again (the same guard as the product's).
 std::multiset<const InstalledPackage*> inProgress;
 
-void keep_requirements(Installer& in, InstalledPackage& p, bool verbose);
-
 // False when nothing had to change (q enabled and staying).
 bool require_active_step(Installer& in, InstalledPackage& q, const InstalledPackage& p,
                          bool verbose) {
@@ -35,17 +33,12 @@ bool require_active_step(Installer& in, InstalledPackage& q, const InstalledPack
         q.action = kActionNone;
         return true;
     }
-    if (!q.disabled) return false;
-    q.action = kActionEnable;
-    return true;
+    if (q.disabled) q.action = kActionEnable;
+    return q.disabled;
 }
 
 void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
     const auto mark = inProgress.insert(&p);
-    struct Leave {
-        std::multiset<const InstalledPackage*>::iterator mark;
-        ~Leave() { inProgress.erase(mark); }
-    } leave{mark};
     if (!p.bundle.name.empty())
         if (InstalledPackage* b = find_package(in, p.bundle.name)) {
             const std::uint32_t before = b->action;
@@ -56,11 +49,12 @@ void keep_requirements(Installer& in, InstalledPackage& p, bool verbose) {
     for (const Dependency& d : p.depends) {
         std::vector<InstalledPackage*> s = collect_satisfiers(in, d, true);
         if (summarize_satisfiers(s) == SatisfierSummary::SomeActive) continue;
-        if (s.empty()) return;
+        if (s.empty()) break;
         select_and_order(in, s, kNoDowngradeFloor, Verbosity::Silent);
         if (!s.empty() && require_active_step(in, *s.back(), p, verbose))
             keep_requirements(in, *s.back(), verbose);
     }
+    inProgress.erase(mark);
 }
 
 void resolve_enable_conflicts(Installer& in, InstalledPackage& p, bool verbose) {
@@ -105,12 +99,8 @@ void settle_bundles(Installer& in) {
         bool inactive = false, keeps = false;
         for (const auto& q : in.packages) {
             if (q->is_placeholder() || q->bundle.name != b.name) continue;
-            const bool on = q->disabled ? q->action == kActionEnable
-                                        : q->action == kActionNone || q->action == kActionEnable;
-            if (on) {
-                keeps = true;
+            if ((keeps = q->action == kActionEnable || (!q->disabled && q->action == kActionNone)))
                 break;
-            }
             if (q->disabled ? q->action != kActionUninstall : q->action == kActionDisable)
                 inactive = true;
         }
@@ -147,10 +137,8 @@ bool plain_resolve_actions(Installer& in, std::vector<InstalledPackage*>& remova
     settle_bundles(in);
 
     bool anyNamed = false, anyActive = false;
-    for (const auto& p : in.packages) {
-        anyNamed |= !p->name.empty();
-        anyActive |= !p->name.empty() && active(*p);
-    }
+    for (const auto& p : in.packages)
+        anyNamed |= !p->name.empty(), anyActive |= !p->name.empty() && active(*p);
     if (anyNamed && !anyActive) {
         for (const auto& p : in.packages) p->action = kActionNone;
         if (verbose) in.error("can not uninstall or disable all packages");

@@ -7,7 +7,5 @@
 
 #include <vector>
 
-class Installer;
-
 bool plain_resolve_actions(Installer& installer, std::vector<InstalledPackage*>& removals,
                            std::vector<InstalledPackage*>& enables, Verbosity verbosity);

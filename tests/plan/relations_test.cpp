@@ -10,8 +10,7 @@ namespace {
 
 std::unique_ptr<Package> pkg(const std::string& name, Version version, std::uint32_t build = 0) {
     auto p = std::make_unique<Package>(name);
-    p->version = version;
-    p->buildTime = build;
+    p->version = version, p->buildTime = build;
     return p;
 }
 

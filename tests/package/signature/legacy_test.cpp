@@ -38,19 +38,15 @@ Bytes openssl_x25519_base(const Bytes& k) {
     return u;
 }
 
-class LegacyTest : public ::testing::Test {
-protected:
-    Bytes chain_with_zero_s(const Bytes& a) {
+TEST(LegacyTest, ChainWithZeroSMatchesX25519AndTheSignerArithmetic) {
+    PublicKeys pub{};
+    PrivateKeys priv{};
+    ASSERT_TRUE(read_dev_keys(INSTALLER_KEYS_DIR, pub, priv));
+    auto chain_with_zero_s = [&](const Bytes& a) {
         Bytes out;
         legacy_combine(a.data(), Bytes{}.data(), pub.legacy, out.data());
         return out;
-    }
-    void SetUp() override { ASSERT_TRUE(read_dev_keys(INSTALLER_KEYS_DIR, pub, priv)); }
-    PublicKeys pub{};
-    PrivateKeys priv{};
-};
-
-TEST_F(LegacyTest, ChainWithZeroSMatchesX25519AndTheSignerArithmetic) {
+    };
     const std::pair<const char*, const char*> rfc7748[] = {
         {"77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a",
          "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a"},

@@ -15,10 +15,6 @@ namespace {
 
 const std::string kCovered = "bytes the package digest covered before the signature chunk";
 
-const std::uint8_t* u8(const std::string& s) {
-    return reinterpret_cast<const std::uint8_t*>(s.data());
-}
-
 class VerifySignatureTest : public ::testing::Test {
 protected:
     // A signature over the digest buffer the ChunkBuf will finish (SHA-1 or SHA-256 of kCovered).
@@ -27,7 +23,7 @@ protected:
         SHA256 sha2;
         Hash& hash = sha256 ? static_cast<Hash&>(sha2) : sha1;
         std::uint8_t digest[32] = {};
-        hash.add(u8(kCovered), kCovered.size());
+        hash.add(reinterpret_cast<const std::uint8_t*>(kCovered.data()), kCovered.size());
         hash.finish(digest);
         return signer->sign(digest);
     }
