@@ -97,14 +97,11 @@ int install_bytes(const std::string& bytes, Transaction& txn) {
 
 std::map<std::string, std::uintmax_t> snapshot() {
     std::map<std::string, std::uintmax_t> files;
-    for (const char* top : {"/flash", "/ram", "/tmp"}) {
-        std::error_code ec;
+    std::error_code ec, sizeEc;
+    for (const char* top : {"/flash", "/ram", "/tmp"})
         for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            std::error_code sizeEc;
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
             files[it->path().string()] = it->is_regular_file(sizeEc) ? it->file_size(sizeEc) : 0;
-        }
-    }
     return files;
 }
 

@@ -15,11 +15,9 @@ namespace {
 PackageDescription described(const std::string& text, const std::string& version) {
     PackageDescription d;
     std::string err;
-    if (!parse_description(text + "\nversion " + version + "\nbuild-time 0x5f000000\n", "/", d,
-                           err)) {
-        std::fprintf(stderr, "seed: %s\n", err.c_str());
-        std::abort();
-    }
+    const std::string full = text + "\nversion " + version + "\nbuild-time 0x5f000000\n";
+    if (!parse_description(full, "/", d, err))
+        std::fprintf(stderr, "seed: %s\n", err.c_str()), std::abort();
     return d;
 }
 
@@ -42,44 +40,42 @@ PackageDescription routing_spec(const std::string& version) {
 const std::string kWireless =
     "name wireless\ndepends system 7.0\nfile lib/wl/fw.bin 0644 \\x01\\x02\\x03";
 
-std::string signed_with(const DigestSigner& signer, const PackageDescription& d) {
-    std::string err;
-    return build_recipe(d, signer, err);
-}
-
 }  // namespace
 
 std::map<std::string, std::string> seed_packages(const DigestSigner& sign) {
+    const auto pack = [&](const PackageDescription& d) {
+        std::string err;
+        return build_recipe(d, sign, err);
+    };
     PackageDescription image =
         described("name container\nsha256\nfile lib/ct 0644 ct\nimage text image payload", "7.15");
     image.level = 0;
     return {
-        {"system.npk", signed_with(sign, system_spec("7.15"))},
-        {"routing.npk", signed_with(sign, routing_spec("7.15"))},
+        {"system.npk", pack(system_spec("7.15"))},
+        {"routing.npk", pack(routing_spec("7.15"))},
         // Old enough that the legacy signature suffices (with downgrades allowed it installs).
-        {"wireless-sha1-legacy.npk", signed_with(sign, described(kWireless + "\nsignature legacy",
-                                                                 "6.40"))},
-        {"container-image.npk", signed_with(sign, image)},
+        {"wireless-sha1-legacy.npk", pack(described(kWireless + "\nsignature legacy", "6.40"))},
+        {"container-image.npk", pack(image)},
         {"wireless-alt-magic.dpk",
-         signed_with(sign, described(kWireless + "\nsha256\nmagic alternate", "7.16"))},
+         pack(described(kWireless + "\nsha256\nmagic alternate", "7.16"))},
         {"tarnvel-bundle.npk",
-         signed_with(sign, describe_bundle({"tarnvel", ver(7, 15), 0x5f000000u, 0},
-                                           {system_spec("7.15"), routing_spec("7.15"),
-                                            described(kWireless + "\nsha256", "7.15")},
-                                           {{"wireless", 0, 0, 0}}))},
+         pack(describe_bundle({"tarnvel", ver(7, 15), 0x5f000000u, 0},
+                              {system_spec("7.15"), routing_spec("7.15"),
+                               described(kWireless + "\nsha256", "7.15")},
+                              {{"wireless", 0, 0, 0}}))},
         {"unsigned.npk",
-         signed_with(sign, described("name ups\nsha256\nfile etc/ups 0644 ups\nsignature none",
-                                     "7.15"))},
+         pack(described("name ups\nsha256\nfile etc/ups 0644 ups\nsignature none", "7.15"))},
         {"traversal.npk",
-         signed_with(sign, described("name evil\nsha256\nfile ../../etc/passwd 0644 x", "7.15"))},
+         pack(described("name evil\nsha256\nfile ../../etc/passwd 0644 x", "7.15"))},
     };
 }
 
 std::map<std::string, std::string> installed_packages(const DigestSigner& sign) {
-    return {{"1-tarnvel.npk",
-             signed_with(sign, describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},
-                                               {system_spec("7.10"), routing_spec("7.10")}))},
-            {"2-wireless.npk", signed_with(sign, described(kWireless + "\nsha256", "7.10"))}};
+    std::string err;
+    const PackageDescription bundle = describe_bundle({"tarnvel", ver(7, 10), 0x5e000000u, 0},
+                                                      {system_spec("7.10"), routing_spec("7.10")});
+    return {{"1-tarnvel.npk", build_recipe(bundle, sign, err)},
+            {"2-wireless.npk", build_recipe(described(kWireless + "\nsha256", "7.10"), sign, err)}};
 }
 
 std::map<std::string, std::string> seed_manifests() {
