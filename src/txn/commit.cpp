@@ -112,32 +112,32 @@ bool Transaction::commit(const std::function<void()>& afterCopyBlock) {
     FileOp entry;
     // Deletions and links first, so that a file moved into place later is never deleted by an
     // entry that sorts after it (a Remove of its directory, say).
-    for (std::uint32_t id : order_) {
-        const auto kind = FileOpKind(slots_[id].op);
+    for (const Slot& slot : slots_) {
+        const auto kind = FileOpKind(slot.op);
         if (kind != FileOpKind::Remove && kind != FileOpKind::Link) continue;
-        read(slots_[id], entry);
+        read(slot, entry);
         if (entry.op == FileOpKind::Remove) ok = remove_path(fs, entry.path) && ok;
         else ok = place_link(fs, entry) && ok;
     }
     std::string madeDir;
-    for (std::uint32_t id : order_) {
-        const auto kind = FileOpKind(slots_[id].op);
+    for (const Slot& slot : slots_) {
+        const auto kind = FileOpKind(slot.op);
         if (kind != FileOpKind::Move && kind != FileOpKind::MoveTemp) continue;
-        read(slots_[id], entry);
+        read(slot, entry);
         ok = place_file(fs, entry, afterCopyBlock, madeDir) && ok;
     }
     return ok;
 }
 
 void Transaction::cancel() {
-    for (std::uint32_t id : order_) forget_temp(slots_[id]);
+    for (const Slot& slot : slots_) forget_temp(slot);
     clear();
 }
 
 void Transaction::cancel_staged() {
     FileOp entry;
-    for (std::uint32_t id : order_) {
-        read(slots_[id], entry);
+    for (const Slot& slot : slots_) {
+        read(slot, entry);
         if (is_staged_temp(*fs_, entry)) fs_->remove_file(entry.source);
     }
     clear();

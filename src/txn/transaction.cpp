@@ -96,16 +96,16 @@ int Transaction::compare(const Slot& slot, std::string_view path) const {
 
 std::size_t Transaction::position(std::string_view path) const {
     // Files are mostly queued in path order: then the new path goes at the end.
-    if (order_.empty() || compare(slots_[order_.back()], path) < 0) return order_.size();
-    auto it = std::lower_bound(order_.begin(), order_.end(), path,
-                               [&](std::uint32_t id, std::string_view p) {
-                                   return compare(slots_[id], p) < 0;
+    if (slots_.empty() || compare(slots_.back(), path) < 0) return slots_.size();
+    auto it = std::lower_bound(slots_.begin(), slots_.end(), path,
+                               [&](const Slot& slot, std::string_view p) {
+                                   return compare(slot, p) < 0;
                                });
-    return std::size_t(it - order_.begin());
+    return std::size_t(it - slots_.begin());
 }
 
 bool Transaction::is_at(std::size_t at, std::string_view path) const {
-    return at < order_.size() && compare(slots_[order_[at]], path) == 0;
+    return at < slots_.size() && compare(slots_[at], path) == 0;
 }
 
 void Transaction::read(const Slot& slot, FileOp& out) const {
@@ -118,7 +118,7 @@ void Transaction::read(const Slot& slot, FileOp& out) const {
 
 Transaction::Entry Transaction::entry_at(std::size_t at) const {
     Entry entry;
-    read(slots_[order_[at]], entry.second);
+    read(slots_[at], entry.second);
     entry.first = entry.second.path;
     return entry;
 }
@@ -134,8 +134,7 @@ void Transaction::forget_temp(const Slot& slot) const {
 
 void Transaction::clear() {
     slots_.clear();
-    order_.clear();
-    order_.shrink_to_fit();
+    slots_.shrink_to_fit();
     dirIds_.clear();
     dirs_.clear();
     lastDir_ = 0;
@@ -145,14 +144,14 @@ void Transaction::clear() {
 const FileOp* Transaction::pending(const std::string& path) const {
     const std::size_t at = position(path);
     if (!is_at(at, path)) return nullptr;
-    read(slots_[order_[at]], pending_);
+    read(slots_[at], pending_);
     return &pending_;
 }
 
 void Transaction::add_op(const std::string& path, FileOpKind op, const std::string& source) {
     const std::size_t at = position(path);
     if (is_at(at, path)) {
-        Slot& slot = slots_[order_[at]];
+        Slot& slot = slots_[at];
         forget_temp(slot);
         slot.op = std::uint8_t(op);
         store_source(slot, source);
@@ -162,8 +161,7 @@ void Transaction::add_op(const std::string& path, FileOpKind op, const std::stri
     slot.path = store_path(path);
     slot.op = std::uint8_t(op);
     store_source(slot, source);
-    slots_.push_back(slot);
-    order_.insert(order_.begin() + std::ptrdiff_t(at), std::uint32_t(slots_.size() - 1));
+    slots_.insert(slots_.begin() + std::ptrdiff_t(at), slot);
 }
 
 void Transaction::add_remove(const std::string& path) {
@@ -173,15 +171,15 @@ void Transaction::add_remove(const std::string& path) {
     }
     const std::size_t at = position(path);
     if (!is_at(at, path)) return;
-    forget_temp(slots_[order_[at]]);
-    order_.erase(order_.begin() + std::ptrdiff_t(at));
+    forget_temp(slots_[at]);
+    slots_.erase(slots_.begin() + std::ptrdiff_t(at));
 }
 
 bool Transaction::take_back_remove(const std::string& path) {
     const std::size_t at = position(path);
     if (is_at(at, path)) {
-        if (FileOpKind(slots_[order_[at]].op) != FileOpKind::Remove) return false;
-        order_.erase(order_.begin() + std::ptrdiff_t(at));
+        if (FileOpKind(slots_[at].op) != FileOpKind::Remove) return false;
+        slots_.erase(slots_.begin() + std::ptrdiff_t(at));
     }
     FileStatus st;
     if (!fs_->stat(path, st)) return true;
@@ -198,8 +196,8 @@ void Transaction::drop_below(const std::string& dir) {
     std::size_t kept = position(base);
     std::size_t at = kept;
     std::string path;
-    for (; at < order_.size(); ++at) {
-        const Slot& slot = slots_[order_[at]];
+    for (; at < slots_.size(); ++at) {
+        const Slot& slot = slots_[at];
         const auto [dirPart, name] = path_parts(slot);
         path.assign(dirPart).append(name);
         const bool below = path == base || path.compare(0, prefix.size(), prefix) == 0;
@@ -207,9 +205,9 @@ void Transaction::drop_below(const std::string& dir) {
         if (below)
             forget_temp(slot);
         else
-            order_[kept++] = order_[at];
+            slots_[kept++] = slot;
     }
-    order_.erase(order_.begin() + std::ptrdiff_t(kept), order_.begin() + std::ptrdiff_t(at));
+    slots_.erase(slots_.begin() + std::ptrdiff_t(kept), slots_.begin() + std::ptrdiff_t(at));
 }
 
 bool Transaction::manifest_line(const Slot& slot, FileOp& entry, std::string& line) const {
@@ -224,16 +222,16 @@ bool Transaction::manifest_line(const Slot& slot, FileOp& entry, std::string& li
 bool Transaction::is_representable() const {
     FileOp entry;
     std::string line;
-    for (const std::uint32_t id : order_)
-        if (!manifest_line(slots_[id], entry, line)) return false;
+    for (const Slot& slot : slots_)
+        if (!manifest_line(slot, entry, line)) return false;
     return true;
 }
 
 bool Transaction::write_manifest(const std::function<bool(std::string_view)>& put) const {
     FileOp entry;
     std::string line;
-    for (const std::uint32_t id : order_) {
-        (void)manifest_line(slots_[id], entry, line);
+    for (const Slot& slot : slots_) {
+        (void)manifest_line(slot, entry, line);
         if (!put(line)) return false;
     }
     return true;

@@ -17,7 +17,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 // The kind of a pending operation. The numbers are fixed (2 is unused).
 enum class FileOpKind : std::uint32_t { Move = 0, MoveTemp = 1, Link = 3, Remove = 4 };
@@ -63,7 +62,7 @@ public:
     public:
         explicit Entries(const Transaction* txn) : txn_(txn) {}
         Iterator begin() const { return Iterator(txn_, 0); }
-        Iterator end() const { return Iterator(txn_, txn_->order_.size()); }
+        Iterator end() const { return Iterator(txn_, txn_->slots_.size()); }
         // The first entry whose path does not sort before `path`.
         Iterator lower_bound(std::string_view path) const {
             return Iterator(txn_, txn_->position(path));
@@ -86,8 +85,8 @@ public:
     void set_staging_marker(const std::string& path) { stagingMarker_ = path; }
     // False when the marker could not be made; then no temporary file may be made either.
     [[nodiscard]] bool mark_staging();
-    bool is_empty() const { return order_.empty(); }
-    std::size_t size() const { return order_.size(); }
+    bool is_empty() const { return slots_.empty(); }
+    std::size_t size() const { return slots_.size(); }
     Entries entries() const { return Entries(this); }
     // The pending operation for a path, or null. The operation is a copy that stays valid until
     // the next call of pending.
@@ -162,7 +161,7 @@ private:
     bool add_manifest_line(const std::string& line);
     Entry entry_at(std::size_t at) const;
     void read(const Slot& slot, FileOp& out) const;
-    // Where path is, or would be inserted, in order_.
+    // Where path is, or would be inserted, in slots_.
     std::size_t position(std::string_view path) const;
     bool is_at(std::size_t at, std::string_view path) const;
     int compare(const Slot& slot, std::string_view path) const;
@@ -180,8 +179,9 @@ private:
     void clear();
 
     FileSystem* fs_;
-    std::deque<Slot> slots_;            // in the order added; dropped entries stay, unused
-    std::vector<std::uint32_t> order_;  // indexes into slots_ of the live entries, by path
+    // The live entries by path. A deque: growing never copies it whole nor leaves a spare half
+    // allocated, and files mostly come in path order, so inserts are mostly appends.
+    std::deque<Slot> slots_;
     std::deque<std::string> dirs_;      // a deque: dirIds_ keys view these strings
     std::map<std::string_view, std::uint32_t> dirIds_;
     std::uint32_t lastDir_ = 0;
