@@ -14,7 +14,10 @@
 int main(int argc, char** argv) {
     std::string err = "usage: make_corpus <keys dir> <out dir>";
     const std::unique_ptr<KeySet> keys = argc == 3 ? load_dev_keys(argv[1], err) : nullptr;
-    if (!keys) return std::fprintf(stderr, "make_corpus: %s\n", err.c_str()), 2;
+    if (!keys) {
+        std::fprintf(stderr, "make_corpus: %s\n", err.c_str());
+        return 2;
+    }
     std::map<std::string, std::string> packages = seed_packages(keys->signer());
     for (const auto& [name, bytes] : installed_packages(keys->signer()))
         packages["installed-" + name] = bytes;
@@ -27,7 +30,9 @@ int main(int argc, char** argv) {
         {"fuzz_pdb", &pdb}};
     for (const auto& [target, files] : targets)
         for (const auto& [name, bytes] : *files)  // write_file makes the parents
-            if (!write_file(std::filesystem::path(argv[2]) / target / name, bytes))
-                return std::fprintf(stderr, "make_corpus: cannot write %s\n", name.c_str()), 1;
+            if (!write_file(std::filesystem::path(argv[2]) / target / name, bytes)) {
+                std::fprintf(stderr, "make_corpus: cannot write %s\n", name.c_str());
+                return 1;
+            }
     return 0;
 }

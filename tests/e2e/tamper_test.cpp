@@ -109,11 +109,16 @@ void run_sweep(const SweepCase& c, const std::string& label) {
         ASSERT_EQ(r.run({"-"}, short_package(old)).status, 0);
     const std::string upload = r.at("rw/pckg/.download/" + c.name + ".npk");
     std::filesystem::create_directories(r.at("rw/pckg/.download"));
-    auto tree = [&] { Tree t = snapshot(r.at("")); return t.erase("flash/postlog"), t; };
+    auto tree = [&] {
+        Tree t = snapshot(r.at(""));
+        t.erase("flash/postlog");
+        return t;
+    };
     auto install = [&](const std::string& bytes, Mode mode) {
         if (mode == Mode::Upload) write_file(upload, bytes);
         RunResult run = mode == Mode::Stream ? r.run({"-"}, bytes) : r.run({});
-        return ::unlink(upload.c_str()), run;
+        ::unlink(upload.c_str());
+        return run;
     };
     const Tree before = tree();
     // Back to the prepared state, rebuilt only when the run changed it.

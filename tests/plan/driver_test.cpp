@@ -182,7 +182,8 @@ TEST_F(DriverTest, NewBundleVersionDropsMembersAndWhatNeededOnlyThem) {
 TEST_F(DriverTest, CopyOfTheStreamIsWholeOnlyWhenItCanBecomeAnImage) {
     PackageDescription image = package_spec("i", ver(7, 2));
     PackageDescription boot = package_spec("s", ver(7, 2), kFlagBoot);
-    image.hasImage = true, image.image = "image bytes";
+    image.hasImage = true;
+    image.image = "image bytes";
     boot.files = {file_entry("bin/s", "s")};
     const std::pair<std::string, bool> runs[] = {{package("p", ver(7, 2), "bin/p"), true},
         {package_file(image), false}, {package_file(boot), true}, {package_file(boot), false},

@@ -83,10 +83,15 @@ bool drop_one_unsatisfied(Installer& in) {
         if (p.name.empty() || p.action == kActionUninstall) continue;
         for (const Dependency& d : p.depends) {
             const SatisfierSummary s = summarize_satisfiers(collect_satisfiers(in, d, true));
-            if (s == SatisfierSummary::NoneLeft) return p.action = kActionUninstall, true;
+            if (s == SatisfierSummary::NoneLeft) {
+                p.action = kActionUninstall;
+                return true;
+            }
             if (s == SatisfierSummary::OnlyInactive && p.action != kActionDisable &&
-                (!p.disabled || p.action != kActionNone))
-                return p.action = kActionDisable, true;
+                (!p.disabled || p.action != kActionNone)) {
+                p.action = kActionDisable;
+                return true;
+            }
         }
     }
     return false;

@@ -123,11 +123,15 @@ private:
         return !path.empty() && path.front() == '/' ? root_ + path : path;
     }
     bool hit(const std::string& call, bool change = false) {
-        if (cutAt_ >= 0 && changes_ >= cutAt_) return errno = EIO, true;
+        if (cutAt_ >= 0 && changes_ >= cutAt_) {
+            errno = EIO;
+            return true;
+        }
         changes_ += change;
         auto it = faults_.find(call);
         if (it == faults_.end() || --it->second.first != 0) return false;
-        return errno = it->second.second, true;
+        errno = it->second.second;
+        return true;
     }
     void record_data(const struct stat& st, const std::string& real) {
         data_[st.st_ino] = {read_file(real), st.st_mode & 07777};

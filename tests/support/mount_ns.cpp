@@ -18,15 +18,21 @@ namespace {
 bool enter_namespaces(std::string& why) {
     const bool root = ::geteuid() == 0;
     const unsigned uid = ::geteuid(), gid = ::getegid();
-    if (::unshare(root ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
-        return why = std::string("unshare: ") + std::strerror(errno), false;
+    if (::unshare(root ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        why = std::string("unshare: ") + std::strerror(errno);
+        return false;
+    }
     if (!root && !(write_file("/proc/self/setgroups", "deny") &&
                    write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
-                   write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")))
-        return why = "writing the user namespace's id maps failed", false;
+                   write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))) {
+        why = "writing the user namespace's id maps failed";
+        return false;
+    }
     // Without this, mounts would propagate back into the host's namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return why = std::string("making / private: ") + std::strerror(errno), false;
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        why = std::string("making / private: ") + std::strerror(errno);
+        return false;
+    }
     return true;
 }
 

@@ -22,7 +22,8 @@ inline std::string read_memory_file(int fd) {
     char buf[65536];
     ::lseek(fd, 0, SEEK_SET);
     for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, std::size_t(n));
-    return ::close(fd), out;
+    ::close(fd);
+    return out;
 }
 
 // `env` entries are "NAME=value"; the child gets exactly these (a scrubbed environment).

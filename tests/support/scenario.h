@@ -53,29 +53,34 @@ inline std::string pending_entries(const Transaction& txn, bool removals = true)
 // Fluent editor of one record; the setters of installed state need an InstalledPackage.
 struct RecordBuilder {
     RecordBuilder& needs(const std::string& name, Version min = 0, Version max = 0) {
-        return record.depends.push_back({name, min, max, 0}), *this;
+        record.depends.push_back({name, min, max, 0});
+        return *this;
     }
     RecordBuilder& provides(const std::string& name, std::int32_t prio = 0, Version min = 0,
                             Version max = 0) {
-        return record.provides.push_back({name, min, max, prio}), *this;
-    }
+                                record.provides.push_back({name, min, max, prio});
+                                return *this;
+                            }
     RecordBuilder& conflicts(const std::string& name, Version min = 0) {
-        return record.conflicts.push_back({name, min, 0, 0}), *this;
+        record.conflicts.push_back({name, min, 0, 0});
+        return *this;
     }
     RecordBuilder& member(const std::string& name, Version version) {  // candidate bundles
         auto& m = *record.members.emplace_back(std::make_unique<Package>(name));
-        m.version = version, m.buildTime = record.buildTime;
+        m.version = version;
+        m.buildTime = record.buildTime;
         return bundle();
     }
-    RecordBuilder& built(std::uint32_t time) { return record.buildTime = time, *this; }
-    RecordBuilder& arch(const std::string& arch) { return record.arch = arch, *this; }
-    RecordBuilder& bundle() { return record.isBundle = true, *this; }
-    RecordBuilder& placeholder() { return record.version = record.buildTime = ~0u, *this; }
-    RecordBuilder& member_of(const std::string& b) { return installed->bundle = {b}, *this; }
-    RecordBuilder& disabled() { return installed->disabled = true, *this; }
-    RecordBuilder& action(std::uint32_t action) { return installed->action = action, *this; }
+    RecordBuilder& built(std::uint32_t time) { record.buildTime = time; return *this; }
+    RecordBuilder& arch(const std::string& arch) { record.arch = arch; return *this; }
+    RecordBuilder& bundle() { record.isBundle = true; return *this; }
+    RecordBuilder& placeholder() { record.version = record.buildTime = ~0u; return *this; }
+    RecordBuilder& member_of(const std::string& b) { installed->bundle = {b}; return *this; }
+    RecordBuilder& disabled() { installed->disabled = true; return *this; }
+    RecordBuilder& action(std::uint32_t action) { installed->action = action; return *this; }
     RecordBuilder& files(const std::vector<std::string>& paths) {
-        return installed->files.insert(paths.begin(), paths.end()), *this;
+        installed->files.insert(paths.begin(), paths.end());
+        return *this;
     }
 
     Package& record;
@@ -85,15 +90,21 @@ struct RecordBuilder {
 class Scenario {
 public:
     Scenario() : installer(Installer::reset()) {
-        installer.quiet = false, installer.terminal = &terminal, installer.flash = &flash;
+        installer.quiet = false;
+        installer.terminal = &terminal;
+        installer.flash = &flash;
         installer.arch = "powerpc";
     }
-    ~Scenario() { txn.cancel(), Installer::reset(); }  // not copyable: it holds a Transaction
+    ~Scenario() {  // not copyable: it holds a Transaction
+        txn.cancel();
+        Installer::reset();
+    }
 
     // Appends an installed record to installer.packages.
     RecordBuilder installed(const std::string& name, Version version = ver(6, 40)) {
         auto& p = installer.packages.emplace_back(std::make_unique<InstalledPackage>(name));
-        return p->version = version, RecordBuilder{*p, p.get()};
+        p->version = version;
+        return RecordBuilder{*p, p.get()};
     }
     // Installed records from a short text, one word per record: a name, then "@41" for version
     // 6.41, "~" disabled, "!u", "!e" or "!d" for the action, ">x" needs x, "+x" or "+x:-1"
@@ -127,7 +138,8 @@ public:
     void blocker(const std::string& member) { installed("", 0).conflicts(member); }
     RecordBuilder candidate(const std::string& name, Version version = ver(6, 40)) {
         candidates.push_back(std::make_unique<Package>(name));
-        return candidates.back()->version = version, RecordBuilder{*candidates.back(), nullptr};
+        candidates.back()->version = version;
+        return RecordBuilder{*candidates.back(), nullptr};
     }
     InstalledPackage& get(const std::string& name) {
         return *installer.packages.at(installer.index_of_package(name).value());

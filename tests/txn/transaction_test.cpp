@@ -24,7 +24,8 @@ class TransactionTest : public ::testing::Test {
 protected:
     void SetUp() override { ::umask(022); }
     std::string make(const std::string& rel, const std::string& content = "staged") {
-        return write_file(dir / rel, content), dir / rel;
+        write_file(dir / rel, content);
+        return dir / rel;
     }
     std::string make(const std::string& r, std::size_t n) { return make(r, std::string(n, 'f')); }
     // A temporary file for `path` as create_file makes it, with /ram and /tmp below `dir`.
