@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,28 @@ inline std::string read_memory_file(int fd) {
     ::close(fd);
     return out;
 }
+
+// Takes what this process writes to standard error while it lives, into a memory file rather
+// than a file in /tmp; text() ends the capture.
+class StderrCapture {
+public:
+    StderrCapture() : saved_(::dup(2)), file_(::memfd_create("stderr", MFD_CLOEXEC)) {
+        std::fflush(stderr);
+        ::dup2(file_, 2);
+    }
+    ~StderrCapture() { (void)text(); }
+    std::string text() {
+        if (saved_ < 0) return "";
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+        return read_memory_file(file_);
+    }
+
+private:
+    int saved_, file_;
+};
 
 // `env` entries are "NAME=value"; the child gets exactly these (a scrubbed environment).
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,

@@ -4,6 +4,7 @@
 
 #include "cli/run_guard.h"
 #include "support/faulty_file_system.h"
+#include "support/process.h"
 #include "support/scenario.h"
 #include "txn/space.h"
 
@@ -79,9 +80,10 @@ TEST(JournalTest, PowerCutAtAnyStepLeavesTheCommitDoneOrUndoneAfterRecovery) {
         SCOPED_TRACE(n);
         Upgrade u;
         u.files.cut_after(n);
-        testing::internal::CaptureStderr();  // the failing calls are reported
-        (void)commit_journaled(u.txn, kJournalPath);
-        testing::internal::GetCapturedStderr();
+        {
+            StderrCapture quiet;  // the failing calls are reported
+            (void)commit_journaled(u.txn, kJournalPath);
+        }
         u.files.power_cut();
         const bool journal = path_exists(u.dir / "flash/var/pdb/.journal");
         s.terminal.output.clear();

@@ -5,6 +5,7 @@
 
 #include "support/faulty_file_system.h"
 #include "support/mount_ns.h"
+#include "support/process.h"
 #include "support/scenario.h"
 #include "txn/space.h"
 
@@ -136,7 +137,7 @@ TEST_F(TransactionTest, MovesRemovesAndLinksAreDoneAndASecondCommitConverges) {
     txn.add_link("/flash/bootimage", at);
     txn.add_move(dir / "missing", dir / "a");
     const std::string failure = "rename " + dir / "a" + ": No such file or directory\n";
-    testing::internal::CaptureStderr();
+    StderrCapture err;
     EXPECT_FALSE(txn.commit());
     EXPECT_EQ(read_file(dir / "x/y/z"), "content");
     EXPECT_EQ(mode_of(dir / "x/y"), 040755u);
@@ -145,7 +146,7 @@ TEST_F(TransactionTest, MovesRemovesAndLinksAreDoneAndASecondCommitConverges) {
     EXPECT_TRUE(path_exists(dir / "pkg/.keep"));
     EXPECT_EQ(std::filesystem::read_symlink(at), "/flash/bootimage");
     EXPECT_FALSE(txn.commit());  // the move done by the first commit is done for the second
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), failure + failure);
+    EXPECT_EQ(err.text(), failure + failure);
     EXPECT_EQ(read_file(dir / "x/y/z"), "content");
     EXPECT_FALSE(copy_file(real_file_system(), dir / "pkg", dir / "d1", {}));  // not a file
 }
@@ -174,10 +175,10 @@ TEST(CommitFaultTest, AFailingCallFailsTheCommitAndIsNamed) {
         txn.add_move("/ram/f", "/flash/new/f");
         fs.fail("rename", 1, EXDEV);
         fs.fail(call, 1, error);
-        testing::internal::CaptureStderr();
+        StderrCapture err;
         int blocks = 0;
         EXPECT_EQ(txn.commit([&blocks] { ++blocks; }), message.empty());
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+        EXPECT_EQ(err.text(), message);
         EXPECT_EQ(read_file(dir / "flash/new/f"), copied ? data : "");  // never a file cut short
         EXPECT_EQ(mode_of(dir / "flash/new/f") + blocks, copied ? 0100700u + 3 : 0);
         EXPECT_EQ(read_file(dir / "ram/f"), data);
