@@ -145,8 +145,8 @@ bool scan_package_file(PackageFile& file, const std::string& path) {
           kChunkSignature}) {
         reader.want(type);
     }
-    file.isBundle = reader.next_chunk() == kChunkBundleHeader;
-    if (!read_package_header(file, reader)) return false;
+    reader.next_chunk();
+    if (!read_package_header(file, reader)) return false;  // sets isBundle
     if (!file.isBundle) return !reader.text_too_long();
 
     if (reader.type() == kChunkImage) reader.next_chunk();

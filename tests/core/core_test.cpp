@@ -1,11 +1,15 @@
 // The buffered output file, and console output byte for byte: the status line drawn in place,
 // messages above or instead of it, the spinner and quiet runs; every byte written is flushed.
+#include "core/input_file.h"
 #include "core/installer.h"
 #include "core/output_file.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -43,6 +47,34 @@ struct StepClock : TickClock {
     std::uint32_t ticks() override { return now; }
     std::uint32_t now = 30000;
 };
+
+// A seek moves a regular file's reading position; a pipe, or a file opened with seeking refused,
+// cannot seek, and a read error (a directory) ends the data instead of being retried.
+TEST(InputFileTest, SeeksWhereItCanAndEndsOnAReadError) {
+    TempDir dir;
+    write_file(dir / "f", "0123456789");
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[1]);
+    struct Case {
+        InputFile file;
+        bool seeks;
+        std::string read;  // then up to 8 bytes
+    } cases[] = {{InputFile::open(dir / "f", 4), true, "6789"},
+                 {InputFile::open(dir / "f", 4, InputFile::Seeking::Refused), false, "01234567"},
+                 {InputFile(pipeEnds[0]), false, ""}};
+    for (Case& c : cases) {
+        char buf[8];
+        EXPECT_EQ(c.file.seek(6), c.seeks);
+        EXPECT_EQ(std::string(buf, c.file.read(buf, sizeof buf)), c.read);
+    }
+    for (std::size_t bufferSize : {4u, 4096u}) {  // read around the buffer, and into it
+        InputFile directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY), bufferSize);
+        char buf[64];
+        EXPECT_EQ(directory.read(buf, sizeof buf), 0u);
+        EXPECT_TRUE(directory.at_end());
+    }
+}
 
 TEST(ConsoleTest, StatusLineMessagesSpinnerAndQuiet) {
     const std::string hide = "\x1b[?25l", show = "\x1b[?25h", longText(300, 'x');

@@ -444,8 +444,10 @@ const Row kRows[] = {
      .flash = 8, .ram = 8},
     {.name = "cleanup drops packages made for an old system",
      .given = {"stream system 6.40", "stream new 6.40; depends system 3.22; file bin/new 0755 n",
-               "stream old 6.40; depends system 3.21; file bin/old 0755 o"}, .args = {"--cleanup"},
-     .installed = "new 6.40, system 6.40", .change = {"-flash/bin/old"}},
+               "stream old 6.40; depends system 3.21; file bin/old 0755 o", "stream zephlin 6.40",
+               "stream disk-drivers 6.40"}, .args = {"--cleanup"},
+     .installed = "disk-drivers 6.40, new 6.40, system 6.40, zephlin 6.40",
+     .change = {"-flash/bin/old"}},
     // Images.
     {.name = "a boot package becomes the boot image",
      .given = {kUpload + "system.npk " + kBoot + "; file bin/sys 0755 s"}, .args = {"bootimage=1"},

@@ -47,6 +47,7 @@ TEST(CryptoTest, Ed25519AcceptsRfc8032VectorsAndRefusesAlterations) {
     EXPECT_FALSE(eddsa::verify(blob(key), blob(badMessage), blob(sig)));
     EXPECT_FALSE(eddsa::verify(blob(key), blob(message), blob(Bytes(sig.begin(), sig.end() - 1))));
     EXPECT_FALSE(eddsa::verify(blob(Bytes(key.begin(), key.end() - 1)), blob(message), blob(sig)));
+    EXPECT_FALSE(eddsa::verify({}, blob(message), blob(sig)));
 }
 
 // SHA-256's own tables: the first 32 fraction bits of the square roots of the first 8 primes
