@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     installer.quiet = true;
     installer.terminal = &terminal;
     installer.flash = &real_flash_device();
-    (void)load_image(installer, std::make_unique<InstalledPackage>("fuzz"), path);
+    load_image(installer, std::make_unique<InstalledPackage>("fuzz"), path);
     for (const auto& record : installer.packages)
         fuzz_check(record->name == "fuzz" || is_safe_package_name(record->name),
                    "an image added a record with an unsafe name");

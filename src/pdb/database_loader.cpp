@@ -121,10 +121,10 @@ std::set<std::string> image_file_paths(const std::string& imagePath, const std::
     return paths;
 }
 
-bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
+void load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
                 const std::string& imagePath) {
     InputFile file = InputFile::open(imagePath);
-    if (!file.is_open()) return false;
+    if (!file.is_open()) return;
     PackageReader reader(file, false, nullptr);
     for (std::uint32_t type : kImageWantedTypes) reader.want(type);
 
@@ -133,27 +133,26 @@ bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
     std::vector<std::unique_ptr<InstalledPackage>> members;
     const int first = reader.next_chunk();
     if (first == kChunkBundleHeader) {
-        if (!read_package_header(*record, reader)) return false;
-        if (!is_safe_package_name(record->name)) return false;
+        if (!read_package_header(*record, reader)) return;
+        if (!is_safe_package_name(record->name)) return;
         const Dependency link{record->name, record->version, record->version, 0};
         while (reader.type() == kChunkPackageHeader) {
             auto member = std::make_unique<InstalledPackage>();
-            if (!read_package_header(*member, reader)) return false;
+            if (!read_package_header(*member, reader)) return;
             member->bundle = link;
             if (is_safe_package_name(member->name)) members.push_back(std::move(member));
             pass_package_body(reader);
         }
     } else if (first == kChunkPackageHeader) {
-        if (!read_package_header(*record, reader)) return false;
-        if (!is_safe_package_name(record->name)) return false;
+        if (!read_package_header(*record, reader)) return;
+        if (!is_safe_package_name(record->name)) return;
     }
     // A text chunk too long to read makes the image broken, as it made the package.
-    if (reader.text_too_long()) return false;
+    if (reader.text_too_long()) return;
     // Any other first chunk: the record keeps its directory name and version 0, and
     // load_state reads its small database files.
     for (auto& member : members) installer.packages.push_back(std::move(member));
     installer.packages.push_back(std::move(record));
-    return true;
 }
 
 StateStatus load_state(InstalledPackage& record) {

@@ -38,8 +38,8 @@ std::set<std::string> image_file_paths(const std::string& imagePath, const std::
 // is read without digest, so unwanted payloads are passed over by seeking. Nothing is added
 // when the image cannot be opened, its header part is broken, or it names the package (or the
 // bundle) with a name that could not be a directory name; a member with such a name is left
-// out alone. True when the record was appended.
-bool load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
+// out alone.
+void load_image(Installer& installer, std::unique_ptr<InstalledPackage> record,
                 const std::string& imagePath);
 
 // What load_state found beyond the fields it set.

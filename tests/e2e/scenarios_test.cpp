@@ -428,6 +428,10 @@ const Row kRows[] = {
      .args = {"--commit"}, .status = 1, .out = {"2>" + kLoad + "2\n"}, .change = {"same"}},
     {.name = "a manifest that cannot be read fails the commit", .given = {"mkdir ram/MANIFEST"},
      .args = {"--commit"}, .status = 1, .out = {"2>" + kLoad + "1\n"}, .change = {"same"}},
+    {.name = "a journal that does not load is removed unused",
+     .given = {"put flash/var/pdb/.journal=M /flash/a"}, .status = 1,
+     .out = {"ERROR: could not load journal /flash/var/pdb/.journal",
+             "ERROR: router installation failed!!!"}, .change = {"-flash/var/pdb/.journal"}},
     // Failures change nothing.
     {.name = "nothing to install fails", .given = {"put flash/var/pdb/.keep="}, .status = 1,
      .out = {"ERROR: router installation failed!!!"}, .change = {"same"}},

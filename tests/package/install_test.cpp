@@ -10,6 +10,7 @@
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "package/signed_packages.h"
+#include "pkglib/package_writer.h"
 #include "support/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -25,8 +27,11 @@ namespace {
 
 using namespace std::string_literals;
 
-// The child's report: "ok" or "failed", the messages, then the pending additions.
+// The child's report: "ok" or "failed", "no progress bar" when none was drawn, the messages,
+// then the pending additions.
 std::string install_bytes(const std::string& bytes) {
+    RecordingTerminal terminal;
+    Installer::instance().terminal = &terminal;
     MemorySource in(bytes);
     PackageReader reader(in, true, nullptr);
     for (std::uint32_t type : kInstallChunks) reader.want(type);
@@ -35,7 +40,9 @@ std::string install_bytes(const std::string& bytes) {
     if (!read_package_header(pkg, reader)) return "header failed";
     Transaction txn;
     const bool ok = install_package(Installer::instance(), pkg, txn, reader);
-    return (ok ? "ok\n" : "failed\n") + message_lines() + pending_entries(txn, false);
+    const bool bar = terminal.output.find(" [#") != std::string::npos;
+    return (ok ? "ok\n" : "failed\n") + (bar ? "" : "no progress bar\n"s) + message_lines() +
+           pending_entries(txn, false);
 }
 
 // A signed package "name-7.2" with the given files.
@@ -79,6 +86,20 @@ TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) 
         {signed_package("a/b", {file_entry("bin/a", "x")}), "a/b"}, {package_file(twoWords), "p"}};
     for (const std::string& name : {"bin/../../x"s, ""s, "bin/"s, "a\0b"s})
         cases.push_back({signed_package("p", {file_entry("ok", "x"), file_entry(name, "e")}), "p"});
+    // A file list whose data ends inside an entry's name.
+    std::string entries = file_entries({file_entry("ok", "x"), file_entry("bin/cut", "")});
+    entries.resize(entries.size() - 3);
+    uLongf size = compressBound(uLong(entries.size()));
+    std::string z(size, '\0');
+    compress(reinterpret_cast<Bytef*>(z.data()), &size,
+             reinterpret_cast<const Bytef*>(entries.data()), uLong(entries.size()));
+    z.resize(size);
+    PackageWriter cut;
+    cut.package_header({"p", ver(7, 2), 1000, 0}).chunk(kChunkFiles, z).signature(
+        [](const std::uint8_t* digest) {
+            return dev_key_set().signer()(digest, SignatureKind::LegacyAndEddsa);
+        });
+    cases.push_back({cut.finish(), "p"});
     for (const auto& [bytes, name] : cases)
         EXPECT_EQ(run_in_root(root.path(), [&] { return install_bytes(bytes); }),
                   "failed\nERROR: installation of " + name + "-7.2 failed: broken package\n");

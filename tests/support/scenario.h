@@ -32,7 +32,10 @@ struct RecordingTerminal : Terminal {
 struct FakeFlash : FlashDevice {
     std::uint32_t min_version() override { return minVersion; }
     bool mtd0_has_256k_blocks() override { return bigBlocks; }
-    int flash_flag() override { return ++flagQueries, flag; }
+    int flash_flag() override {
+        ++flagQueries;
+        return flag;
+    }
     std::uint32_t pvr() override { return pvrValue; }
     std::uint32_t minVersion = 0, pvrValue = 0;
     bool bigBlocks = false;

@@ -96,13 +96,17 @@ TEST(JournalTest, PowerCutAtAnyStepLeavesTheCommitDoneOrUndoneAfterRecovery) {
         committed = now == want;
     }
     EXPECT_TRUE(committed);
-    // A journal that cannot be made is reported, and the commit goes on without it.
-    Upgrade u;
-    u.files.fail("create", 1, ENOSPC);
-    StderrCapture err;
-    EXPECT_TRUE(commit_journaled(u.txn, kJournalPath));
-    EXPECT_EQ(err.text(), "journal /flash/var/pdb/.journal: No space left on device\n");
-    EXPECT_EQ(read_file(u.dir / "flash/bin/a"), "two");
+    // A journal that cannot be made is reported, leaves no part behind, and the commit goes on
+    // without it.
+    for (const char* call : {"create", "sync"}) {
+        Upgrade u;
+        u.files.fail(call, 1, ENOSPC);
+        StderrCapture err;
+        EXPECT_TRUE(commit_journaled(u.txn, kJournalPath));
+        EXPECT_EQ(err.text(), "journal /flash/var/pdb/.journal: No space left on device\n");
+        EXPECT_EQ(read_file(u.dir / "flash/bin/a"), "two");
+        EXPECT_FALSE(path_exists(u.dir / "flash/var/pdb/.journal.new"));
+    }
 }
 
 }  // namespace
