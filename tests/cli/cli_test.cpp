@@ -52,10 +52,11 @@ TEST(UpgradeRun, DowngradeFloorIsTheNumberAtTheStart) {
 
 TEST(UpgradeRun, EnablesAgainEachRecordOnceAndNotAgainstAConflict) {
     Scenario s;
-    // "r": of two disabled holders the last; "u": an enabled provider already holds it.
-    s.given("p+alias~ q~ guard#q on r~ s+r~ t+u u~");
+    // "r": of two disabled holders the last; "u": an enabled provider already holds it; "v":
+    // held by its own name only.
+    s.given("p+alias~ q~ guard#q on r~ s+r~ t+u u~ v~");
     EXPECT_EQ(Scenario::names(packages_to_enable_again(
-                  s.installer, {"alias", "on", "p", "q", "gone", "r", "u"})), "p s");
+                  s.installer, {"alias", "on", "p", "q", "gone", "r", "u", "v"})), "p s v");
 }
 
 TEST(StreamCopy, NoticesAFailedWriteOrOpen) {

@@ -1,8 +1,10 @@
 // The buffered output file, and console output byte for byte: the status line drawn in place,
 // messages above or instead of it, the spinner and quiet runs; every byte written is flushed.
+#include "core/file_system.h"
 #include "core/input_file.h"
 #include "core/installer.h"
 #include "core/output_file.h"
+#include "support/root_child.h"
 #include "support/scenario.h"
 #include "support/temp_dir.h"
 
@@ -68,12 +70,49 @@ TEST(InputFileTest, SeeksWhereItCanAndEndsOnAReadError) {
         EXPECT_EQ(c.file.seek(6), c.seeks);
         EXPECT_EQ(std::string(buf, c.file.read(buf, sizeof buf)), c.read);
     }
+    InputFile exact = InputFile::open(dir / "f", 4);  // read to its last byte, not past it
+    char all[10];
+    EXPECT_EQ(exact.read(all, sizeof all), 10u);
+    EXPECT_TRUE(exact.at_end());
     for (std::size_t bufferSize : {4u, 4096u}) {  // read around the buffer, and into it
         InputFile directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY), bufferSize);
         char buf[64];
         EXPECT_EQ(directory.read(buf, sizeof buf), 0u);
         EXPECT_TRUE(directory.at_end());
     }
+}
+
+// The file system's calls report a failure once instead of retrying it.
+TEST(PosixFileSystemTest, ReportsFailuresAtOnce) {
+    TempDir dir;
+    FileSystem& fs = real_file_system();
+    std::vector<std::string> names;
+    EXPECT_FALSE(fs.list_dir(dir / "missing", names));
+    char byte = 'x';
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(fs.write(full, &byte, 1), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_EQ(fs.read(directory, &byte, 1), -1);
+    EXPECT_EQ(errno, EISDIR);
+    ::close(full);
+    ::close(directory);
+}
+
+// The earlier run's post-install log, longer than one read, goes line by line before this run's
+// messages, less a last line cut short; a reserved log of zeros takes its place.
+TEST(InstallerTest, ReservingTheLogKeepsTheEarlierRunsLines) {
+    TempDir root;
+    std::string log;
+    for (int i = 0; i < 500; ++i) log += "installed p" + std::to_string(i) + "-6.40\n";
+    write_file(root / "flash/postlog", log + "cut sh");
+    EXPECT_EQ(run_in_root(root.path(), [] {
+                  Installer::instance().messages = {"now"};
+                  Installer::instance().reserve_log();
+                  return message_lines();
+              }),
+              log + "now\n");
+    EXPECT_EQ(read_file(root / "flash/postlog"), std::string(4096, '\0'));
 }
 
 TEST(ConsoleTest, StatusLineMessagesSpinnerAndQuiet) {
