@@ -385,7 +385,7 @@ const Row kRows[] = {
      .change = {"~ram/MANIFEST", "-flash/tmp*", "+flash/tmp*"}},
     {.name = "a second run waits for the run lock", .given = {kUpload + "a.npk a 6.40", "lock 300"},
      .installed = "a 6.40", .change = {"+flash/PCKGS_CHANGED"}},
-    {.name = "a second run refuses after a while", .given = {kUpload + "a.npk a 6.40", "lock 5300"},
+    {.name = "a second run refuses after a while", .given = {kUpload + "a.npk a 6.40", "lock 6500"},
      .status = 1, .out = {"=ERROR: another installer run is in progress\n"}, .change = {"same"}},
     {.name = "the listing takes no lock", .given = {"stream a 6.40", "lock 5300"},
      .args = {"--show"}, .installed = "a 6.40", .change = {"same"}},
