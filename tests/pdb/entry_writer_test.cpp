@@ -82,6 +82,7 @@ TEST_F(EntryWriterTest, BootImageIsRemovedOnlyWhenNothingElseLinksIt) {
 TEST(EntryWriterFaultTest, FailuresToCreateAndRecordsWithoutADirectoryName) {
     const std::tuple<std::string, int, int, std::string> rows[] = {
         {"wifi", 1, ENOSPC, "disk is too small"}, {"wifi", 2, EIO, "disk error"},
+        {"wifi", 3, EACCES, "could not create meta/provides: Permission denied"},
         {"wifi", 4, EACCES, "could not create meta/conflicts: Permission denied"},
         {"..", 0, 0, "could not create meta/version: Invalid argument"}};
     for (const auto& [name, nth, error, message] : rows) {

@@ -240,13 +240,4 @@ Fe select(const Fe& f, const Fe& g, unsigned bit) {
     return out;
 }
 
-bool equal(const Fe& f, const Fe& g) {
-    std::uint8_t a[32], b[32];
-    to_bytes(a, f);
-    to_bytes(b, g);
-    std::uint8_t diff = 0;
-    for (int i = 0; i < 32; ++i) diff |= a[i] ^ b[i];
-    return diff == 0;
-}
-
 }  // namespace field25519

@@ -37,6 +37,5 @@ Fe pow22523(const Fe& f);
 int parity(const Fe& f);
 // f when bit is 0, g when bit is 1, without a branch on bit.
 Fe select(const Fe& f, const Fe& g, unsigned bit);
-bool equal(const Fe& f, const Fe& g);
 
 }  // namespace field25519
