@@ -68,8 +68,7 @@ std::string file_entries(const std::vector<FileEntry>& files) {
     return out;
 }
 
-std::string files_payload(const std::vector<FileEntry>& files, int level) {
-    const std::string plain = file_entries(files);
+std::string zlib_payload(const std::string& plain, int level) {
     uLongf size = compressBound(uLong(plain.size()));
     std::string out(size, '\0');
     const int r = compress2(reinterpret_cast<Bytef*>(out.data()), &size,
@@ -78,6 +77,10 @@ std::string files_payload(const std::vector<FileEntry>& files, int level) {
     if (r != Z_OK) std::abort();  // only a bad level or no memory; both are caller bugs here
     out.resize(size);
     return out;
+}
+
+std::string files_payload(const std::vector<FileEntry>& files, int level) {
+    return zlib_payload(file_entries(files), level);
 }
 
 PackageWriter::PackageWriter(std::uint32_t magic) : magic_(magic) {}

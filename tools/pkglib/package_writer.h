@@ -36,6 +36,8 @@ std::string dependency_list_payload(const std::vector<Dependency>& list,
                                     std::optional<std::uint16_t> count = std::nullopt);
 // The uncompressed file entries, back to back.
 std::string file_entries(const std::vector<FileEntry>& files);
+// `plain` in the zlib format at `level` (0..9, or -1 for zlib's default).
+std::string zlib_payload(const std::string& plain, int level = 6);
 // The files payload: the entries in the zlib format at `level` (0..9, or -1 for zlib's default).
 std::string files_payload(const std::vector<FileEntry>& files, int level = 6);
 
