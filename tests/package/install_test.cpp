@@ -89,8 +89,9 @@ TEST_F(InstallPackageTest, NamesThatEscapeOrCannotBeStoredMakeThePackageBroken) 
     std::string entries = file_entries({file_entry("ok", "x"), file_entry("bin/cut", "")});
     entries.resize(entries.size() - 3);
     PackageWriter cut;
-    cut.package_header({"p", ver(7, 2), 1000, 0}).chunk(kChunkFiles, zlib_payload(entries)).signature(
-        [](const std::uint8_t* digest) {
+    cut.package_header({"p", ver(7, 2), 1000, 0})
+        .chunk(kChunkFiles, zlib_payload(entries))
+        .signature([](const std::uint8_t* digest) {
             return dev_key_set().signer()(digest, SignatureKind::LegacyAndEddsa);
         });
     cases.push_back({cut.finish(), "p"});
