@@ -73,7 +73,7 @@ dpkg_ok=1
 dpkg-deb -Zgzip --build "$work/deb" "$fs/payload.deb" >/dev/null 2>&1 || dpkg_ok=0
 ls -l "$fs"/payload.* | awk '{printf "%-40s %8.1f MiB\n", $NF, $5 / 1048576}'
 
-# Runs one command; prints "wall-us peak-KiB cpu-us" (cpu = user + system).
+# Runs one command; prints "wall-us peak-KiB cpu-us sys-us" (cpu = user + system).
 measure() {
     local t0 t1
     t0=$(date +%s%N)
@@ -84,7 +84,9 @@ measure() {
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
     local cpu
     cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {printf "%d", s * 1e6}' "$work/time.txt")
-    echo "$(( (t1 - t0) / 1000 ))" "$rss" "$cpu"
+    local sys
+    sys=$(awk -F': ' '/System time/ {printf "%d", $2 * 1e6}' "$work/time.txt")
+    echo "$(( (t1 - t0) / 1000 ))" "$rss" "$cpu" "$sys"
 }
 fresh_root() {
     rm -rf "$fs/root" "$fs/out" "$fs/droot"
@@ -102,7 +104,7 @@ run_dpkg() {
 }
 
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-declare -A wall rss cpu
+declare -A wall rss cpu sys
 for tool in installer plain tar dpkg; do
     [ "$tool" = dpkg ] && [ "$dpkg_ok" = 0 ] && continue
     : >"$work/$tool.txt"
@@ -119,7 +121,27 @@ for tool in installer plain tar dpkg; do
     wall[$tool]=$(cut -d' ' -f1 "$work/$tool.txt" | median)
     rss[$tool]=$(cut -d' ' -f2 "$work/$tool.txt" | median)
     cpu[$tool]=$(cut -d' ' -f3 "$work/$tool.txt" | median)
+    sys[$tool]=$(cut -d' ' -f4 "$work/$tool.txt" | median)
 done
+# Where the time goes: the system calls of one run of each, counted by strace, and where the
+# CPU time is spent by shared object, sampled by perf when it is there.
+trace() {
+    local name=$1
+    shift
+    fresh_root "$fs/payload.npk"
+    strace -f -c -o "$work/$name.calls" "$@" >/dev/null 2>&1 || return 0
+    command -v perf >/dev/null || return 0
+    fresh_root "$fs/payload.npk"
+    perf record -q -o "$work/$name.perf" "$@" >/dev/null 2>&1 || return 0
+    perf report -q -i "$work/$name.perf" --sort dso --percent-limit 0.5 2>/dev/null \
+        | awk -v t="$name" 'NF == 2 {sub("%", "", $1); print "profile:", t, $2, $1}' >>"$work/profile.txt"
+}
+: >"$work/profile.txt"
+if command -v strace >/dev/null; then
+    trace installer "$installer" -q -r "$fs/root"
+    trace plain "$plain" "$fs/payload.npk" "$fs/out"
+fi
+
 # Peak memory against the number of files, the bytes staying the same: medians of RUNS runs.
 declare -A files_kib files_plain
 for pkg in payload500 payload payload8000; do
@@ -157,6 +179,16 @@ awk -v a="$big_installer" -v b="$big_plain" -v a1="${rss[installer]}" \
     'BEGIN {printf "peak memory, 4x package: installer %d KiB (%+d KiB against 1x; target within 1024), plain %d KiB\n", a, a - a1, b}'
 awk -v a="${wall[installer]}" -v b="${wall[plain]}" -v ca="${cpu[installer]}" -v cb="${cpu[plain]}" \
     'BEGIN {printf "wall time: installer / plain = %.3f (target <= 1.05); cpu time: %.3f\n", a / b, ca / cb}'
+awk -v a="${sys[installer]}" -v b="${sys[plain]}" -v ca="${cpu[installer]}" -v cb="${cpu[plain]}" \
+    'BEGIN {printf "cpu split: installer user %.1f ms system %.1f ms, plain user %.1f ms system %.1f ms\n", (ca - a) / 1000, a / 1000, (cb - b) / 1000, b / 1000}'
+if [ -s "$work/installer.calls" ] && [ -s "$work/plain.calls" ]; then
+    # strace -c: "% time  seconds  usecs/call  calls  [errors]  syscall"; the total line last.
+    count() { awk '$NF != "total" && $4 ~ /^[0-9]+$/ {print $NF, $4}' "$1"; }
+    join -a1 -a2 -e0 -o 0,1.2,2.2 <(count "$work/installer.calls" | sort) \
+        <(count "$work/plain.calls" | sort) | sort -k2,2nr \
+        | awk '$2 + $3 >= 3 {print "system calls:", $1, $2, $3}'
+fi
+cat "$work/profile.txt"
 for pkg in payload500 payload payload8000; do
     printf 'peak memory by files: %s files installer %d KiB, plain %d KiB\n' \
         "$(find "$work/tree${pkg#payload}" -type f | wc -l)" "${files_kib[$pkg]}" "${files_plain[$pkg]}"
