@@ -54,8 +54,8 @@ bool recover_interrupted_run(Installer& installer, FileSystem& fs,
     // A staged run whose manifest survived (a kill, not a power loss) keeps its files.
     Transaction staged(fs);
     (void)staged.load_manifest(manifestPath);
-    bool manifest = false;
-    for (const auto& [path, entry] : staged.entries()) manifest = true, keep.insert(entry.source);
+    const bool manifest = !staged.is_empty();
+    for (const auto& [path, entry] : staged.entries()) keep.insert(entry.source);
     staged.cancel();  // a loaded manifest owns no temporary file: this only forgets it
     (void)delete_leftovers(fs, "/flash", keep, marker.changedNs);
     if (!manifest) fs.remove_file(kStagingMarkerPath);
