@@ -83,10 +83,9 @@ measure() {
     local rss
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
     local cpu
-    cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {printf "%d", s * 1e6}' "$work/time.txt")
-    local sys
-    sys=$(awk -F': ' '/System time/ {printf "%d", $2 * 1e6}' "$work/time.txt")
-    echo "$(( (t1 - t0) / 1000 ))" "$rss" "$cpu" "$sys"
+    cpu=$(awk -F': ' '/User time/ {u = $2} /System time/ {s = $2}
+        END {printf "%d %d", (u + s) * 1e6, s * 1e6}' "$work/time.txt")
+    echo "$(( (t1 - t0) / 1000 ))" "$rss" "$cpu"
 }
 fresh_root() {
     rm -rf "$fs/root" "$fs/out" "$fs/droot"
